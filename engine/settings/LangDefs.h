@@ -1,0 +1,32 @@
+#pragma once
+// The table of user-visible message texts, by number, with English defaults that a
+// language file (section "Common") can replace.
+#include <string>
+
+#include "platform/SharedString.h"
+
+class TIniFile;
+
+constexpr int LangStringCount = 99;
+
+class TLangStrings {
+public:
+  TLangStrings();
+  // A copy of entry Index (empty for an index outside the table).
+  std::string operator[](int Index) const;
+  void Set(int Index, std::string Text);
+  static const char* Default(int Index);
+  void ResetToDefaults();
+
+private:
+  TSharedString FItems[LangStringCount];
+};
+
+extern TLangStrings LangStrings;
+
+void LoadLanguageFile(const std::string& FileName);
+void LoadLanguageStrings(const TIniFile& Ini);
+// Reads LanguageName, loads that file and builds the language list.
+void LoadLanguageList();
+// Folder of the language files, with trailing "/".
+std::string LanguageDir();

@@ -1,0 +1,270 @@
+// The settings variables and their storage in the registry.
+#include <cstdio>
+#include <variant>
+
+#include "engine/settings/VexaBase.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+const char* const SettingsKey = "\\Software\\Nimbrel\\Quillon Pro";
+const char* const DefaultDNSPrimary = "8.8.8.8";
+const char* const DefaultDNSSecondary = "1.1.1.1";
+const char* const StoredPasswordKey = "3817204956120738";
+
+std::atomic<bool> AutoRun{false};
+std::atomic<bool> AutoStartServer{true};
+std::atomic<bool> DelMessageAfterSent{false};
+std::atomic<int> DelMessageDelay{0};
+std::atomic<bool> RetrySend{false};
+std::atomic<int> RetryInterval{10};
+std::atomic<int> MaxRetries{3};
+std::atomic<bool> MinToTray{false};
+std::atomic<bool> AutoDetectDNS{true};
+TSharedString DNSPrimary{DefaultDNSPrimary};
+TSharedString DNSSecondary{DefaultDNSSecondary};
+std::atomic<int> DNSQueryTimeout{10000};
+std::atomic<bool> UseSocksProxy{false};
+std::atomic<int> SocksVersion{0};
+TSharedString SocksHost;
+std::atomic<int> SocksPort{0};
+std::atomic<bool> SocksAuthentication{false};
+TSharedString SocksUsername;
+TSharedString SocksPassword;
+std::atomic<int> SMTPPort{25};
+std::atomic<int> SMTPMaxConnections{3};
+std::atomic<bool> LocalUserOnly{true};
+std::atomic<bool> SMTPAUthLogin{false};
+TSharedString SMTPLoginUsername;
+TSharedString SMTPLoginPassword;
+std::atomic<bool> SMTPMultiIPBind{false};
+TSharedString SMTPMultiIPBinds;
+std::atomic<bool> SMTPIPUseGranted{false};
+TSharedString SMTPIPGrantList;
+TSharedString SMTPIPDenyList;
+std::atomic<bool> SMTPRcptLimit{false};
+std::atomic<int> SMTPMaxRcptNumber{100};
+std::atomic<bool> UseAttachmentFilter{false};
+TSharedString AttachmentFilters{"1:bat;1:com;1:exe;1:js;1:pif;1:scr;1:vbs"};
+std::atomic<bool> ForbiddenMultiConn{false};
+std::atomic<bool> AuthByFromAddr{false};
+std::atomic<bool> AuthFromUseGranted{true};
+TSharedString AuthFromGrantList;
+TSharedString AuthFromDenyList;
+std::atomic<int> SenderMaxThreadCount{3};
+std::atomic<int> SenderConntecTimeout{100};
+TSharedString SenderHostname;
+std::atomic<bool> SenderPauseAfterSent{false};
+std::atomic<int> SenderPauseMailCount{10};
+std::atomic<int> SenderPauseTime{10};
+std::atomic<bool> RelayToSMTP{false};
+TSharedString RelaySMTPList;
+std::atomic<bool> DisableDirectDelivery{false};
+std::atomic<bool> RelayDomains{false};
+TSharedString RelayDomainList;
+std::atomic<bool> SendNotifyMail{false};
+std::atomic<bool> NotifyMailSender{true};
+TSharedString SpecialNotifyMail;
+std::atomic<bool> DelNotifiedMail{true};
+std::atomic<bool> PlayEventSound{true};
+TSharedString SndMailSent;
+TSharedString SndMailSentFailed;
+std::atomic<bool> AutoSwitchAccount{false};
+TSharedString AccountSelection;
+TSharedString LanguageName{"English.ini"};
+
+namespace {
+struct TScrambled {
+  TSharedString* Var;
+};
+struct TSetting {
+  const char* Name;
+  std::variant<std::atomic<bool>*, std::atomic<int>*, TSharedString*, TScrambled> Var;
+  int Default = 0;                   // Booleans and integers
+  const char* DefaultText = "";      // strings
+  bool InProgramDir = false;         // DefaultText is relative to the program folder
+};
+
+// Settings in read order; LanguageName (last) is read here but written by the language menu.
+const TSetting Settings[] = {
+    {"AutoRun", &AutoRun, 0},
+    {"AutoStartServer", &AutoStartServer, 1},
+    {"DelMessageAfterSent", &DelMessageAfterSent, 0},
+    {"DelMessageDelay", &DelMessageDelay, 0},
+    {"RetrySend", &RetrySend, 0},
+    {"RetryInterval", &RetryInterval, 10},
+    {"MaxRetries", &MaxRetries, 3},
+    {"MinToTray", &MinToTray, 0},
+    {"AutoDetectDNS", &AutoDetectDNS, 1},
+    {"DNSPrimary", &DNSPrimary, 0, DefaultDNSPrimary},
+    {"DNSSecondary", &DNSSecondary, 0, DefaultDNSSecondary},
+    {"DNSQueryTimeout", &DNSQueryTimeout, 10000},
+    {"UseSocksProxy", &UseSocksProxy, 0},
+    {"SocksVersion", &SocksVersion, 0},
+    {"SocksHost", &SocksHost, 0},
+    {"SocksPort", &SocksPort, 0},
+    {"SocksAuthentication", &SocksAuthentication, 0},
+    {"SocksUsername", &SocksUsername, 0},
+    {"SocksPassword", TScrambled{&SocksPassword}, 0},
+    {"SMTPPort", &SMTPPort, 25},
+    {"SMTPMaxConnections", &SMTPMaxConnections, 3},
+    {"LocalUserOnly", &LocalUserOnly, 1},
+    {"SMTPAUthLogin", &SMTPAUthLogin, 0},
+    {"SMTPLoginUsername", TScrambled{&SMTPLoginUsername}, 0},
+    {"SMTPLoginPassword", TScrambled{&SMTPLoginPassword}, 0},
+    {"SMTPMultiIPBind", &SMTPMultiIPBind, 0},
+    {"SMTPMultiIPBinds", &SMTPMultiIPBinds, 0},
+    {"SMTPIPUseGranted", &SMTPIPUseGranted, 0},
+    {"SMTPIPGrantList", &SMTPIPGrantList, 0},
+    {"SMTPIPDenyList", &SMTPIPDenyList, 0},
+    {"SMTPRcptLimit", &SMTPRcptLimit, 0},
+    {"SMTPMaxRcptNumber", &SMTPMaxRcptNumber, 100},
+    {"UseAttachmentFilter", &UseAttachmentFilter, 0},
+    {"AttachmentFilters", &AttachmentFilters, 0, "1:bat;1:com;1:exe;1:js;1:pif;1:scr;1:vbs"},
+    {"ForbiddenMultiConn", &ForbiddenMultiConn, 0},
+    {"AuthByFromAddr", &AuthByFromAddr, 0},
+    {"AuthFromUseGranted", &AuthFromUseGranted, 1},
+    {"AuthFromGrantList", &AuthFromGrantList, 0},
+    {"AuthFromDenyList", &AuthFromDenyList, 0},
+    {"SenderMaxThreadCount", &SenderMaxThreadCount, 3},
+    {"SenderConntecTimeout", &SenderConntecTimeout, 100},
+    {"SenderHostname", &SenderHostname, 0},
+    {"SenderPauseAfterSent", &SenderPauseAfterSent, 0},
+    {"SenderPauseMailCount", &SenderPauseMailCount, 10},
+    {"SenderPauseTime", &SenderPauseTime, 10},
+    {"RelayToSMTP", &RelayToSMTP, 0},
+    {"RelaySMTPList", &RelaySMTPList, 0},
+    {"DisableDirectDelivery", &DisableDirectDelivery, 0},
+    {"RelayDomains", &RelayDomains, 0},
+    {"RelayDomainList", &RelayDomainList, 0},
+    {"SendNotifyMail", &SendNotifyMail, 0},
+    {"NotifyMailSender", &NotifyMailSender, 1},
+    {"SpecialNotifyMail", &SpecialNotifyMail, 0},
+    {"DelNotifiedMail", &DelNotifiedMail, 1},
+    {"PlayEventSound", &PlayEventSound, 1},
+    {"SndMailSent", &SndMailSent, 0, "Sound/MailSent.wav", true},
+    {"SndMailSentFailed", &SndMailSentFailed, 0, "Sound/MailSentFailed.wav", true},
+    {"AutoSwitchAccount", &AutoSwitchAccount, 0},
+    {"AccountSelection", &AccountSelection, 0},
+    {"LanguageName", &LanguageName, 0, "English.ini"},
+};
+constexpr size_t SettingCount = sizeof Settings / sizeof Settings[0];
+static_assert(SettingCount == 60);
+
+template <class... F>
+struct TOverload : F... {
+  using F::operator()...;
+};
+template <class... F>
+TOverload(F...) -> TOverload<F...>;
+
+void Clamp(std::atomic<int>& V, int Limit) {
+  if (V > Limit) V = Limit;
+  if (V <= 0) V = 1;
+}
+
+std::string DefaultOf(const TSetting& S) {
+  return S.InProgramDir ? ProgramDir() + S.DefaultText : std::string(S.DefaultText);
+}
+
+void ReadOne(const TRegistry& Reg, const TSetting& S) {
+  std::visit(TOverload{
+                 [&](std::atomic<bool>* P) {
+                   try {
+                     *P = Reg.ReadInteger(S.Name) != 0;
+                   } catch (...) {
+                     *P = S.Default != 0;
+                   }
+                 },
+                 [&](std::atomic<int>* P) {
+                   try {
+                     *P = Reg.ReadInteger(S.Name);
+                   } catch (...) {
+                     *P = S.Default;
+                   }
+                 },
+                 [&](TSharedString* P) {
+                   try {
+                     *P = Reg.ValueExists(S.Name) ? Reg.ReadString(S.Name) : DefaultOf(S);
+                   } catch (...) {
+                     *P = DefaultOf(S);
+                   }
+                 },
+                 [&](TScrambled P) {
+                   try {
+                     *P.Var = DecryptString(Reg.ReadString(S.Name), StoredPasswordKey);
+                   } catch (...) {
+                     *P.Var = std::string();
+                   }
+                 },
+             },
+             S.Var);
+}
+
+void WriteOne(TRegistry& Reg, const TSetting& S) {
+  try {
+    std::visit(TOverload{
+                   [&](std::atomic<bool>* P) { Reg.WriteBool(S.Name, P->load()); },
+                   [&](std::atomic<int>* P) { Reg.WriteInteger(S.Name, P->load()); },
+                   [&](TSharedString* P) { Reg.WriteString(S.Name, P->get()); },
+                   [&](TScrambled P) { Reg.WriteString(S.Name, EncryptString(P.Var->get(), StoredPasswordKey)); },
+               },
+               S.Var);
+  } catch (...) {
+    // each write stands alone
+  }
+}
+
+TErrorBoxHandler& ErrorBoxHandler() {
+  static TErrorBoxHandler H;
+  return H;
+}
+}  // namespace
+
+void SetErrorBoxHandler(TErrorBoxHandler Handler) { ErrorBoxHandler() = std::move(Handler); }
+
+void ShowRegistryError() {
+  if (ErrorBoxHandler())
+    ErrorBoxHandler()("Error reading registry!", "Error");
+  else
+    std::fprintf(stderr, "Error: Error reading registry!\n");
+}
+
+void FatalRegistryError() {
+  ShowRegistryError();
+  std::exit(1);
+}
+
+void ReadSettings() {
+  TRegistry Reg;
+  if (!Reg.OpenKey(SettingsKey, true)) FatalRegistryError();
+  for (size_t I = 0; I < SettingCount; ++I) {
+    ReadOne(Reg, Settings[I]);
+    if (std::string(Settings[I].Name) == "SenderPauseTime") {
+      Clamp(SenderMaxThreadCount, SenderThreadLimit);
+      Clamp(SMTPMaxConnections, SMTPConnectionLimit);
+    }
+  }
+  // DNS detection reads the machine's resolver configuration, which every Linux has:
+  // AutoDetectDNS keeps its stored value.
+}
+
+void WriteSettings() {
+  if (SenderMaxThreadCount > SenderThreadLimit) SenderMaxThreadCount = SenderThreadLimit.load();
+  if (SMTPMaxConnections > SMTPConnectionLimit) SMTPMaxConnections = SMTPConnectionLimit.load();
+  TRegistry Reg;
+  if (!Reg.OpenKey(SettingsKey, true)) {
+    ShowRegistryError();
+    return;
+  }
+  const TSetting* Forbidden = nullptr;
+  for (const TSetting& S : Settings) {
+    const std::string Name = S.Name;
+    if (Name == "LanguageName") continue;
+    if (Name == "ForbiddenMultiConn") {
+      Forbidden = &S;
+      continue;
+    }
+    WriteOne(Reg, S);
+    if (Name == "SenderHostname" && Forbidden) WriteOne(Reg, *Forbidden);
+  }
+}

@@ -1,0 +1,30 @@
+#pragma once
+// A file that replaces its target by rename: written to a temporary file in the same
+// folder, flushed to disk with its folder, then renamed over the target. Until Commit
+// succeeds the target is untouched, and the destructor removes the temporary file.
+#include <string>
+
+class TAtomicFile {
+public:
+  explicit TAtomicFile(std::string Path);
+  TAtomicFile(const TAtomicFile&) = delete;
+  TAtomicFile& operator=(const TAtomicFile&) = delete;
+  ~TAtomicFile();
+
+  bool IsOpen() const { return FFd >= 0; }
+  bool Write(const void* Data, size_t Size);
+  bool Write(const std::string& Data) { return Write(Data.data(), Data.size()); }
+  // fsync, rename over the target, fsync the folder. False (target untouched) on any failure.
+  bool Commit();
+
+private:
+  std::string FPath;
+  std::string FTempPath;
+  int FFd = -1;
+  bool FFailed = false;
+};
+
+// Writes Data to Path through a TAtomicFile.
+bool WriteFileAtomically(const std::string& Path, const std::string& Data);
+// fsync of a folder, so that a rename or a new file in it survives a crash.
+bool SyncDirectory(const std::string& Dir);

@@ -1,0 +1,38 @@
+#include "platform/AutoStart.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+
+std::string AutostartEntryPath() { return ConfigHome() + "autostart/quillon.desktop"; }
+
+void WriteAutostartEntry(const std::string& ProgramPath) {
+  ForceDirectories(ConfigHome() + "autostart/");
+  // Exec takes the path quoted, with the characters the desktop entry format reserves escaped.
+  std::string Quoted = "\"";
+  for (char C : ProgramPath) {
+    if (C == '"' || C == '`' || C == '$' || C == '\\') Quoted += '\\';
+    Quoted += C;
+  }
+  Quoted += '"';
+  const std::string Entry =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=Quillon\n"
+      "Exec=" + Quoted + "\n"
+      "X-GNOME-Autostart-enabled=true\n";
+  if (!WriteFileAtomically(AutostartEntryPath(), Entry))
+    throw std::runtime_error("Cannot write " + AutostartEntryPath());
+}
+
+void RemoveAutostartEntry() {
+  std::error_code Ec;
+  std::filesystem::remove(AutostartEntryPath(), Ec);
+}
+
+bool AutostartEntryExists() {
+  std::error_code Ec;
+  return std::filesystem::exists(AutostartEntryPath(), Ec);
+}

@@ -1,0 +1,68 @@
+#include "platform/Paths.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace {
+std::mutex OverrideLock;
+std::string ProgramDirOverride;
+
+std::string WithSlash(std::string S) {
+  if (S.empty() || S.back() != '/') S += '/';
+  return S;
+}
+
+std::string HomeDir() {
+  const char* H = std::getenv("HOME");
+  return WithSlash(H && *H ? H : "/tmp");
+}
+
+std::string XdgDir(const char* Var, const char* Fallback) {
+  const char* V = std::getenv(Var);
+  if (V && *V == '/') return WithSlash(V);
+  return HomeDir() + Fallback;
+}
+}  // namespace
+
+std::string ProgramFile() {
+  std::error_code Ec;
+  auto P = std::filesystem::read_symlink("/proc/self/exe", Ec);
+  return Ec ? std::string() : P.string();
+}
+
+std::string ProgramDir() {
+  {
+    std::lock_guard<std::mutex> G(OverrideLock);
+    if (!ProgramDirOverride.empty()) return ProgramDirOverride;
+  }
+  const std::string File = ProgramFile();
+  const auto Slash = File.rfind('/');
+  return Slash == std::string::npos ? std::string("./") : File.substr(0, Slash + 1);
+}
+
+void SetProgramDirOverride(const std::string& Dir) {
+  std::lock_guard<std::mutex> G(OverrideLock);
+  ProgramDirOverride = Dir.empty() ? Dir : WithSlash(Dir);
+}
+
+std::string ConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config/"); }
+
+std::string ConfigDir() { return ConfigHome() + "quillon/"; }
+
+std::string DataFolder() { return XdgDir("XDG_DATA_HOME", ".local/share/") + "quillon/data/"; }
+
+std::string RuntimeDir() {
+  const char* V = std::getenv("XDG_RUNTIME_DIR");
+  if (V && *V == '/' && access(V, W_OK | X_OK) == 0) return WithSlash(V);
+  return ConfigDir();
+}
+
+bool ForceDirectories(const std::string& Dir) {
+  std::error_code Ec;
+  std::filesystem::create_directories(Dir, Ec);
+  return std::filesystem::is_directory(Dir, Ec);
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Where the program finds its files. Folder names end with "/".
+#include <string>
+
+// Full path of the running executable.
+std::string ProgramFile();
+// Folder of the running executable: Language/ and Sound/ live beside it.
+std::string ProgramDir();
+// Tests point the program folder elsewhere; an empty text restores the real one.
+void SetProgramDirOverride(const std::string& Dir);
+
+// $XDG_CONFIG_HOME/quillon/ (default ~/.config/quillon/).
+std::string ConfigDir();
+// $XDG_CONFIG_HOME/ itself (default ~/.config/).
+std::string ConfigHome();
+// $XDG_DATA_HOME/quillon/data/ (default ~/.local/share/quillon/data/).
+std::string DataFolder();
+// $XDG_RUNTIME_DIR/ when set and usable, else ConfigDir().
+std::string RuntimeDir();
+
+// Creates Dir and its parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& Dir);

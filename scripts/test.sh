@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds every test and runs them: the whole suite with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the concurrency tests once more with ThreadSanitizer,
+# in one ctest run so that its summary line ends the output.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+scripts/deps.sh
+cmake --preset test >/dev/null
+cmake --build --preset test
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+mkdir -p build/all
+printf 'subdirs("%s/build/test" "%s/build/tsan")\n' "$root" "$root" > build/all/CTestTestfile.cmake
+cd build/all
+exec ctest --output-on-failure -j "$(nproc)" --timeout 900
