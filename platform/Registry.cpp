@@ -65,11 +65,12 @@ public:
     if (FBroken) return false;
     if (FDirty) return true;
     FKeys.clear();
+    struct stat St;
+    if (::stat(Path.c_str(), &St) != 0) return true;  // no file yet: an empty registry
     std::ifstream In(Path, std::ios::binary);
-    if (!In) {
-      struct stat St;
-      if (::stat(Path.c_str(), &St) == 0) FBroken = true;  // there, but unreadable
-      return !FBroken;
+    if (!S_ISREG(St.st_mode) || !In) {
+      FBroken = true;  // there, but unreadable
+      return false;
     }
     std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
     if (In.bad() || !Parse(Text)) {

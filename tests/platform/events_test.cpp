@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "platform/Events.h"
 
 TEST(Events, AutoResetReleasesOneWaitAndClears) {
@@ -11,4 +8,21 @@ TEST(Events, AutoResetReleasesOneWaitAndClears) {
   E.SetEvent();
   EXPECT_TRUE(E.WaitFor(0));
   EXPECT_FALSE(E.WaitFor(0));
+}
+
+TEST(Events, ManualResetStaysSetUntilReset) {
+  TEvent E(true, true);
+  EXPECT_TRUE(E.WaitFor(0));
+  EXPECT_TRUE(E.WaitFor(0));
+  E.ResetEvent();
+  EXPECT_FALSE(E.WaitFor(0));
+}
+
+TEST(Events, WaitForAnyTakesTheFirstSetEventAndLeavesTheOthers) {
+  TEvent A, B, C;
+  B.SetEvent();
+  C.SetEvent();
+  EXPECT_EQ(WaitForAny({&A, &B, &C}, 0), 1);
+  EXPECT_EQ(WaitForAny({&A, &B, &C}, 0), 2);
+  EXPECT_EQ(WaitForAny({&A, &B, &C}, 20), WaitTimeout);
 }

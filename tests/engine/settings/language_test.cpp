@@ -1,0 +1,92 @@
+// Message texts: the table, language files, the language list and safe formatting.
+#include <gtest/gtest.h>
+
+#include "engine/settings/LangDefs.h"
+#include "engine/settings/LangFormat.h"
+#include "engine/settings/VexaBase.h"
+#include "platform/IniFile.h"
+#include "support/TestEnv.h"
+
+TEST(LangStrings, EnglishTable) {
+  TTestEnv Env;
+  EXPECT_EQ(LangStrings[0], "Sender");
+  EXPECT_EQ(LangStrings[30], "Built-in SMTP server stoped");
+  EXPECT_EQ(LangStrings[77], "Log (*.log)|*.log|Text Files (*.txt)|*.txt");
+  EXPECT_EQ(LangStrings[93], "");
+  EXPECT_EQ(LangStrings[98], "Error to get the update file. Error: %s");
+  EXPECT_EQ(LangStrings[99], "");
+  EXPECT_EQ(LangStrings[-1], "");
+}
+
+TEST(LangStrings, ShippedEnglishFileMatchesTheBuiltInTexts) {
+  TTestEnv Env;
+  const TIniFile Ini(std::string(QUILLON_BIN_DIR) + "/Language/English.ini");
+  EXPECT_EQ(Ini.ReadString("Info", "Language", ""), "English");
+  for (int N = 0; N < LangStringCount; ++N)
+    EXPECT_EQ(Ini.ReadString("Common", std::to_string(N), ""), TLangStrings::Default(N)) << N;
+}
+
+TEST(LangStrings, LoadingKeepsEntriesForBlankOrMissingKeys) {
+  TTestEnv Env;
+  Env.WriteFile(Env.Root() + "a.ini", "[Common]\n0=Absender\n1=   \n2=  Betreff\n07=seven\n");
+  Env.WriteFile(Env.Root() + "b.ini", "[COMMON]\n3=Groesse\n");
+  LoadLanguageFile(Env.Root() + "a.ini");
+  LoadLanguageFile(Env.Root() + "b.ini");
+  LoadLanguageFile(Env.Root() + "missing.ini");
+  EXPECT_EQ(LangStrings[0], "Absender");  // kept from the first file
+  EXPECT_EQ(LangStrings[1], "Recipient");
+  EXPECT_EQ(LangStrings[2], "Betreff");   // as the ini reader returns it
+  EXPECT_EQ(LangStrings[3], "Groesse");
+  EXPECT_EQ(LangStrings[7], "Queue(%d)");  // "07" is not key 7
+}
+
+TEST(LanguageList, SortedUsableFilesAndTheSelectedFileLoaded) {
+  TTestEnv Env;
+  const std::string Dir = Env.ProgramDir() + "Language/";
+  Env.WriteFile(Dir + "b.ini", "[Info]\nLanguage=b\n[Common]\n0=from b\n");
+  Env.WriteFile(Dir + "CAPS.INI", "[Info]\nLanguage=A\n");
+  Env.WriteFile(Dir + "noinfo.ini", "[Common]\n0=x\n");
+  Env.WriteFile(Dir + "blank.ini", "[Info]\nLanguage=  \n");
+  Env.WriteFile(Dir + "other.txt", "[Info]\nLanguage=txt\n");
+  Env.WriteFile(Dir + "English.ini", "[Info]\nLanguage=English\n[Common]\n0=from english\n");
+  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\n\"LanguageName\"=\"b.ini\"\n");
+  LoadLanguageList();
+  EXPECT_EQ(LanguageName.get(), "b.ini");
+  EXPECT_EQ(LangStrings[0], "from b");
+  EXPECT_EQ(GetLanguageList(), (std::vector<std::string>{"A=CAPS.INI", "b=b.ini", "English=English.ini"}));
+}
+
+TEST(LanguageList, UnreadableKeyFallsBackToEnglish) {
+  TTestEnv Env;
+  Env.WriteFile(Env.ProgramDir() + "Language/English.ini", "[Common]\n0=english file\n");
+  Env.WriteFile(Env.ConfigHome() + "quillon/registry.reg", "garbage");
+  LanguageName = "b.ini";
+  LoadLanguageList();
+  EXPECT_EQ(LanguageName.get(), "English.ini");
+  EXPECT_EQ(LangStrings[0], "english file");
+}
+
+TEST(LangFormat, PlaceholdersThatDoNotFitFallBackToEnglish) {
+  TTestEnv Env;
+  EXPECT_EQ(LangFmt(22, "a@b.c"), "New mail received. Message will deliver to a@b.c.");
+  EXPECT_EQ(LangFmt(27, 25), "Built-in SMTP server started. Listening on port 25");
+  EXPECT_EQ(LangFmt(91, "1.1.1.1", "2.2.2.2"), "Primary DNS Server: 1.1.1.1 , Secondary DNS Server: 2.2.2.2");
+  struct {
+    const char* Text;
+    const char* Expected;
+  } const Cases[] = {
+      {"Neue Mail an %s.", "Neue Mail an a@b.c."},
+      {"%s %s", "New mail received. Message will deliver to a@b.c."},   // too many placeholders
+      {"no placeholder", "New mail received. Message will deliver to a@b.c."},  // too few
+      {"%d", "New mail received. Message will deliver to a@b.c."},      // wrong kind
+      {"%n%s", "New mail received. Message will deliver to a@b.c."},
+      {"100%% an %-8s|", "100% an a@b.c   |"},
+      {"trailing %", "New mail received. Message will deliver to a@b.c."},
+  };
+  for (const auto& C : Cases) {
+    LangStrings.Set(22, C.Text);
+    EXPECT_EQ(LangFmt(22, "a@b.c"), C.Expected) << C.Text;
+  }
+  LangStrings.Set(27, "Port %s");
+  EXPECT_EQ(LangFmt(27, 2525), "Built-in SMTP server started. Listening on port 2525");
+}

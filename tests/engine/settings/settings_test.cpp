@@ -1,0 +1,178 @@
+// Reading and writing the settings in the registry.
+#include <gtest/gtest.h>
+
+#include "engine/settings/VexaBase.h"
+#include "platform/Registry.h"
+#include "support/TestEnv.h"
+
+namespace {
+std::string Reg(const std::string& Values) {
+  return "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n" + Values;
+}
+
+void Scramble() {
+  // Leave a visible mark in every variable so that a missed read shows.
+  SMTPPort = -7;
+  DNSPrimary = "junk";
+  SocksPassword = "junk";
+}
+}  // namespace
+
+TEST(Settings, EmptyKeyGivesTheDefaults) {
+  TTestEnv Env;
+  InitConstants();
+  Scramble();
+  ReadSettings();
+  EXPECT_FALSE(AutoRun);
+  EXPECT_TRUE(AutoStartServer);
+  EXPECT_EQ(RetryInterval, 10);
+  EXPECT_EQ(MaxRetries, 3);
+  EXPECT_TRUE(AutoDetectDNS);
+  EXPECT_EQ(DNSPrimary.get(), DefaultDNSPrimary);
+  EXPECT_EQ(DNSSecondary.get(), DefaultDNSSecondary);
+  EXPECT_EQ(DNSQueryTimeout, 10000);
+  EXPECT_EQ(SMTPPort, 25);
+  EXPECT_EQ(SMTPMaxConnections, 3);
+  EXPECT_TRUE(LocalUserOnly);
+  EXPECT_EQ(SMTPMaxRcptNumber, 100);
+  EXPECT_EQ(AttachmentFilters.get(), "1:bat;1:com;1:exe;1:js;1:pif;1:scr;1:vbs");
+  EXPECT_TRUE(AuthFromUseGranted);
+  EXPECT_EQ(SenderMaxThreadCount, 3);
+  EXPECT_EQ(SenderConntecTimeout, 100);
+  EXPECT_EQ(SenderPauseMailCount, 10);
+  EXPECT_EQ(SenderPauseTime, 10);
+  EXPECT_TRUE(NotifyMailSender);
+  EXPECT_TRUE(DelNotifiedMail);
+  EXPECT_TRUE(PlayEventSound);
+  EXPECT_EQ(SndMailSent.get(), Env.ProgramDir() + "Sound/MailSent.wav");
+  EXPECT_EQ(SndMailSentFailed.get(), Env.ProgramDir() + "Sound/MailSentFailed.wav");
+  EXPECT_EQ(SocksPassword.get(), "");
+  EXPECT_EQ(LanguageName.get(), "English.ini");
+  // Reading writes nothing back but the key itself.
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey(SettingsKey, false));
+  EXPECT_TRUE(R.GetValueNames().empty());
+}
+
+TEST(Settings, ClampsOfThreadsAndConnections) {
+  struct {
+    int Stored, Threads, Connections;
+  } const Cases[] = {{0, 1, 1}, {-5, 1, 1}, {11, 11, 10}, {40, 15, 10}, {7, 7, 7}};
+  for (const auto& C : Cases) {
+    TTestEnv Env;
+    char Hex[16];
+    std::snprintf(Hex, sizeof Hex, "%08x", static_cast<unsigned>(C.Stored));
+    Env.WriteRegistry(Reg(std::string("\"SenderMaxThreadCount\"=dword:") + Hex + "\r\n\"SMTPMaxConnections\"=dword:" +
+                          Hex + "\r\n"));
+    InitConstants();
+    ReadSettings();
+    EXPECT_EQ(SenderMaxThreadCount, C.Threads) << C.Stored;
+    EXPECT_EQ(SMTPMaxConnections, C.Connections) << C.Stored;
+  }
+}
+
+TEST(Settings, WrongTypesAndBadScrambledValuesGiveDefaults) {
+  TTestEnv Env;
+  Env.WriteRegistry(Reg("\"AutoStartServer\"=\"0\"\r\n"    // Boolean stored as text
+                        "\"SMTPPort\"=\"26\"\r\n"          // integer stored as text
+                        "\"RetrySend\"=dword:00000005\r\n"  // any non-zero is true
+                        "\"DNSPrimary\"=dword:00000001\r\n"
+                        "\"SocksPassword\"=\"XYZ\"\r\n"            // not hexadecimal
+                        "\"SMTPLoginUsername\"=\"0100000000\"\r\n"  // not whole blocks
+                        "\"SMTPLoginPassword\"=\"01\"\r\n"));       // too short: empty
+  InitConstants();
+  SocksPassword = "x";
+  SMTPLoginUsername = "x";
+  SMTPLoginPassword = "x";
+  ReadSettings();
+  EXPECT_TRUE(AutoStartServer);
+  EXPECT_EQ(SMTPPort, 25);
+  EXPECT_TRUE(RetrySend);
+  EXPECT_EQ(DNSPrimary.get(), DefaultDNSPrimary);
+  EXPECT_EQ(SocksPassword.get(), "");
+  EXPECT_EQ(SMTPLoginUsername.get(), "");
+  EXPECT_EQ(SMTPLoginPassword.get(), "");
+}
+
+TEST(Settings, WriteStoresFiftyNineValuesInOrderAndKeepsLanguageName) {
+  TTestEnv Env;
+  Env.WriteRegistry(Reg("\"LanguageName\"=\"Deutsch.ini\"\r\n"));
+  InitConstants();
+  ReadSettings();
+  SocksPassword = "secret";
+  SMTPLoginUsername = "";
+  SenderMaxThreadCount = 99;  // writing clamps the upper bound only
+  SMTPMaxConnections = 0;
+  LanguageName = "Other.ini";
+  WriteSettings();
+  EXPECT_EQ(SenderMaxThreadCount, 15);
+  EXPECT_EQ(SMTPMaxConnections, 0);
+
+  TRegistry::ResetForTests();
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey(SettingsKey, false));
+  const auto Names = R.GetValueNames();
+  ASSERT_EQ(Names.size(), 60u);  // 59 written + the language menu's value
+  EXPECT_EQ(Names[0], "LanguageName");
+  EXPECT_EQ(Names[1], "AutoRun");
+  EXPECT_EQ(R.ReadString("LanguageName"), "Deutsch.ini");
+  const auto Pos = [&](const std::string& N) { return std::find(Names.begin(), Names.end(), N) - Names.begin(); };
+  EXPECT_EQ(Pos("ForbiddenMultiConn"), Pos("SenderHostname") + 1);
+  EXPECT_EQ(Pos("SenderPauseAfterSent"), Pos("ForbiddenMultiConn") + 1);
+  EXPECT_EQ(Pos("AuthByFromAddr"), Pos("AttachmentFilters") + 1);
+  EXPECT_EQ(Names.back(), "AccountSelection");
+  EXPECT_EQ(R.GetDataType("AutoRun"), TRegDataType::rdInteger);
+  EXPECT_EQ(R.GetDataType("DNSPrimary"), TRegDataType::rdString);
+  EXPECT_EQ(R.ReadString("SMTPLoginUsername"), "00000000");
+  EXPECT_EQ(R.ReadInteger("SMTPMaxConnections"), 0);
+  EXPECT_EQ(DecryptString(R.ReadString("SocksPassword"), StoredPasswordKey), "secret");
+  EXPECT_NE(R.ReadString("SocksPassword").find("06000000"), std::string::npos);
+
+  SocksPassword = "";
+  ReadSettings();
+  EXPECT_EQ(SocksPassword.get(), "secret");
+  EXPECT_EQ(SenderMaxThreadCount, 15);
+  EXPECT_EQ(SMTPMaxConnections, 1);  // the reader's clamp
+}
+
+TEST(Settings, UnopenableKeyEndsTheProgramWithTheRegistryError) {
+  TTestEnv Env;
+  Env.WriteFile(TRegistry::FileName(), "garbage");
+  EXPECT_EXIT(ReadSettings(), testing::ExitedWithCode(1), "Error reading registry!");
+}
+
+TEST(Settings, WriteWithUnopenableKeyShowsTheErrorAndGoesOn) {
+  TTestEnv Env;
+  Env.WriteFile(TRegistry::FileName(), "garbage");
+  std::string Shown;
+  SetErrorBoxHandler([&](const std::string& Text, const std::string& Caption) { Shown = Caption + ": " + Text; });
+  WriteSettings();
+  SetErrorBoxHandler(nullptr);
+  EXPECT_EQ(Shown, "Error: Error reading registry!");
+  EXPECT_EQ(Env.ReadFile(TRegistry::FileName()), "garbage");
+}
+
+TEST(Settings, LastCheckVersionDateIsAnEightByteDouble) {
+  TTestEnv Env;
+  EXPECT_EQ(GetLastCheckVersionDate(), 0);
+  SetLastCheckVersionDate(46000.75);
+  EXPECT_EQ(GetLastCheckVersionDate(), 46000);
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey(SettingsKey, false));
+  EXPECT_EQ(R.ReadBinaryData("LastCheckVersionDate"), std::string("\x00\x00\x00\x00\x18\x76\xe6\x40", 8));
+  R.WriteBinaryData("LastCheckVersionDate", "abc");
+  EXPECT_EQ(GetLastCheckVersionDate(), 0);
+  R.WriteString("LastCheckVersionDate", "46000");
+  EXPECT_EQ(GetLastCheckVersionDate(), 0);
+}
+
+TEST(Settings, AutoRunWritesAndRemovesTheAutostartEntry) {
+  TTestEnv Env;
+  AutoRun = true;
+  SetAutoRun();
+  const std::string Entry = Env.ReadFile(Env.ConfigHome() + "autostart/quillon.desktop");
+  EXPECT_NE(Entry.find("Exec=\"/"), std::string::npos);
+  AutoRun = false;
+  SetAutoRun();
+  EXPECT_EQ(Env.ReadFile(Env.ConfigHome() + "autostart/quillon.desktop"), "");
+}

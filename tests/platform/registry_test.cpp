@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/Registry.h"
+#include "support/TestEnv.h"
+
+namespace {
+const char* const Key = "\\Software\\Nimbrel\\Quillon Pro";
+}
+
+TEST(Registry, TypedValuesRoundTripThroughTheFile) {
+  TTestEnv Env;
+  {
+    TRegistry R;
+    ASSERT_TRUE(R.OpenKey(Key, true));
+    R.WriteInteger("Port", 26);
+    R.WriteInteger("Negative", -2);
+    R.WriteString("Text", "a \"quoted\" back\\slash");
+    R.WriteBinaryData("Bin", std::string("\x00\x01\xff", 3));
+  }
+  const std::string File = Env.ReadFile(TRegistry::FileName());
+  EXPECT_EQ(File.rfind("REGEDIT4\r\n", 0), 0u);
+  EXPECT_NE(File.find("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"), std::string::npos);
+  EXPECT_NE(File.find("\"Port\"=dword:0000001a\r\n"), std::string::npos);
+  EXPECT_NE(File.find("\"Negative\"=dword:fffffffe\r\n"), std::string::npos);
+  EXPECT_NE(File.find("\"Text\"=\"a \\\"quoted\\\" back\\\\slash\"\r\n"), std::string::npos);
+  EXPECT_NE(File.find("\"Bin\"=hex:00,01,ff\r\n"), std::string::npos);
+
+  TRegistry::ResetForTests();  // read back from the file alone
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey("software\\NIMBREL\\quillon pro", false));  // names without case
+  EXPECT_EQ(R.ReadInteger("port"), 26);
+  EXPECT_EQ(R.ReadInteger("Negative"), -2);
+  EXPECT_EQ(R.ReadString("TEXT"), "a \"quoted\" back\\slash");
+  EXPECT_EQ(R.ReadBinaryData("Bin"), std::string("\x00\x01\xff", 3));
+  EXPECT_EQ(R.GetDataType("Bin"), TRegDataType::rdBinary);
+}
+
+TEST(Registry, WrongTypesAndMissingValuesRaiseButMissingStringIsEmpty) {
+  TTestEnv Env;
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey(Key, true));
+  R.WriteString("S", "x");
+  R.WriteInteger("I", 1);
+  EXPECT_THROW(R.ReadInteger("S"), ERegistryException);
+  EXPECT_THROW(R.ReadString("I"), ERegistryException);
+  EXPECT_THROW(R.ReadInteger("Missing"), ERegistryException);
+  EXPECT_THROW(R.ReadBinaryData("S"), ERegistryException);
+  EXPECT_EQ(R.ReadString("Missing"), "");
+  EXPECT_TRUE(R.ValueExists("s"));
+  EXPECT_TRUE(R.DeleteValue("S"));
+  EXPECT_FALSE(R.ValueExists("S"));
+  EXPECT_FALSE(R.DeleteValue("S"));
+}
+
+TEST(Registry, OpenWithoutCreationAndSubkeys) {
+  TTestEnv Env;
+  TRegistry R;
+  EXPECT_FALSE(R.OpenKey("\\Software\\Other", false));
+  ASSERT_TRUE(R.OpenKey("\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001", true));
+  ASSERT_TRUE(R.OpenKey("\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000002", true));
+  ASSERT_TRUE(R.OpenKey("\\Software\\Microsoft\\Internet Account Manager\\Accounts", false));
+  EXPECT_EQ(R.GetKeyNames(), (std::vector<std::string>{"00000001", "00000002"}));
+  EXPECT_TRUE(R.KeyExists("\\Software\\Microsoft"));
+  EXPECT_TRUE(R.DeleteKey("\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001"));
+  ASSERT_TRUE(R.OpenKey("\\Software\\Microsoft\\Internet Account Manager\\Accounts", false));
+  EXPECT_EQ(R.GetKeyNames(), (std::vector<std::string>{"00000002"}));
+}
+
+TEST(Registry, HandWrittenFileIsRead) {
+  TTestEnv Env;
+  Env.WriteRegistry(
+      "; written by hand\n"
+      "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\n"
+      "\"SMTPPort\"=dword:00000019\n"
+      "\"Hex\"=hex:01,02,\\\n"
+      "  03\n"
+      "@=\"default\"\n");
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey(Key, false));
+  EXPECT_EQ(R.ReadInteger("SMTPPort"), 25);
+  EXPECT_EQ(R.ReadBinaryData("Hex"), "\x01\x02\x03");
+  EXPECT_EQ(R.ReadString(""), "default");
+}
+
+TEST(Registry, ChangesOnDiskAreSeenAtTheNextOpen) {
+  TTestEnv Env;
+  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\A]\n\"V\"=dword:00000001\n");
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey("Software\\A", false));
+  EXPECT_EQ(R.ReadInteger("V"), 1);
+  R.CloseKey();
+  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\A]\n\"V\"=dword:00000002\n");
+  ASSERT_TRUE(R.OpenKey("Software\\A", false));
+  EXPECT_EQ(R.ReadInteger("V"), 2);
+}
+
+TEST(Registry, UnparsableFileCannotBeOpenedAndIsNeverOverwritten) {
+  TTestEnv Env;
+  const std::string Broken = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"V\"=dword:zz\r\n";
+  Env.WriteFile(TRegistry::FileName(), Broken);
+  TRegistry R;
+  EXPECT_FALSE(R.OpenKey("Software\\A", true));
+  EXPECT_FALSE(R.OpenKey("Software\\B", true));
+  EXPECT_THROW(R.WriteInteger("X", 1), ERegistryException);
+  R.CloseKey();
+  EXPECT_EQ(Env.ReadFile(TRegistry::FileName()), Broken);
+  // Not even a repaired file is touched again by this run.
+  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\A]\r\n");
+  EXPECT_FALSE(R.OpenKey("Software\\A", true));
+}
+
+TEST(Registry, BadFilesTable) {
+  const char* const Cases[] = {
+      "not a registry\r\n",
+      "REGEDIT4\r\n\"Orphan\"=\"value\"\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n",
+      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"Unclosed=\"x\"\r\n",
+      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=hex:0\r\n",
+      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=dword:123456789\r\n",
+      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A\r\n",
+  };
+  for (const char* Text : Cases) {
+    TTestEnv Env;
+    Env.WriteFile(TRegistry::FileName(), Text);
+    TRegistry R;
+    EXPECT_FALSE(R.OpenKey("A", true)) << Text;
+  }
+}
+
+TEST(Registry, UnreadableFileCountsAsBroken) {
+  TTestEnv Env;
+  std::filesystem::create_directories(TRegistry::FileName());  // a folder where the file should be
+  TRegistry R;
+  EXPECT_FALSE(R.OpenKey("A", true));
+  EXPECT_TRUE(std::filesystem::is_directory(TRegistry::FileName()));
+}
+
+TEST(Registry, RewriteLeavesNoTemporaryFiles) {
+  TTestEnv Env;
+  for (int I = 0; I < 3; ++I) {
+    TRegistry R;
+    ASSERT_TRUE(R.OpenKey("A", true));
+    R.WriteInteger("N", I);
+  }
+  size_t Files = 0;
+  for (const auto& E : std::filesystem::directory_iterator(Env.ConfigHome() + "quillon")) {
+    (void)E;
+    ++Files;
+  }
+  EXPECT_EQ(Files, 1u);
+}

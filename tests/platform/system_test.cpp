@@ -1,0 +1,110 @@
+// Paths, the one-running-copy lock, resolv.conf, autostart entries and the ini reader.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/AutoStart.h"
+#include "platform/IniFile.h"
+#include "platform/InstanceLock.h"
+#include "platform/Paths.h"
+#include "platform/ResolvConf.h"
+#include "support/TestEnv.h"
+
+TEST(Paths, FoldersFollowTheXdgVariables) {
+  TTestEnv Env;
+  EXPECT_EQ(ConfigDir(), Env.ConfigHome() + "quillon/");
+  EXPECT_EQ(DataFolder(), Env.DataHome() + "quillon/data/");
+  EXPECT_EQ(RuntimeDir(), Env.RuntimeDir());
+  EXPECT_EQ(ProgramDir(), Env.ProgramDir());
+  SetProgramDirOverride("");
+  EXPECT_NE(ProgramDir().find("/bin/"), std::string::npos);
+  EXPECT_EQ(ProgramFile().rfind(ProgramDir(), 0), 0u);
+}
+
+TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstEnds) {
+  TTestEnv Env;
+  TInstanceLock A, B;
+  ASSERT_TRUE(A.Acquire("VexaRunInstance"));
+  EXPECT_FALSE(B.Acquire("VexaRunInstance"));
+  // A child process is refused too.
+  const pid_t Child = fork();
+  if (Child == 0) {
+    TInstanceLock C;
+    _exit(C.Acquire("VexaRunInstance") ? 1 : 0);
+  }
+  int Status = 0;
+  waitpid(Child, &Status, 0);
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+  A.Release();
+  EXPECT_TRUE(B.Acquire("VexaRunInstance"));
+}
+
+TEST(InstanceLock, AKilledHolderDoesNotBlockTheNextStart) {
+  TTestEnv Env;
+  int Ready[2];
+  ASSERT_EQ(pipe(Ready), 0);
+  const pid_t Child = fork();
+  if (Child == 0) {
+    TInstanceLock C;
+    const char Ok = C.Acquire("VexaRunInstance") ? 'y' : 'n';
+    (void)!write(Ready[1], &Ok, 1);
+    pause();
+    _exit(0);
+  }
+  char Got = 0;
+  ASSERT_EQ(read(Ready[0], &Got, 1), 1);
+  ASSERT_EQ(Got, 'y');
+  TInstanceLock L;
+  EXPECT_FALSE(L.Acquire("VexaRunInstance"));
+  kill(Child, SIGKILL);
+  waitpid(Child, nullptr, 0);
+  EXPECT_TRUE(L.Acquire("VexaRunInstance"));
+  close(Ready[0]);
+  close(Ready[1]);
+}
+
+TEST(InstanceLock, FallsBackToTheConfigFolderWithoutRuntimeDir) {
+  TTestEnv Env;
+  unsetenv("XDG_RUNTIME_DIR");
+  TInstanceLock L;
+  ASSERT_TRUE(L.Acquire("VexaRunInstance"));
+  EXPECT_EQ(TInstanceLock::LockFilePath("VexaRunInstance"), Env.ConfigHome() + "quillon/quillon-VexaRunInstance.lock");
+}
+
+TEST(ResolvConf, IPv4NameserversInOrderEachOnce) {
+  TTestEnv Env;
+  const std::string Path = Env.Root() + "resolv.conf";
+  Env.WriteFile(Path,
+                "# comment\nsearch example.org\nnameserver 10.0.0.2\nnameserver ::1\n"
+                "nameserver   192.168.1.1  # trailing\nnameserver 10.0.0.2\nnameserver bogus\n"
+                "  nameserver 172.16.0.1\noptions ndots:1\n");
+  EXPECT_EQ(ReadResolvConfNameservers(Path), (std::vector<std::string>{"10.0.0.2", "192.168.1.1", "172.16.0.1"}));
+  EXPECT_TRUE(ReadResolvConfNameservers(Env.Root() + "missing").empty());
+}
+
+TEST(AutoStart, EntryIsWrittenWithTheQuotedPathAndRemoved) {
+  TTestEnv Env;
+  WriteAutostartEntry("/opt/my apps/quillon");
+  EXPECT_EQ(AutostartEntryPath(), Env.ConfigHome() + "autostart/quillon.desktop");
+  const std::string Entry = Env.ReadFile(AutostartEntryPath());
+  EXPECT_NE(Entry.find("[Desktop Entry]\n"), std::string::npos);
+  EXPECT_NE(Entry.find("Exec=\"/opt/my apps/quillon\"\n"), std::string::npos);
+  RemoveAutostartEntry();
+  EXPECT_FALSE(AutostartEntryExists());
+}
+
+TEST(IniFile, WindowsReaderRules) {
+  const TIniFile Ini = TIniFile::FromText(
+      "\xEF\xBB\xBF[Info]\r\nLanguage =  Deutsch  \r\n; comment\r\nlanguage=Second\r\n"
+      "Quoted=\"  spaced  \"\r\nNumber=42\r\nBad=4x\r\n[info]\r\nExtra=1\r\n[Common]\r\n7=seven\r\n");
+  EXPECT_EQ(Ini.ReadString("INFO", "LANGUAGE", "?"), "Deutsch");  // first occurrence, trimmed
+  EXPECT_EQ(Ini.ReadString("Info", "Quoted", "?"), "  spaced  ");
+  EXPECT_EQ(Ini.ReadString("Info", "Extra", "?"), "1");  // a repeated section adds to the first
+  EXPECT_EQ(Ini.ReadString("Info", "Missing", "dflt"), "dflt");
+  EXPECT_EQ(Ini.ReadInteger("Info", "Number", 0), 42);
+  EXPECT_EQ(Ini.ReadInteger("Info", "Bad", -1), -1);
+  EXPECT_EQ(Ini.ReadString("Common", "07", "none"), "none");
+  EXPECT_TRUE(Ini.SectionExists("common"));
+  EXPECT_EQ(Ini.ReadSections(), (std::vector<std::string>{"Info", "Common"}));
+}
