@@ -13,4 +13,4 @@ cmake --build --preset tsan
 mkdir -p build/all
 printf 'subdirs("%s/build/test" "%s/build/tsan")\n' "$root" "$root" > build/all/CTestTestfile.cmake
 cd build/all
-exec ctest --output-on-failure -j "$(nproc)" --timeout 900
+exec ctest --output-on-failure --no-label-summary -j "$(nproc)" --timeout 900
