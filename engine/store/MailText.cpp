@@ -1,0 +1,226 @@
+#include "engine/store/MailText.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "engine/settings/ZQCipher.h"
+#include "platform/IniFile.h"
+
+std::string ExtractAddress(const std::string& S) {
+  if (S.size() >= 2 && S.front() == '<' && S.back() == '>') return S.substr(1, S.size() - 2);
+  return S;
+}
+
+std::string ExtractDomain(const std::string& S) {
+  std::string A = ExtractAddress(S);
+  size_t P = A.find('@');
+  if (P == std::string::npos) return std::string();
+  return A.substr(P + 1);
+}
+
+bool IsValidEmail(const std::string& Address) {
+  std::string S = Address;
+  if (Trim(S).empty()) return false;
+  if (S[0] == '<') S = S.size() >= 2 ? S.substr(1, S.size() - 2) : std::string();
+  if (Trim(S).empty()) return false;
+  size_t P = S.find('@');
+  if (P == std::string::npos) return false;
+  if (Trim(S.substr(0, P)).empty()) return false;
+  std::string After = S.substr(P + 1);
+  return !Trim(After).empty() && After.find('@') == std::string::npos;
+}
+
+namespace {
+
+char LowerAscii(char C) { return C >= 'A' && C <= 'Z' ? char(C - 'A' + 'a') : C; }
+
+bool StartsWithNoCase(const std::string& Line, const char* Prefix, size_t Len) {
+  if (Line.size() < Len) return false;
+  for (size_t I = 0; I < Len; ++I)
+    if (LowerAscii(Line[I]) != Prefix[I]) return false;
+  return true;
+}
+
+// The first header line of the first 50 lines that starts with Name, with its TAB-led
+// continuation lines joined on without a blank.
+std::string FindHeader(const std::vector<std::string>& Lines, const char* Name, size_t Len) {
+  size_t Limit = Lines.size() < 50 ? Lines.size() : 50;
+  for (size_t I = 0; I < Limit; ++I) {
+    if (!StartsWithNoCase(Lines[I], Name, Len)) continue;
+    std::string Result = Trim(Lines[I].substr(Len));
+    for (size_t J = I + 1; J < Lines.size(); ++J) {
+      const std::string& L = Lines[J];
+      if (L.empty() || L[0] != '\t') break;
+      Result += Trim(L.substr(1));
+    }
+    return Result;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string GetSubjectHeader(const std::vector<std::string>& Lines) { return FindHeader(Lines, "subject:", 8); }
+
+std::string GetFromAddress(const std::vector<std::string>& Lines) {
+  std::string T = FindHeader(Lines, "from:", 5);
+  size_t Open = T.find('<'), Close = T.find('>');
+  if (Open != std::string::npos && Close != std::string::npos)
+    T = Close < Open ? std::string() : T.substr(Open + 1, Close - Open - 1);
+  return IsValidEmail(T) ? T : std::string();
+}
+
+std::string UTF8ToAnsi(const std::string& S) {
+  std::string Out;
+  Out.reserve(S.size());
+  size_t I = 0, N = S.size();
+  while (I < N) {
+    unsigned char C = static_cast<unsigned char>(S[I]);
+    size_t Len;
+    uint32_t Min;
+    if (C < 0x80) {
+      Out += char(C);
+      ++I;
+      continue;
+    } else if ((C & 0xE0) == 0xC0) {
+      Len = 2, Min = 0x80;
+    } else if ((C & 0xF0) == 0xE0) {
+      Len = 3, Min = 0x800;
+    } else if ((C & 0xF8) == 0xF0) {
+      Len = 4, Min = 0x10000;
+    } else {
+      Out += '?';
+      ++I;
+      continue;
+    }
+    uint32_t CP = C & (0x7F >> Len);
+    size_t J = 1;
+    for (; J < Len && I + J < N; ++J) {
+      unsigned char D = static_cast<unsigned char>(S[I + J]);
+      if ((D & 0xC0) != 0x80) break;
+      CP = (CP << 6) | (D & 0x3F);
+    }
+    if (J < Len || CP < Min || CP > 0x10FFFF || (CP >= 0xD800 && CP <= 0xDFFF)) {
+      // A broken sequence: one replacement for the bytes it took.
+      Out += '?';
+      I += J;
+      continue;
+    }
+    Out.append(S, I, Len);
+    I += Len;
+  }
+  return Out;
+}
+
+namespace {
+
+// Bytes in Charset to UTF-8 through iconv. False when iconv does not know the charset.
+// Sequences the charset does not allow become "?".
+bool ConvertCharset(const std::string& Charset, const std::string& In, std::string& Out) {
+  iconv_t CD = iconv_open("UTF-8", Charset.c_str());
+  if (CD == reinterpret_cast<iconv_t>(-1)) return false;
+  Out.clear();
+  char Buf[1024];
+  char* Src = const_cast<char*>(In.data());
+  size_t SrcLeft = In.size();
+  while (SrcLeft > 0) {
+    char* Dst = Buf;
+    size_t DstLeft = sizeof Buf;
+    size_t R = iconv(CD, &Src, &SrcLeft, &Dst, &DstLeft);
+    Out.append(Buf, size_t(Dst - Buf));
+    if (R == size_t(-1) && errno != E2BIG) {
+      // A byte the charset does not allow, or a sequence cut short.
+      Out += '?';
+      ++Src;
+      --SrcLeft;
+    }
+  }
+  char* Dst = Buf;
+  size_t DstLeft = sizeof Buf;
+  iconv(CD, nullptr, nullptr, &Dst, &DstLeft);  // back to the initial shift state
+  Out.append(Buf, size_t(Dst - Buf));
+  iconv_close(CD);
+  return true;
+}
+
+bool SameAscii(const std::string& A, const char* B) {
+  size_t I = 0;
+  for (; I < A.size() && B[I]; ++I)
+    if (LowerAscii(A[I]) != LowerAscii(B[I])) return false;
+  return I == A.size() && !B[I];
+}
+
+int HexValue(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+int Base64Index(char C) {
+  if (C >= 'A' && C <= 'Z') return C - 'A';
+  if (C >= 'a' && C <= 'z') return C - 'a' + 26;
+  if (C >= '0' && C <= '9') return C - '0' + 52;
+  if (C == '+') return 62;
+  if (C == '/') return 63;
+  return 0;
+}
+
+void RemoveNuls(std::string& S) { std::erase(S, '\0'); }
+
+}  // namespace
+
+std::string DecodeHeader(const std::string& Text) {
+  std::string S = Text;
+  size_t P = S.find("=?");
+  while (P != std::string::npos) {
+    size_t Q1 = S.find('?', P + 5);
+    size_t Q2 = Q1 == std::string::npos ? Q1 : S.find('?', Q1 + 1);
+    size_t E = Q2 == std::string::npos ? Q2 : S.find("?=", Q2 + 1);
+    if (E != std::string::npos) {
+      std::string Charset = S.substr(P + 2, Q1 - P - 2);
+      char Encoding = S[Q1 + 1];
+      std::string Decoded;
+      if (Encoding == 'Q' || Encoding == 'q') {
+        for (size_t I = Q2 + 1; I < E; ++I) {
+          char C = S[I];
+          if (C == '_') {
+            Decoded += ' ';
+          } else if (C == '=' && I + 3 <= E) {
+            // Two digits plus the closing "?=" follow.
+            int Hi = HexValue(S[I + 1]), Lo = HexValue(S[I + 2]);
+            if (Hi < 0 || Lo < 0) throw EConvertError("'" + S.substr(I + 1, 2) + "' is not a valid integer value");
+            Decoded += char(Hi * 16 + Lo);
+            I += 2;
+          } else {
+            Decoded += C;
+          }
+        }
+      } else {
+        // Groups of four from the start; a group may reach into the closing "?=".
+        for (size_t I = Q2 + 1; I < E && I + 3 <= E + 1; I += 4) {
+          uint32_t V = 0;
+          for (size_t K = 0; K < 4; ++K) V = (V << 6) | uint32_t(Base64Index(S[I + K]));
+          Decoded += char((V >> 16) & 0xFF);
+          Decoded += char((V >> 8) & 0xFF);
+          Decoded += char(V & 0xFF);
+        }
+      }
+      if (SameAscii(Charset, "utf-8")) {
+        Decoded = UTF8ToAnsi(Decoded);
+      } else {
+        // Padding NULs would upset a stateful charset; they go in the end anyway.
+        RemoveNuls(Decoded);
+        std::string Converted;
+        if (ConvertCharset(Charset, Decoded, Converted)) Decoded = Converted;
+      }
+      RemoveNuls(Decoded);
+      S = S.substr(0, P) + Decoded + S.substr(E + 2);
+    }
+    P = S.find("=?", P + 1);
+  }
+  RemoveNuls(S);
+  return S;
+}
