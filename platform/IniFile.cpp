@@ -1,5 +1,7 @@
 #include "platform/IniFile.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -14,7 +16,6 @@ int ParseInt(const std::string& S, bool& Ok) {
   char* End = nullptr;
   int Base = 10;
   const char* Begin = S.c_str();
-  std::string Tmp;
   if (S.size() > 2 && S[0] == '0' && (S[1] == 'x' || S[1] == 'X')) {
     Base = 16;
     Begin += 2;

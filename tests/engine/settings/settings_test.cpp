@@ -176,3 +176,24 @@ TEST(Settings, AutoRunWritesAndRemovesTheAutostartEntry) {
   SetAutoRun();
   EXPECT_EQ(Env.ReadFile(Env.ConfigHome() + "autostart/quillon.desktop"), "");
 }
+
+TEST(Settings, InitSettingsSetsTheProgramWideValuesThenReadsEverything) {
+  TTestEnv Env;
+  Env.WriteFile(Env.ProgramDir() + "Language/English.ini", "[Info]\nLanguage=English\n[Common]\n16=Paused.\n");
+  Env.WriteRegistry(Reg("\"SMTPPort\"=dword:00000984\r\n"));
+  DataDir = "";
+  MaxStoredMails = 1;
+  SenderThreadLimit = 2;
+  InitSettings();
+  EXPECT_EQ(DataDir.get(), Env.DataHome() + "quillon/data/");
+  EXPECT_EQ(VersionString.get(), GetVersionString());
+  EXPECT_EQ(MaxStoredMails, 5000);
+  EXPECT_EQ(SenderThreadLimit, 15);
+  EXPECT_EQ(DNSMemCacheSize, 32);
+  EXPECT_EQ(DNSDiskCacheMaxEntries, 512);
+  EXPECT_EQ(DefaultMaxRcptNumber, 5000);
+  EXPECT_FALSE(AddReceivedHeader);
+  EXPECT_EQ(SMTPPort, 2436);
+  EXPECT_EQ(LangStrings[16], "Paused.");
+  EXPECT_EQ(GetLanguageList(), (std::vector<std::string>{"English=English.ini"}));
+}
