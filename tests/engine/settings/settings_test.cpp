@@ -1,6 +1,7 @@
 // Reading and writing the settings in the registry.
 #include <gtest/gtest.h>
 
+#include "engine/settings/LangDefs.h"
 #include "engine/settings/VexaBase.h"
 #include "platform/Registry.h"
 #include "support/TestEnv.h"
