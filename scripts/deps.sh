@@ -3,7 +3,7 @@
 # when they are all present already.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
 )
