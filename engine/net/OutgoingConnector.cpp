@@ -1,0 +1,129 @@
+#include "engine/net/OutgoingConnector.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+void GlobalInit() {
+  static std::once_flag Once;
+  std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string UrlHost(const std::string& Host) {
+  // An IPv6 literal needs brackets inside a URL.
+  if (Host.find(':') != std::string::npos && (Host.empty() || Host.front() != '[')) return "[" + Host + "]";
+  return Host;
+}
+
+std::string ProxyUrl(const TSocksInfo& Socks) {
+  const char* Scheme = nullptr;
+  switch (Socks.Version) {
+    case TSocksVersion::svSocks4: Scheme = "socks4://"; break;
+    case TSocksVersion::svSocks4A: Scheme = "socks4a://"; break;
+    case TSocksVersion::svSocks5: Scheme = "socks5://"; break;
+    case TSocksVersion::svNoSocks: return std::string();
+  }
+  return Scheme + UrlHost(Socks.Host) + ":" + std::to_string(Socks.Port);
+}
+
+struct TEasyDeleter {
+  void operator()(CURL* E) const { curl_easy_cleanup(E); }
+};
+struct TMultiDeleter {
+  void operator()(CURLM* M) const { curl_multi_cleanup(M); }
+};
+}  // namespace
+
+int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksInfo& Socks,
+                                const std::atomic<bool>& Abort) {
+  GlobalInit();
+  std::unique_ptr<CURL, TEasyDeleter> Easy(curl_easy_init());
+  std::unique_ptr<CURLM, TMultiDeleter> Multi(curl_multi_init());
+  if (!Easy || !Multi) throw EConnectError("Out of memory");
+
+  char ErrorBuffer[CURL_ERROR_SIZE] = {};
+  // Any scheme that is a plain TCP connection will do; connect-only mode sends nothing.
+  const std::string Url = "http://" + UrlHost(Host) + ":" + std::to_string(Port) + "/";
+  curl_easy_setopt(Easy.get(), CURLOPT_URL, Url.c_str());
+  curl_easy_setopt(Easy.get(), CURLOPT_CONNECT_ONLY, 1L);
+  curl_easy_setopt(Easy.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(Easy.get(), CURLOPT_ERRORBUFFER, ErrorBuffer);
+  // Never pick up a proxy from the environment: the only proxy is the one configured.
+  const std::string Proxy = ProxyUrl(Socks);
+  curl_easy_setopt(Easy.get(), CURLOPT_PROXY, Proxy.c_str());
+  if (!Proxy.empty() && Socks.Authentication == TSocksAuthentication::saUsernamePassword) {
+    curl_easy_setopt(Easy.get(), CURLOPT_PROXYUSERNAME, Socks.Username.c_str());
+    curl_easy_setopt(Easy.get(), CURLOPT_PROXYPASSWORD, Socks.Password.c_str());
+  }
+
+  {
+    std::lock_guard<std::mutex> G(FLock);
+    FCancelled = false;
+    FMulti = Multi.get();
+  }
+  struct TUnpublish {
+    TOutgoingConnector* Self;
+    ~TUnpublish() {
+      std::lock_guard<std::mutex> G(Self->FLock);
+      Self->FMulti = nullptr;
+    }
+  } Unpublish{this};
+
+  curl_multi_add_handle(Multi.get(), Easy.get());
+  CURLcode Result = CURLE_OK;
+  bool Done = false;
+  while (!Done) {
+    {
+      std::lock_guard<std::mutex> G(FLock);
+      if (FCancelled || Abort) {
+        curl_multi_remove_handle(Multi.get(), Easy.get());
+        throw EConnectError("Connection attempt cancelled");
+      }
+    }
+    int Running = 0;
+    const CURLMcode M = curl_multi_perform(Multi.get(), &Running);
+    if (M != CURLM_OK) {
+      curl_multi_remove_handle(Multi.get(), Easy.get());
+      throw EConnectError(curl_multi_strerror(M));
+    }
+    int Left = 0;
+    while (CURLMsg* Msg = curl_multi_info_read(Multi.get(), &Left)) {
+      if (Msg->msg == CURLMSG_DONE) {
+        Result = Msg->data.result;
+        Done = true;
+      }
+    }
+    if (!Done && Running == 0) {
+      Result = CURLE_COULDNT_CONNECT;
+      Done = true;
+    }
+    // Short slices, so that an abort is seen within 100 ms even without a wake-up.
+    if (!Done) curl_multi_poll(Multi.get(), nullptr, 0, 100, nullptr);
+  }
+
+  int Fd = -1;
+  if (Result == CURLE_OK) {
+    curl_socket_t Sock = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(Easy.get(), CURLINFO_ACTIVESOCKET, &Sock) == CURLE_OK && Sock != CURL_SOCKET_BAD)
+      Fd = fcntl(Sock, F_DUPFD_CLOEXEC, 0);
+    if (Fd < 0) {
+      curl_multi_remove_handle(Multi.get(), Easy.get());
+      throw EConnectError("Could not take over the connected socket");
+    }
+  }
+  curl_multi_remove_handle(Multi.get(), Easy.get());
+  if (Result != CURLE_OK) throw EConnectError(ErrorBuffer[0] ? ErrorBuffer : curl_easy_strerror(Result));
+  // libcurl leaves the socket non-blocking; the dialogue waits with poll() and reads blocking.
+  const int Flags = fcntl(Fd, F_GETFL);
+  if (Flags >= 0) fcntl(Fd, F_SETFL, Flags & ~O_NONBLOCK);
+  return Fd;
+}
+
+void TOutgoingConnector::Cancel() {
+  std::lock_guard<std::mutex> G(FLock);
+  FCancelled = true;
+  if (FMulti) curl_multi_wakeup(static_cast<CURLM*>(FMulti));
+}
