@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
+  dante-server microsocks
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -17,4 +18,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # The tests start their own SOCKS server on loopback with their own configuration; the
+  # system service that the package may have started is not wanted.
+  if printf '%s\n' "${missing[@]}" | grep -qx dante-server; then
+    $sudo systemctl disable --now danted.service >/dev/null 2>&1 || true
+    $sudo invoke-rc.d danted stop >/dev/null 2>&1 || true
+  fi
 fi

@@ -138,7 +138,11 @@ void TScriptedSmtpPeer::Serve(int Fd, size_t Index) {
     // "lines\r\n<close>": answer, then hang up at once.
     const std::string Tail = std::string("\r\n") + CloseReply;
     if (R.size() > Tail.size() && R.compare(R.size() - Tail.size(), Tail.size(), Tail) == 0) {
-      SendAll(Fd, R.substr(0, R.size() - Tail.size()) + "\r\n");
+      // Held back with MSG_MORE, the reply leaves in one segment with the FIN: the client
+      // sees the hang-up as soon as it has the reply.
+      const std::string Lines = R.substr(0, R.size() - Tail.size()) + "\r\n";
+      send(Fd, Lines.data(), Lines.size(), MSG_MORE | MSG_NOSIGNAL);
+      shutdown(Fd, SHUT_WR);
       return false;
     }
     if (R.empty()) {

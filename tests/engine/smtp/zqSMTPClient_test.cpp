@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "engine/smtp/zqSMTPClient.h"
+#include "support/ScriptedSmtpPeer.h"
+
+namespace {
+struct SMTPClient : ::testing::Test {
+  TzqSMTPClient Client;
+  std::vector<std::string> LogLines;
+  std::vector<int> Progress;
+
+  SMTPClient() {
+    Client.OnLog = [this](TzqSMTPClient&, const std::string& M) { LogLines.push_back(M); };
+    Client.OnProgress = [this](TzqSMTPClient&, int P) { Progress.push_back(P); };
+    Client.HeloName = "client.test";
+    Client.Timeout = 5000;
+  }
+  int Send(TScriptedSmtpPeer& Peer, const std::string& From = "a@x.test", const std::string& To = "b@y.test",
+           const std::vector<std::string>& Data = {"Subject: hi", "", "body"}) {
+    LogLines.clear();
+    Progress.clear();
+    const int R = Client.SendMail(Peer.IP(), Peer.Port(), From, To, Data);
+    EXPECT_TRUE(Peer.WaitClosedSessions(Peer.SessionCount(), 5000));
+    return R;
+  }
+  bool Logged(const std::string& Line) const {
+    return std::find(LogLines.begin(), LogLines.end(), Line) != LogLines.end();
+  }
+  static std::vector<std::string> LastCommands(const TScriptedSmtpPeer& Peer) {
+    const auto S = Peer.Sessions();
+    return S.empty() ? std::vector<std::string>() : S.back().Commands;
+  }
+};
+
+// A loopback port on which nothing listens.
+int DeadPort() {
+  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
+  socklen_t L = sizeof A;
+  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &L);
+  close(Fd);
+  return ntohs(A.sin_port);
+}
+
+using TLines = std::vector<std::string>;
+}  // namespace
+
+TEST(SMTPClientParsing, ParseResponse) {
+  struct {
+    const char* Line;
+    int Code;
+    const char* Text;
+  } Cases[] = {{"250 OK", 250, "OK"}, {"354 Go ahead now", 354, "Go ahead now"},
+               {"250", 250, ""},      {"250-first line", -1, "line"},
+               {"OK fine", -1, "fine"}, {"", -1, ""},
+               {"2x0 bad", -1, "bad"}, {"221 ", 221, ""}};
+  for (const auto& C : Cases) {
+    const TSMTPResponse R = ParseResponse(C.Line);
+    EXPECT_EQ(R.Code, C.Code) << C.Line;
+    EXPECT_EQ(R.Text, C.Text) << C.Line;
+  }
+}
+
+TEST(SMTPClientParsing, CleanHostName) {
+  EXPECT_EQ(CleanHostName("my host!.example_1-a"), "myhost.example_1-a");
+  EXPECT_EQ(CleanHostName("!!! ()"), "vexa");
+  EXPECT_EQ(CleanHostName(""), "vexa");
+}
+
+TEST_F(SMTPClient, FullDialogueSendsStoredLinesUnchangedAndLogsEveryStep) {
+  TScriptedSmtpPeer Peer;
+  const TLines Data = {"Subject: test", "", "..leading dot stays", "end"};
+  EXPECT_EQ(Send(Peer, "a@x.test", "b@y.test", Data), scAccepted);
+  const auto S = Peer.Sessions().at(0);
+  EXPECT_EQ(S.Commands, (TLines{"HELO client.test", "MAIL FROM: <a@x.test>", "RCPT TO: <b@y.test>", "DATA", "QUIT"}));
+  EXPECT_EQ(S.Data, Data);
+  EXPECT_EQ(LogLines, (TLines{"Sending mail from <a@x.test> to <b@y.test>[127.0.0.1] ...", ">220 peer.test ESMTP ready",
+                              "127.0.0.1[127.0.0.1] connected", "CMD: HELO client.test", ">250 peer.test",
+                              "CMD: MAIL FROM: <a@x.test>", ">250 Sender OK", "CMD: RCPT TO: <b@y.test>",
+                              ">250 Recipient OK", "CMD: DATA", ">354 Go ahead", "CMD: Sending Data...", "CMD: .",
+                              ">250 Queued", "CMD: QUIT", ">221 Bye"}));
+  EXPECT_EQ(Client.LastResponse.Code, 250);
+  EXPECT_EQ(Client.LastResponse.Text, "Queued");
+}
+
+TEST_F(SMTPClient, AddressesAreWrappedInAngleBrackets) {
+  TScriptedSmtpPeer Peer;
+  struct {
+    const char* In;
+    const char* Sent;
+  } Cases[] = {{"a@x.test", "<a@x.test>"}, {"<a@x.test>", "<a@x.test>"}, {"<a@x.test", "<a@x.test>"},
+               {"  a@x.test ", "<a@x.test>"}, {"<>", "<>"}};
+  for (const auto& C : Cases) {
+    EXPECT_EQ(Send(Peer, C.In, C.In), scAccepted) << C.In;
+    const TLines Cmds = LastCommands(Peer);
+    ASSERT_GE(Cmds.size(), 3u);
+    // The null sender gets its MAIL command too: without it no server takes the RCPT.
+    EXPECT_EQ(Cmds[1], std::string("MAIL FROM: ") + C.Sent);
+    EXPECT_EQ(Cmds[2], std::string("RCPT TO: ") + C.Sent);
+  }
+}
+
+TEST_F(SMTPClient, BlankAddressesFailBeforeConnecting) {
+  TScriptedSmtpPeer Peer;
+  EXPECT_EQ(Send(Peer, "  ", "b@y.test"), scOtherFailure);
+  EXPECT_EQ(LogLines, (TLines{"Error FROM address. FROM address can not be blank."}));
+  EXPECT_EQ(Send(Peer, "a@x.test", ""), scOtherFailure);
+  EXPECT_EQ(LogLines, (TLines{"Error RcptTo address. Recipient can not be blank."}));
+  EXPECT_EQ(Peer.SessionCount(), 0u);
+}
+
+TEST_F(SMTPClient, ResultCodesOfEachStep) {
+  struct {
+    const char* Step;
+    const char* Reply;
+    int Result;
+  } Cases[] = {
+      {"GREETING", "554 go away", scOtherFailure},
+      {"GREETING", TScriptedSmtpPeer::CloseReply, scNoReply},
+      {"HELO", "500 no", scOtherFailure},
+      {"MAIL", "550 sender refused", scSenderRejected},
+      {"MAIL", "OK but no code", scSenderRejected},
+      {"RCPT", "550 no such user", scRecipientRejected},
+      {"RCPT", "251 will forward", scAccepted},
+      {"RCPT", TScriptedSmtpPeer::CloseReply, scNoReply},
+      {"DATA", "451 later", scDataRejected},
+      {".", "554 rejected", scDataRejected},
+      // The end line accepted and the connection closed before QUIT can be written.
+      {".", "250 Queued\r\n<close>", scOtherFailure},
+      // The reply to QUIT does not matter.
+      {"QUIT", "500 what", scAccepted},
+      {"QUIT", TScriptedSmtpPeer::CloseReply, scAccepted},
+  };
+  for (const auto& C : Cases) {
+    TScriptedSmtpPeer Peer;
+    Peer.SetReply(C.Step, C.Reply);
+    EXPECT_EQ(Send(Peer), C.Result) << C.Step << " " << C.Reply;
+  }
+}
+
+TEST_F(SMTPClient, MultiLineGreetingIsReadWhole) {
+  TScriptedSmtpPeer Peer;
+  Peer.SetReply("GREETING", "220-first\r\n220-second\r\n220 last");
+  EXPECT_EQ(Send(Peer), scAccepted);
+  EXPECT_EQ(Client.ReplyLines().front(), "220-first");
+  EXPECT_TRUE(Logged(">220-second"));
+  EXPECT_EQ(LastCommands(Peer).front(), "HELO client.test");
+}
+
+TEST_F(SMTPClient, RejectedGreetingClosesWithoutACommand) {
+  TScriptedSmtpPeer Peer;
+  Peer.SetReply("GREETING", "554 no service");
+  EXPECT_EQ(Send(Peer), scOtherFailure);
+  EXPECT_TRUE(LastCommands(Peer).empty());
+  EXPECT_EQ(Client.LastResponse.Code, 554);
+}
+
+TEST_F(SMTPClient, AuthLoginWithOfferedMechanisms) {
+  Client.UseAuthLogin = true;
+  Client.Username = "user";
+  Client.Password = "secret";
+  for (const char* Ehlo : {"250-peer\r\n250-AUTH LOGIN PLAIN\r\n250 OK", "250-peer\r\n250-auth=login\r\n250 OK",
+                           "250-peer\r\n250 AUTH CRAM-MD5 LOGIN"}) {
+    TScriptedSmtpPeer Peer;
+    Peer.SetReply("EHLO", Ehlo);
+    EXPECT_EQ(Send(Peer), scAccepted) << Ehlo;
+    EXPECT_EQ(LastCommands(Peer), (TLines{"EHLO client.test", "AUTH LOGIN", "dXNlcg==", "c2VjcmV0",
+                                          "MAIL FROM: <a@x.test>", "RCPT TO: <b@y.test>", "DATA", "QUIT"}))
+        << Ehlo;
+    EXPECT_TRUE(Client.SupportsAuth());
+    EXPECT_TRUE(Logged("CMD: Send Username"));
+    EXPECT_TRUE(Logged("CMD: Send Password"));
+  }
+}
+
+TEST_F(SMTPClient, AuthLoginNotOfferedGoesOnWithMail) {
+  Client.UseAuthLogin = true;
+  struct {
+    const char* Ehlo;
+    TLines Mechanisms;
+  } Cases[] = {{"250-peer\r\n250 8BITMIME", {}},
+               {"250-peer\r\n250-AUTH PLAIN CRAM-MD5\r\n250-AUTH=plain\r\n250 OK", {"PLAIN", "CRAM-MD5"}},
+               {"500 no EHLO here", {}}};
+  for (const auto& C : Cases) {
+    TScriptedSmtpPeer Peer;
+    Peer.SetReply("EHLO", C.Ehlo);
+    EXPECT_EQ(Send(Peer), scAccepted) << C.Ehlo;
+    EXPECT_TRUE(Logged("Target server do not support AUTH LOGIN.")) << C.Ehlo;
+    // No HELO after a refused EHLO, and no AUTH.
+    EXPECT_EQ(LastCommands(Peer), (TLines{"EHLO client.test", "MAIL FROM: <a@x.test>", "RCPT TO: <b@y.test>", "DATA",
+                                          "QUIT"}))
+        << C.Ehlo;
+    EXPECT_EQ(Client.AuthMechanisms, C.Mechanisms) << C.Ehlo;
+  }
+}
+
+TEST_F(SMTPClient, AuthLoginRefusals) {
+  Client.UseAuthLogin = true;
+  struct {
+    const char* Step;
+    const char* Reply;
+    bool FailLine;
+  } Cases[] = {{"AUTH", "504 unrecognised", false}, {"USER", "535 no", false}, {"PASS", "535 bad password", true}};
+  for (const auto& C : Cases) {
+    TScriptedSmtpPeer Peer;
+    Peer.SetReply(C.Step, C.Reply);
+    EXPECT_EQ(Send(Peer), scOtherFailure) << C.Step;
+    EXPECT_EQ(Logged("Auth login failed!"), C.FailLine) << C.Step;
+    const TLines Cmds = LastCommands(Peer);
+    EXPECT_TRUE(std::none_of(Cmds.begin(), Cmds.end(), [](const std::string& L) { return L.rfind("MAIL", 0) == 0; }));
+  }
+}
+
+TEST_F(SMTPClient, ProgressValues) {
+  struct {
+    size_t Lines;
+    std::vector<int> Values;
+  } Cases[] = {{3, {0, 33, 66, 100}}, {1, {0, 100}}, {0, {0}}, {200, {}}};
+  for (const auto& C : Cases) {
+    TScriptedSmtpPeer Peer;
+    EXPECT_EQ(Send(Peer, "a@x.test", "b@y.test", TLines(C.Lines, "line")), scAccepted);
+    if (C.Lines == 200) {
+      // Every percent once, in order.
+      ASSERT_EQ(Progress.size(), 101u);
+      for (int I = 0; I <= 100; ++I) EXPECT_EQ(Progress[I], I);
+    } else {
+      EXPECT_EQ(Progress, C.Values) << C.Lines;
+    }
+  }
+}
+
+TEST_F(SMTPClient, ConnectFailureIsCodeFourAndKeepsLastResponse) {
+  TScriptedSmtpPeer Peer;
+  ASSERT_EQ(Send(Peer), scAccepted);
+  const int Port = DeadPort();
+  LogLines.clear();
+  EXPECT_EQ(Client.SendMail("127.0.0.1", Port, "a@x.test", "b@y.test", {"x"}), scConnectFailed);
+  ASSERT_EQ(LogLines.size(), 3u);
+  EXPECT_EQ(LogLines[1], "Connect 127.0.0.1 failed");
+  EXPECT_EQ(LogLines[2].rfind("Error: ", 0), 0u);
+  EXPECT_GT(LogLines[2].size(), 7u);
+  // The reply to QUIT is not parsed: the last one is the end line's.
+  EXPECT_EQ(Client.LastResponse.Code, 250);
+}
+
+TEST_F(SMTPClient, ReplyTimeoutIsNoReply) {
+  Client.Timeout = 300;
+  for (const char* Step : {"GREETING", "MAIL", "DATA", "."}) {
+    TScriptedSmtpPeer Peer;
+    Peer.SetReply(Step, "");
+    EXPECT_EQ(Send(Peer), scNoReply) << Step;
+  }
+}
+
+TEST_F(SMTPClient, LoopGuardStopsBeforeAnyCommand) {
+  TScriptedSmtpPeer Peer("127.0.0.1");
+  Client.LocalServerPort = Peer.Port();
+  EXPECT_EQ(Send(Peer), scOtherFailure);
+  EXPECT_TRUE(Logged("Local host connected. Stopped sending to avoid loop. [127.0.0.1:" + std::to_string(Peer.Port()) +
+                     "]"));
+  EXPECT_TRUE(LastCommands(Peer).empty());
+  // Another address of the loopback net is not this machine's server.
+  TScriptedSmtpPeer Other("127.0.0.2", Peer.Port());
+  EXPECT_EQ(Send(Other), scAccepted);
+}
+
+TEST_F(SMTPClient, StopFromAnotherThread) {
+  Client.Timeout = 0;  // wait without limit: only Stop ends the wait
+  struct {
+    const char* Step;
+    int Result;
+  } Cases[] = {{"GREETING", scNoReply}, {"RCPT", scNoReply}, {"QUIT", scAccepted}};
+  for (const auto& C : Cases) {
+    TScriptedSmtpPeer Peer;
+    Peer.SetReply(C.Step, "");
+    std::thread T([&] {
+      // Stop once the peer has got as far as the silent step.
+      for (int I = 0; I < 500; ++I) {
+        const auto S = Peer.Sessions();
+        const bool There = !S.empty() && (std::string(C.Step) == "GREETING" ||
+                                          (!S[0].Commands.empty() && S[0].Commands.back().rfind(C.Step, 0) == 0));
+        if (There) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      Client.Stop();
+    });
+    EXPECT_EQ(Send(Peer), C.Result) << C.Step;
+    T.join();
+    EXPECT_TRUE(Client.Stopped);
+  }
+  // The next dialogue clears the flag and runs normally.
+  TScriptedSmtpPeer Peer;
+  EXPECT_EQ(Send(Peer), scAccepted);
+  EXPECT_FALSE(Client.Stopped);
+}
+
+TEST_F(SMTPClient, StopCutsAConnectionAttemptInProgress) {
+  // A proxy that takes the connection and never answers the SOCKS hand-shake keeps the
+  // connect step waiting.
+  TScriptedSmtpPeer SilentProxy;
+  SilentProxy.SetReply("GREETING", "");
+  Client.SocksInfo.Version = TSocksVersion::svSocks5;
+  Client.SocksInfo.Host = "127.0.0.1";
+  Client.SocksInfo.Port = SilentProxy.Port();
+  std::thread T([&] {
+    for (int I = 0; I < 500 && SilentProxy.SessionCount() == 0; ++I)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Client.Stop();
+  });
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Client.SendMail("127.0.0.2", 25, "a@x.test", "b@y.test", {"x"}), scOtherFailure);
+  T.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(10));
+  // Stopped connects end without the failure lines.
+  EXPECT_EQ(LogLines.size(), 1u);
+}

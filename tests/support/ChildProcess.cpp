@@ -1,0 +1,102 @@
+#include "support/ChildProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+bool TChildProcess::Start(const std::vector<std::string>& Argv, const std::string& LogFile) {
+  Stop();
+  std::vector<char*> Args;
+  for (const auto& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
+  Args.push_back(nullptr);
+  const pid_t Pid = fork();
+  if (Pid < 0) return false;
+  if (Pid == 0) {
+    const int Out = open(LogFile.empty() ? "/dev/null" : LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (Out >= 0) {
+      dup2(Out, 1);
+      dup2(Out, 2);
+    }
+    execvp(Args[0], Args.data());
+    _exit(127);
+  }
+  FPid = Pid;
+  // A program that cannot be run ends at once with 127.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return Running();
+}
+
+bool TChildProcess::Running() {
+  if (FPid <= 0) return false;
+  int Status = 0;
+  if (waitpid(FPid, &Status, WNOHANG) == 0) return true;
+  FPid = -1;
+  return false;
+}
+
+void TChildProcess::Stop() {
+  if (FPid <= 0) return;
+  kill(FPid, SIGTERM);
+  int Status = 0;
+  for (int I = 0; I < 100; ++I) {
+    if (waitpid(FPid, &Status, WNOHANG) != 0) {
+      FPid = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(FPid, SIGKILL);
+  waitpid(FPid, &Status, 0);
+  FPid = -1;
+}
+
+bool ProgramAvailable(const std::string& Name) {
+  const char* Path = std::getenv("PATH");
+  std::string P = Path ? Path : "/usr/bin:/bin";
+  P += ":/usr/sbin:/sbin";
+  size_t Pos = 0;
+  while (Pos <= P.size()) {
+    const size_t C = P.find(':', Pos);
+    const std::string Dir = P.substr(Pos, C == std::string::npos ? std::string::npos : C - Pos);
+    if (!Dir.empty() && access((Dir + "/" + Name).c_str(), X_OK) == 0) return true;
+    if (C == std::string::npos) break;
+    Pos = C + 1;
+  }
+  return false;
+}
+
+int FreeLoopbackPort(const std::string& IP) {
+  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  inet_pton(AF_INET, IP.c_str(), &A.sin_addr);
+  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
+  socklen_t L = sizeof A;
+  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &L);
+  close(Fd);
+  return ntohs(A.sin_port);
+}
+
+bool WaitForListener(const std::string& IP, int Port, int TimeoutMs) {
+  const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  while (std::chrono::steady_clock::now() < End) {
+    const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = htons(static_cast<uint16_t>(Port));
+    inet_pton(AF_INET, IP.c_str(), &A.sin_addr);
+    const bool Ok = connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
+    close(Fd);
+    if (Ok) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}

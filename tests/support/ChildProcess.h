@@ -1,0 +1,32 @@
+#pragma once
+// A helper program that a test starts on loopback (a SOCKS server, an MTA) and ends again
+// by its process id.
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class TChildProcess {
+public:
+  TChildProcess() = default;
+  ~TChildProcess() { Stop(); }
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+
+  // Starts Argv[0] (searched in PATH) with its output sent to LogFile (or discarded).
+  // False when the program cannot be started.
+  bool Start(const std::vector<std::string>& Argv, const std::string& LogFile = std::string());
+  // SIGTERM to our child, then SIGKILL when it has not ended within a second; reaps it.
+  void Stop();
+  pid_t Pid() const { return FPid; }
+  bool Running();  // reaps a child that has ended
+
+private:
+  pid_t FPid = -1;
+};
+
+// True when the program is found in PATH.
+bool ProgramAvailable(const std::string& Name);
+// A loopback TCP port that was free a moment ago.
+int FreeLoopbackPort(const std::string& IP = "127.0.0.1");
+// Waits until something accepts connections on IP:Port.
+bool WaitForListener(const std::string& IP, int Port, int TimeoutMs);
