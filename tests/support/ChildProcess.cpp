@@ -1,10 +1,7 @@
 #include "support/ChildProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,30 +70,3 @@ bool ProgramAvailable(const std::string& Name) {
   return false;
 }
 
-int FreeLoopbackPort(const std::string& IP) {
-  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  inet_pton(AF_INET, IP.c_str(), &A.sin_addr);
-  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  socklen_t L = sizeof A;
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &L);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
-
-bool WaitForListener(const std::string& IP, int Port, int TimeoutMs) {
-  const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  while (std::chrono::steady_clock::now() < End) {
-    const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(static_cast<uint16_t>(Port));
-    inet_pton(AF_INET, IP.c_str(), &A.sin_addr);
-    const bool Ok = connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    close(Fd);
-    if (Ok) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}

@@ -26,7 +26,3 @@ private:
 
 // True when the program is found in PATH.
 bool ProgramAvailable(const std::string& Name);
-// A loopback TCP port that was free a moment ago.
-int FreeLoopbackPort(const std::string& IP = "127.0.0.1");
-// Waits until something accepts connections on IP:Port.
-bool WaitForListener(const std::string& IP, int Port, int TimeoutMs);

@@ -1,5 +1,6 @@
 #include "support/ScriptedSmtpPeer.h"
 
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,7 +32,7 @@ std::string Upper(std::string S) {
 }
 }  // namespace
 
-TScriptedSmtpPeer::TScriptedSmtpPeer(const std::string& IP, int Port) : FIP(IP) {
+TScriptedSmtpPeer::TScriptedSmtpPeer(const std::string& IP, int Port) : TLoopbackServer(IP, Port) {
   FReplies = {{"GREETING", "220 peer.test ESMTP ready"},
               {"EHLO", "250-peer.test\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME"},
               {"HELO", "250 peer.test"},
@@ -45,37 +46,10 @@ TScriptedSmtpPeer::TScriptedSmtpPeer(const std::string& IP, int Port) : FIP(IP) 
               {"QUIT", "221 Bye"},
               {"RSET", "250 OK"},
               {"NOOP", "250 OK"}};
-  FListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FListenFd < 0) throw std::runtime_error("socket failed");
-  const int One = 1;
-  setsockopt(FListenFd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(static_cast<uint16_t>(Port));
-  if (inet_pton(AF_INET, IP.c_str(), &A.sin_addr) != 1) throw std::runtime_error("bad peer address " + IP);
-  if (bind(FListenFd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 || listen(FListenFd, 64) != 0) {
-    close(FListenFd);
-    throw std::runtime_error("cannot listen on " + IP + ":" + std::to_string(Port));
-  }
-  socklen_t L = sizeof A;
-  getsockname(FListenFd, reinterpret_cast<sockaddr*>(&A), &L);
-  FPort = ntohs(A.sin_port);
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
+  StartAccepting();
 }
 
 TScriptedSmtpPeer::~TScriptedSmtpPeer() { Stop(); }
-
-void TScriptedSmtpPeer::Stop() {
-  if (FStopping.exchange(true)) return;
-  if (FAcceptThread.joinable()) FAcceptThread.join();
-  close(FListenFd);
-  {
-    std::lock_guard<std::mutex> G(FLock);
-    for (int Fd : FFds) shutdown(Fd, SHUT_RDWR);
-  }
-  for (auto& T : FThreads)
-    if (T.joinable()) T.join();
-}
 
 void TScriptedSmtpPeer::SetReply(const std::string& Step, const std::string& Reply) {
   std::lock_guard<std::mutex> G(FLock);
@@ -112,21 +86,13 @@ void TScriptedSmtpPeer::Update(size_t Index, const std::function<void(TSession&)
   FChanged.notify_all();
 }
 
-void TScriptedSmtpPeer::AcceptLoop() {
-  while (!FStopping) {
-    pollfd P{FListenFd, POLLIN, 0};
-    if (poll(&P, 1, 50) <= 0) continue;
-    const int Fd = accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (Fd < 0) continue;
+void TScriptedSmtpPeer::Serve(int Fd) {
+  size_t Index;
+  {
     std::lock_guard<std::mutex> G(FLock);
     FSessions.emplace_back();
-    FFds.push_back(Fd);
-    const size_t Index = FSessions.size() - 1;
-    FThreads.emplace_back([this, Fd, Index] { Serve(Fd, Index); });
+    Index = FSessions.size() - 1;
   }
-}
-
-void TScriptedSmtpPeer::Serve(int Fd, size_t Index) {
   const int Now = ++FOpen;
   int Max = FMaxConcurrent;
   while (Now > Max && !FMaxConcurrent.compare_exchange_weak(Max, Now)) {
@@ -148,7 +114,7 @@ void TScriptedSmtpPeer::Serve(int Fd, size_t Index) {
     if (R.empty()) {
       // Silence: wait until the client goes away or the peer stops.
       char C;
-      while (!FStopping) {
+      while (!Stopping()) {
         pollfd P{Fd, POLLIN, 0};
         if (poll(&P, 1, 50) > 0 && recv(Fd, &C, 1, MSG_PEEK) <= 0) break;
       }
@@ -160,7 +126,7 @@ void TScriptedSmtpPeer::Serve(int Fd, size_t Index) {
   std::string Buffer;
   enum { Commands, AuthUser, AuthPass, InData } Mode = Commands;
   bool Alive = Answer("GREETING");
-  while (Alive && !FStopping) {
+  while (Alive && !Stopping()) {
     const size_t Eol = Buffer.find('\n');
     if (Eol == std::string::npos) {
       char Chunk[4096];
@@ -203,8 +169,7 @@ void TScriptedSmtpPeer::Serve(int Fd, size_t Index) {
   }
   {
     std::lock_guard<std::mutex> G(FLock);
-    FFds.erase(std::remove(FFds.begin(), FFds.end(), Fd), FFds.end());
-    close(Fd);
+    shutdown(Fd, SHUT_RDWR);
     FSessions[Index].Closed = true;
     FChanged.notify_all();
   }

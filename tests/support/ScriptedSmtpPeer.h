@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
-class TScriptedSmtpPeer {
+#include "support/LoopbackServer.h"
+
+class TScriptedSmtpPeer : public TLoopbackServer {
 public:
   // Replies: "" sends nothing and keeps waiting (until the client goes away or the peer
   // stops); CloseReply closes the connection instead of answering. Several lines are
@@ -32,9 +34,6 @@ public:
   TScriptedSmtpPeer(const TScriptedSmtpPeer&) = delete;
   TScriptedSmtpPeer& operator=(const TScriptedSmtpPeer&) = delete;
 
-  const std::string& IP() const { return FIP; }
-  int Port() const { return FPort; }
-
   // The reply to a step: "GREETING", a command verb in upper case ("EHLO", "HELO", "MAIL",
   // "RCPT", "DATA", "QUIT", "RSET", "NOOP", "AUTH"), "USER" and "PASS" (the two lines after
   // AUTH LOGIN) and "." (end of the data). Unknown verbs get "500 Unknown command".
@@ -49,19 +48,11 @@ public:
   // The most sessions that were open at the same time.
   int MaxConcurrent() const { return FMaxConcurrent; }
 
-  // Stops listening and ends every session.
-  void Stop();
-
 private:
-  void AcceptLoop();
-  void Serve(int Fd, size_t Index);
+  void Serve(int Fd) override;
   std::string ReplyFor(const std::string& Step) const;
   void Update(size_t Index, const std::function<void(TSession&)>& F);
 
-  std::string FIP;
-  int FPort = 0;
-  int FListenFd = -1;
-  std::atomic<bool> FStopping{false};
   std::atomic<int> FDataDelay{0};
   std::atomic<int> FOpen{0};
   std::atomic<int> FMaxConcurrent{0};
@@ -69,7 +60,4 @@ private:
   mutable std::condition_variable FChanged;
   std::map<std::string, std::string> FReplies;
   std::vector<TSession> FSessions;
-  std::vector<int> FFds;  // open session sockets, closed by Stop
-  std::vector<std::thread> FThreads;
-  std::thread FAcceptThread;
 };

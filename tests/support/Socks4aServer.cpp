@@ -1,5 +1,6 @@
 #include "support/Socks4aServer.h"
 
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -39,57 +40,21 @@ void Reply(int Fd, unsigned char Code) {
 }
 }  // namespace
 
-TSocks4aServer::TSocks4aServer() {
-  FListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(FListenFd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 || listen(FListenFd, 16) != 0)
-    throw std::runtime_error("SOCKS 4A server cannot listen");
-  socklen_t L = sizeof A;
-  getsockname(FListenFd, reinterpret_cast<sockaddr*>(&A), &L);
-  FPort = ntohs(A.sin_port);
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
-}
+TSocks4aServer::TSocks4aServer() : TLoopbackServer("127.0.0.1", 0, 16) { StartAccepting(); }
 
 TSocks4aServer::~TSocks4aServer() { Stop(); }
-
-void TSocks4aServer::Stop() {
-  if (FStopping.exchange(true)) return;
-  if (FAcceptThread.joinable()) FAcceptThread.join();
-  close(FListenFd);
-  {
-    std::lock_guard<std::mutex> G(FLock);
-    for (int Fd : FFds) shutdown(Fd, SHUT_RDWR);
-  }
-  for (auto& T : FThreads) T.join();
-}
 
 std::vector<std::string> TSocks4aServer::Requests() const {
   std::lock_guard<std::mutex> G(FLock);
   return FRequests;
 }
 
-void TSocks4aServer::AcceptLoop() {
-  while (!FStopping) {
-    pollfd P{FListenFd, POLLIN, 0};
-    if (poll(&P, 1, 50) <= 0) continue;
-    const int Fd = accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (Fd < 0) continue;
-    std::lock_guard<std::mutex> G(FLock);
-    FFds.push_back(Fd);
-    FThreads.emplace_back([this, Fd] { Serve(Fd); });
-  }
-}
-
 void TSocks4aServer::Serve(int Fd) {
   int Target = -1;
   auto Finish = [&] {
-    std::lock_guard<std::mutex> G(FLock);
-    FFds.erase(std::remove(FFds.begin(), FFds.end(), Fd), FFds.end());
-    FFds.erase(std::remove(FFds.begin(), FFds.end(), Target), FFds.end());
-    close(Fd);
-    if (Target >= 0) close(Target);
+    if (Target < 0) return;
+    Untrack(Target);
+    close(Target);
   };
   unsigned char Head[8];
   std::string User, Host;
@@ -123,15 +88,12 @@ void TSocks4aServer::Serve(int Fd) {
     Reply(Fd, 91);
     return Finish();
   }
-  {
-    std::lock_guard<std::mutex> G(FLock);
-    Target = T;
-    FFds.push_back(T);
-  }
+  Target = T;
+  Track(T);
   Reply(Fd, 90);
   pollfd P[2] = {{Fd, POLLIN, 0}, {T, POLLIN, 0}};
   char Buf[16384];
-  while (!FStopping) {
+  while (!Stopping()) {
     if (poll(P, 2, 100) <= 0) continue;
     bool Done = false;
     for (int I = 0; I < 2 && !Done; ++I) {

@@ -4,6 +4,7 @@
 
 #include "engine/smtp/zqSMTPClient.h"
 #include "support/ChildProcess.h"
+#include "support/LoopbackSockets.h"
 #include "support/ScriptedSmtpPeer.h"
 #include "support/Socks4aServer.h"
 #include "support/TestEnv.h"

@@ -1,15 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "engine/smtp/zqSMTPClient.h"
+#include "support/LoopbackSockets.h"
 #include "support/ScriptedSmtpPeer.h"
 
 namespace {
@@ -40,19 +36,6 @@ struct SMTPClient : ::testing::Test {
     return S.empty() ? std::vector<std::string>() : S.back().Commands;
   }
 };
-
-// A loopback port on which nothing listens.
-int DeadPort() {
-  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  socklen_t L = sizeof A;
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &L);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
 
 using TLines = std::vector<std::string>;
 }  // namespace
@@ -244,7 +227,7 @@ TEST_F(SMTPClient, ProgressValues) {
 TEST_F(SMTPClient, ConnectFailureIsCodeFourAndKeepsLastResponse) {
   TScriptedSmtpPeer Peer;
   ASSERT_EQ(Send(Peer), scAccepted);
-  const int Port = DeadPort();
+  const int Port = FreeLoopbackPort();  // nothing listens there
   LogLines.clear();
   EXPECT_EQ(Client.SendMail("127.0.0.1", Port, "a@x.test", "b@y.test", {"x"}), scConnectFailed);
   ASSERT_EQ(LogLines.size(), 3u);
