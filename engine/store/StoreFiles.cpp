@@ -1,0 +1,83 @@
+#include "engine/store/StoreFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+
+bool TDiskStoreFiles::ForceDirectories(const std::string& Dir) { return ::ForceDirectories(Dir); }
+
+bool TDiskStoreFiles::FileExists(const std::string& Path) {
+  struct stat St;
+  return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+}
+
+bool TDiskStoreFiles::ReadFile(const std::string& Path, std::string& Data) {
+  Data.clear();
+  int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) return false;
+  struct stat St;
+  if (::fstat(Fd, &St) == 0 && St.st_size > 0) Data.reserve(size_t(St.st_size));
+  char Buf[65536];
+  for (;;) {
+    ssize_t N = ::read(Fd, Buf, sizeof Buf);
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0) {
+      ::close(Fd);
+      return false;
+    }
+    if (N == 0) break;
+    Data.append(Buf, size_t(N));
+  }
+  ::close(Fd);
+  return true;
+}
+
+bool TDiskStoreFiles::WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) {
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (Fd < 0) {
+    Error = std::strerror(errno);
+    return false;
+  }
+  const char* P = Data.data();
+  size_t Left = Data.size();
+  while (Left > 0) {
+    ssize_t N = ::write(Fd, P, Left);
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0) {
+      Error = std::strerror(errno);
+      ::close(Fd);
+      return false;
+    }
+    P += N;
+    Left -= size_t(N);
+  }
+  if (Sync && ::fdatasync(Fd) != 0) {
+    Error = std::strerror(errno);
+    ::close(Fd);
+    return false;
+  }
+  if (::close(Fd) != 0) {
+    Error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool TDiskStoreFiles::ReplaceFile(const std::string& Path, const std::string& Data) {
+  return WriteFileAtomically(Path, Data);
+}
+
+bool TDiskStoreFiles::SyncDirectory(const std::string& Dir) { return ::SyncDirectory(Dir); }
+
+bool TDiskStoreFiles::DeleteFile(const std::string& Path) { return ::unlink(Path.c_str()) == 0; }
+
+TStoreFiles& DiskStoreFiles() {
+  static TDiskStoreFiles Disk;
+  return Disk;
+}

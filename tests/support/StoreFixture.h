@@ -1,0 +1,149 @@
+#pragma once
+// A mail store in a private data folder with a clock the test sets and ticks the test
+// drives, a recorder of its log lines and posted messages, and a disk that can be told to
+// fail.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+#include "support/TestEnv.h"
+
+class TRecordingTarget : public TNotifyTarget {
+public:
+  std::atomic<int> Posted{0};
+  void post(unsigned Message) override {
+    if (Message == WM_MAILSTORECHANGE) ++Posted;
+  }
+};
+
+// The real disk, with failures on request for paths that end with a given text.
+class TFaultyFiles : public TDiskStoreFiles {
+public:
+  std::mutex Lock;
+  std::set<std::string> FailWrites;    // WriteFile of a path ending so fails
+  std::set<std::string> FailReplaces;  // ReplaceFile of a path ending so fails
+  std::atomic<int> Replaces{0};
+
+  bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override {
+    if (Matches(FailWrites, Path)) {
+      Error = "Disk full";
+      return false;
+    }
+    return TDiskStoreFiles::WriteFile(Path, Data, Sync, Error);
+  }
+  bool ReplaceFile(const std::string& Path, const std::string& Data) override {
+    ++Replaces;
+    if (Matches(FailReplaces, Path)) return false;
+    return TDiskStoreFiles::ReplaceFile(Path, Data);
+  }
+
+private:
+  bool Matches(const std::set<std::string>& Set, const std::string& Path) {
+    std::lock_guard<std::mutex> L(Lock);
+    for (auto& End : Set)
+      if (Path.size() >= End.size() && Path.compare(Path.size() - End.size(), End.size(), End) == 0) return true;
+    return false;
+  }
+};
+
+class StoreTest : public ::testing::Test {
+protected:
+  TTestEnv Env;
+  TRecordingTarget Target;
+  TFaultyFiles Files;
+  double Clock = 46000.5;  // a day at noon
+  std::mutex LogLock;
+  std::vector<std::pair<int, std::string>> Logs;
+  std::unique_ptr<TMemoryMailStore> Store;
+
+  void SetUp() override {
+    RetrySend = false;
+    RetryInterval = 10;
+    MaxRetries = 3;
+    SendNotifyMail = false;
+    NotifyMailSender = true;
+    SpecialNotifyMail = "";
+    DelNotifiedMail = false;
+    DelMessageAfterSent = false;
+    DelMessageDelay = 0;
+    ForbiddenMultiConn = false;
+    SenderPauseAfterSent = false;
+    SenderPauseMailCount = 0;
+    SenderPauseTime = 0;
+    Open();
+  }
+  void TearDown() override { Store.reset(); }
+
+  void Open() {
+    TMemoryMailStoreOptions O;
+    O.Files = &Files;
+    O.Clock = [this] { return Clock; };
+    O.RunTicker = false;
+    Store = std::make_unique<TMemoryMailStore>(std::move(O));
+    Store->OnLog = [this](uint8_t Level, const std::string& Text) {
+      std::lock_guard<std::mutex> L(LogLock);
+      Logs.emplace_back(Level, Text);
+    };
+    Store->NotifyWindow = &Target;
+  }
+  void Reopen() {
+    Store.reset();
+    Open();
+  }
+
+  static TMailData MakeMail(std::vector<std::string> Recipients, std::string Subject = "Hello") {
+    TMailData M;
+    M.MailFrom = "<sender@here.example>";
+    M.Recipients = std::move(Recipients);
+    M.Subject = std::move(Subject);
+    M.Size = 42;
+    M.ReceiveTime = 46000.25;
+    M.Kind = mkReceived;
+    M.State = msWaiting;
+    M.Data = {"Subject: hello", "", "body line", "..dotted"};
+    return M;
+  }
+  // Adds a mail for one recipient and answers its ID.
+  std::string Add(const std::string& Recipient, std::string Subject = "Hello") {
+    TMailData M = MakeMail({Recipient}, std::move(Subject));
+    Store->AddMail(M);
+    return M.ID;
+  }
+  std::vector<TMailNotice> Notices() {
+    std::vector<TMailNotice> Out;
+    TMailNotice N;
+    while (Store->PopNotice(N)) Out.push_back(N);
+    return Out;
+  }
+  TMailRecord Record(const std::string& ID) {
+    TMailRecord R;
+    Store->GetMailRecord(ID, R);
+    return R;
+  }
+  // Every record the enumeration gives for the states, as their IDs.
+  std::vector<std::string> IDs(TMailStateSet States) {
+    std::vector<std::string> Out;
+    TMailRecord R;
+    for (bool Ok = Store->FindFirst({1, 2, 3}, States, R); Ok; Ok = Store->FindNext(R)) Out.push_back(R.ID.str());
+    return Out;
+  }
+  std::string DataPath(const std::string& Name) const { return DataDir.get() + Name; }
+  bool Exists(const std::string& Name) { return Files.TDiskStoreFiles::FileExists(DataPath(Name)); }
+  std::vector<std::string> LogTexts() {
+    std::lock_guard<std::mutex> L(LogLock);
+    std::vector<std::string> Out;
+    for (auto& [Level, Text] : Logs) Out.push_back(std::to_string(Level) + " " + Text);
+    return Out;
+  }
+  void Ticks(int N) {
+    for (int I = 0; I < N; ++I) Store->Tick();
+  }
+};
