@@ -1,0 +1,92 @@
+#include "engine/dns/DNSCache.h"
+
+#include "engine/settings/VexaBase.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+
+TVexaDNSCache::TVexaDNSCache() {
+  std::string Dir = DataDir.get();
+  if (Dir.empty() || Dir.back() != '/') {
+    Dir += '/';
+    DataDir = Dir;
+  }
+  ForceDirectories(Dir);
+  ForceDirectories(Dir + "dns");
+  const std::string IndexFile = Dir + "dns" + "/DNSCache.idx";
+  const std::string DataFile = Dir + "dns" + "/DNSCache.dat";
+  FPrimaryServer = CutName(CurrentDNSPrimary.get());
+  FSecondaryServer = CutName(CurrentDNSSecondary.get());
+  FQuery = std::make_unique<TVexaDNSQuery>(ResolverCount.load());
+  FDiskCache = std::make_unique<TVexaDNSFile>(FQuery.get(), DNSDiskCacheMaxEntries.load(), IndexFile, DataFile,
+                                              FPrimaryServer, FSecondaryServer, DNSQueryTimeout.load());
+  FRecords.reserve(static_cast<size_t>(std::max(DNSMemCacheSize.load(), 0)));
+}
+
+TVexaDNSCache::~TVexaDNSCache() {
+  FRecords.clear();
+  FQuery.reset();
+  FDiskCache.reset();
+}
+
+TDNSDomainRecordPtr TVexaDNSCache::GetMX(const std::string& DomainText, int Slot) {
+  if (FStopped) return nullptr;
+  const std::string Domain = CutName(DomainText);
+  if (Trim(Domain).empty()) return nullptr;
+  std::lock_guard<std::mutex> Guard(FLock);
+  std::lock_guard<std::mutex> L(FRecordsLock);
+  for (size_t I = 0; I < FRecords.size(); ++I) {
+    if (FRecords[I]->Domain != Domain) continue;
+    if (I > 0) {
+      auto Hit = std::move(FRecords[I]);
+      FRecords.erase(FRecords.begin() + static_cast<std::ptrdiff_t>(I));
+      FRecords.insert(FRecords.begin(), std::move(Hit));
+    }
+    return CopyDomainRecord(FRecords.front().get());
+  }
+  TDNSDomainRecordPtr Record;
+  if (UseDNSDiskCache) {
+    Record = FDiskCache->Lookup(Domain, Slot);
+  } else {
+    Record = FQuery->Query(Slot, CurrentDNSPrimary.get(), Domain, DNSQueryTimeout);
+    if (!Record && !DNSSecondary.empty()) Record = FQuery->Query(Slot, CurrentDNSSecondary.get(), Domain, DNSQueryTimeout);
+  }
+  if (!Record) return nullptr;
+  TDNSDomainRecordPtr Copy = CopyDomainRecord(Record.get());
+  FRecords.insert(FRecords.begin(), std::move(Record));
+  while (static_cast<int>(FRecords.size()) > DNSMemCacheSize) FRecords.pop_back();
+  return Copy;
+}
+
+bool TVexaDNSCache::Remove(const std::string& DomainText) {
+  const std::string Domain = CutName(DomainText);
+  std::lock_guard<std::mutex> Guard(FLock);
+  std::lock_guard<std::mutex> L(FRecordsLock);
+  for (size_t I = 0; I < FRecords.size(); ++I) {
+    if (FRecords[I]->Domain != Domain) continue;
+    FRecords.erase(FRecords.begin() + static_cast<std::ptrdiff_t>(I));
+    if (UseDNSDiskCache) FDiskCache->Delete(Domain);
+    return true;
+  }
+  return false;
+}
+
+void TVexaDNSCache::Stop() {
+  FQuery->Stop();
+  FDiskCache->Stop();
+  FStopped = true;
+}
+
+void TVexaDNSCache::SetDNSServers(const std::string& Primary, const std::string& Secondary) {
+  std::lock_guard<std::mutex> Guard(FLock);
+  FPrimaryServer = CutName(Primary);
+  FSecondaryServer = CutName(Secondary);
+  FDiskCache->SetDNSServers(Primary, Secondary);
+}
+
+std::vector<std::string> TVexaDNSCache::CachedDomains() {
+  std::lock_guard<std::mutex> Guard(FLock);
+  std::lock_guard<std::mutex> L(FRecordsLock);
+  std::vector<std::string> Out;
+  for (const auto& R : FRecords) Out.push_back(R->Domain);
+  return Out;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The MX cache the delivery engine asks: the most recently used domain records in memory,
+// every miss sent to the disk cache, which asks the DNS servers.
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/dns/DNSBase.h"
+#include "engine/dns/DNSFile.h"
+#include "engine/dns/DNSQuery.h"
+
+class TVexaDNSCache : public TDNSCache {
+public:
+  // Creates the data folder and its "dns" folder, the resolver pool and the disk cache,
+  // with the servers in CurrentDNSPrimary / CurrentDNSSecondary.
+  TVexaDNSCache();
+  ~TVexaDNSCache() override;
+
+  // A copy of the cached record that the caller owns (see TDNSCache). All lookups are
+  // serialised: both locks stay held across the disk cache and the DNS queries. The disk
+  // cache's file errors pass to the caller.
+  TDNSDomainRecordPtr GetMX(const std::string& Domain, int Slot) override;
+  // Drops Domain (exact name) from memory and, when it was there, from disk.
+  bool Remove(const std::string& Domain) override;
+  // Ends a running query (it answers null); every later GetMX answers null.
+  void Stop() override;
+
+  void SetDNSServers(const std::string& Primary, const std::string& Secondary);
+
+  // The cached domain names, most recently used first.
+  std::vector<std::string> CachedDomains();
+  TVexaDNSFile& GetDiskCache() { return *FDiskCache; }
+
+private:
+  std::mutex FRecordsLock;
+  std::vector<TDNSDomainRecordPtr> FRecords;  // owned, most recently used first
+  std::unique_ptr<TVexaDNSQuery> FQuery;
+  std::string FPrimaryServer, FSecondaryServer;
+  std::atomic<bool> FStopped{false};
+  std::mutex FLock;
+  std::unique_ptr<TVexaDNSFile> FDiskCache;
+};
