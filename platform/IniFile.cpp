@@ -49,6 +49,18 @@ std::string Trim(const std::string& S) {
   return S.substr(B, E - B);
 }
 
+std::string LowerCase(std::string S) {
+  for (char& C : S)
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C + 32);
+  return S;
+}
+
+std::string UpperCase(std::string S) {
+  for (char& C : S)
+    if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 32);
+  return S;
+}
+
 TIniFile::TIniFile(const std::string& FileName) : FFileName(FileName) {
   std::ifstream In(FileName, std::ios::binary);
   if (!In) return;

@@ -41,3 +41,6 @@ private:
 // Comparison and trimming helpers shared by the text formats of the program.
 bool SameText(const std::string& A, const std::string& B);
 std::string Trim(const std::string& S);
+// Only the letters A to Z (a to z) change.
+std::string LowerCase(std::string S);
+std::string UpperCase(std::string S);

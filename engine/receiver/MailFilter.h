@@ -1,0 +1,91 @@
+#pragma once
+// The attachment filter and the small MIME header reader it is built on. The reader knows a
+// fixed set of types, subtypes, charsets and transfer encodings, folds only TAB-led
+// continuation lines, and knows an attachment only by the "name" parameter of a part's
+// Content-Type. The mail viewer's preview reads part headers with the same reader.
+//
+// All reading goes through one line cursor shared by the walk and the header readers; the
+// last line of a message is never read.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+using TMimeMainType = uint8_t;
+constexpr TMimeMainType mtText = 0;
+constexpr TMimeMainType mtImage = 1;
+constexpr TMimeMainType mtAudio = 2;
+constexpr TMimeMainType mtVideo = 3;
+constexpr TMimeMainType mtApplication = 4;
+constexpr TMimeMainType mtMultipart = 6;  // no type has the value 5
+constexpr TMimeMainType mtOther = 7;
+
+using TMimeSubType = uint8_t;
+constexpr TMimeSubType stPlain = 0;  // under text
+constexpr TMimeSubType stHtml = 1;
+constexpr TMimeSubType stMixed = 2;  // under multipart
+constexpr TMimeSubType stAlternative = 3;
+constexpr TMimeSubType stOther = 4;
+
+// The filter's charset codes; the viewer has a larger table of its own.
+using TMimeCharset = uint8_t;
+constexpr TMimeCharset csGB2312 = 0;
+constexpr TMimeCharset csBig5 = 1;
+constexpr TMimeCharset csOther = 4;
+constexpr TMimeCharset csUSASCII = 5;
+
+using TMimeEncoding = uint8_t;
+constexpr TMimeEncoding meSevenBit = 0;
+constexpr TMimeEncoding meEightBit = 1;
+constexpr TMimeEncoding meBinary = 2;
+constexpr TMimeEncoding meQuotedPrintable = 3;
+constexpr TMimeEncoding meBase64 = 4;
+constexpr TMimeEncoding meOther = 5;
+
+constexpr size_t MaxMimeBoundary = 70;
+constexpr size_t MaxMimeName = 255;
+
+// The top-level header of a message.
+struct TMimeHeader {
+  TMimeMainType MainType = mtOther;
+  TMimeSubType SubType = stOther;
+  TMimeCharset Charset = csOther;
+  std::string Boundary;  // at most 70 characters
+};
+
+// The header of one body part.
+struct TMimePartHeader {
+  TMimeMainType MainType = mtOther;
+  TMimeSubType SubType = stOther;
+  TMimeCharset Charset = csOther;
+  std::string Name;  // Content-Type "name", at most 255 characters
+  TMimeEncoding Encoding = meOther;
+  std::string Boundary;  // at most 70 characters
+};
+
+using TMimeLines = std::vector<std::string>;
+
+// Splits one parameter "name=value": both trimmed, every double quote removed from the
+// value. Without "=" both are empty.
+void SplitParam(const std::string& Text, std::string& Name, std::string& Value);
+
+// The next field of the header at Cursor: its name (before the first ":", trimmed and
+// lower-cased) and its value (trimmed, TAB-led continuation lines joined with one blank).
+// Lines without ":" are skipped. False when the header ended: the empty line that ends it
+// has been consumed, or the lines (but the last) ran out.
+bool NextMimeHeaderField(const TMimeLines& Lines, int& Cursor, std::string& Name, std::string& Value);
+
+// Calls Param for each ";"-separated parameter of Text, its name lower-cased (every ";"
+// splits, also one inside quotes).
+void ForEachMimeParam(const std::string& Text,
+                      const std::function<void(const std::string& Name, const std::string& Value)>& Param);
+
+// Reads the message header from line 0 (Cursor is set to 0 first) and leaves Cursor on the
+// line after it.
+void ParseMessageHeader(const TMimeLines& Lines, int& Cursor, TMimeHeader& Header);
+// Reads a part header from Cursor and leaves Cursor on the line after it.
+void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part);
+
+// False when a part of a multipart message names a file whose extension is in BlockedExts
+// (extensions without their dot, compared without case). Never raises on malformed input.
+bool CheckAttachments(const TMimeLines& Lines, const std::vector<std::string>& BlockedExts);
