@@ -1,0 +1,211 @@
+#include "engine/smtp/zqSMTPServer.h"
+
+#include <ctime>
+#include <thread>
+
+#include "engine/net/Base64.h"
+#include "engine/net/LocalHost.h"
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MailText.h"
+#include "fmt/format.h"
+#include "platform/IniFile.h"
+
+namespace {
+// The rest of Line from its N-th character (counting from 1).
+std::string From(const std::string& Line, size_t N) { return Line.size() >= N ? Line.substr(N - 1) : std::string(); }
+
+// The verbs in the order they are looked up.
+enum TVerb { vNoop, vQuit, vRset, vMail, vHelo, vData, vRcpt, vEhlo, vAuth, vUnknown };
+TVerb FindVerb(const std::string& Line) {
+  static const char* const Verbs[] = {"NOOP", "QUIT", "RSET", "MAIL", "HELO", "DATA", "RCPT", "EHLO", "AUTH"};
+  const std::string V = UpperCase(Line.substr(0, Line.find(' ')));
+  for (int I = 0; I < vUnknown; ++I)
+    if (V == Verbs[I]) return static_cast<TVerb>(I);
+  return vUnknown;
+}
+}  // namespace
+
+std::string LocalInternetDate() {
+  static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::time_t T = std::time(nullptr);
+  std::tm L{};
+  localtime_r(&T, &L);
+  const long Off = L.tm_gmtoff / 60;
+  const long A = Off < 0 ? -Off : Off;
+  return fmt::format("{}, {} {} {} {:02}:{:02}:{:02} {}{:02}{:02}", Days[L.tm_wday], L.tm_mday, Months[L.tm_mon],
+                     L.tm_year + 1900, L.tm_hour, L.tm_min, L.tm_sec, Off < 0 ? '-' : '+', A / 60, A % 60);
+}
+
+TzqSMTPServer::TzqSMTPServer() : AddReceivedHeader(::AddReceivedHeader.load()) {
+  DefaultPort = 25;
+  ReuseSocket = true;
+}
+
+TzqSMTPServer::~TzqSMTPServer() {
+  // Threads run our overrides: stop them before this object is torn down.
+  SetActive(false);
+}
+
+std::unique_ptr<TPeerThread> TzqSMTPServer::CreatePeerThread(TTcpConnection& Connection) {
+  return std::make_unique<TzqSMTPServerThread>(Connection);
+}
+
+void TzqSMTPServer::DoLog(uint8_t Level, const std::string& Text) {
+  if (OnLog) OnLog(Level, CutText(Text, 255));
+}
+
+void TzqSMTPServer::DoMailReceived(TzqSMTPServerThread& Thread) {
+  if (OnMailReceived) OnMailReceived(Thread, Thread.MailFrom, Thread.Recipients, Thread.DataLines);
+}
+
+bool TzqSMTPServer::DoCheckRecipient(TzqSMTPServerThread& Thread, const std::string& Address, std::string& ErrorText) {
+  return OnCheckRecipient ? OnCheckRecipient(Thread, Address, ErrorText) : true;
+}
+
+bool TzqSMTPServer::DoCheckFrom(const std::string& Address) { return OnCheckFrom ? OnCheckFrom(Address) : true; }
+
+void TzqSMTPServer::Reply(TzqSMTPServerThread& T, const std::string& Text, bool Log) {
+  if (Log) DoLog(0, Text);
+  T.Connection.WriteLn(Text);
+}
+
+void TzqSMTPServer::DoConnect(TPeerThread& Thread) {
+  TTcpServer::DoConnect(Thread);
+  // OnConnect may have refused the client and closed the connection.
+  if (Thread.Connection.Connected()) Thread.Connection.WriteLn("220 Welcome to Quillon ESMTP Serivce.");
+}
+
+void TzqSMTPServer::DoExecute(TPeerThread& Thread) {
+  auto& T = static_cast<TzqSMTPServerThread&>(Thread);
+  TTcpConnection& C = T.Connection;
+  while (C.Connected()) {
+    if (T.State == ssCommand) {
+      const std::string Line = C.ReadLn();
+      std::this_thread::yield();
+      DoLog(0, Line);
+      RunCommand(T, Line);
+    }
+    // A DATA just accepted goes on here in the same pass.
+    while (T.State == ssData) {
+      std::string Line = C.ReadLn();
+      if (Line == ".")
+        T.State = ssComplete;
+      else
+        T.DataLines.push_back(std::move(Line));
+    }
+    if (T.State == ssComplete) HandOver(T);
+  }
+}
+
+void TzqSMTPServer::HandOver(TzqSMTPServerThread& T) {
+  std::string Answer = "250 OK";
+  try {
+    DoMailReceived(T);
+  } catch (const EVexaTooCannotSaveMail&) {
+    Answer = "500 Can not save mail. Too many mails received!";
+  } catch (const EVexaAttachmentFilter&) {
+    Answer = "500 Mail contains illegal attachment!";
+  } catch (...) {
+    Answer = "500 Can not save mail. Unknow Error!";
+  }
+  T.State = ssCommand;
+  T.MailFrom.clear();
+  T.Recipients.clear();
+  T.DataLines.clear();
+  T.DataLines.shrink_to_fit();
+  Reply(T, Answer);
+}
+
+void TzqSMTPServer::RunCommand(TzqSMTPServerThread& T, const std::string& Line) {
+  switch (FindVerb(Line)) {
+    case vNoop:
+      Reply(T, "250 OK");
+      break;
+    case vQuit:
+      Reply(T, "221 Bye");
+      T.Connection.Disconnect();
+      break;
+    case vRset:
+      T.MailFrom.clear();
+      T.Recipients.clear();
+      T.DataLines.clear();
+      Reply(T, "250 OK");
+      break;
+    case vHelo:
+      T.HeloName = From(Line, 6);
+      Reply(T, "250 Hello " + T.HeloName);
+      break;
+    case vEhlo:
+      T.HeloName = From(Line, 6);
+      // One write: the client sees both lines at once.
+      T.Connection.Write("250-Hello " + T.HeloName + "\r\n250 AUTH LOGIN\r\n");
+      break;
+    case vMail:
+      CmdMail(T, Line);
+      break;
+    case vRcpt:
+      CmdRcpt(T, Line);
+      break;
+    case vData:
+      CmdData(T);
+      break;
+    case vAuth:
+      CmdAuth(T, Line);
+      break;
+    case vUnknown:
+      Reply(T, "500 unsupport command", true);
+      break;
+  }
+}
+
+void TzqSMTPServer::CmdMail(TzqSMTPServerThread& T, const std::string& Line) {
+  if (RequireAuth && !T.Authenticated) return Reply(T, "500 Authentication required!");
+  if (UpperCase(Line.substr(0, 10)) != "MAIL FROM:") return Reply(T, "500 Invalid command");
+  const std::string Address = ExtractAddress(Trim(From(Line, 11)));
+  if (!IsValidEmail(Address) || !DoCheckFrom(Address)) return Reply(T, "500 Invalid FROM address");
+  T.MailFrom = Address;
+  Reply(T, "250 Sender " + Address + " OK", true);
+}
+
+void TzqSMTPServer::CmdRcpt(TzqSMTPServerThread& T, const std::string& Line) {
+  if (RequireAuth && !T.Authenticated) return Reply(T, "500 Authentication required!");
+  if (UpperCase(Line.substr(0, 8)) != "RCPT TO:") return Reply(T, "500 Invalid command.");
+  const std::string Address = ExtractAddress(Trim(From(Line, 9)));
+  if (!IsValidEmail(Address)) return Reply(T, "500 Invalid email address.");
+  std::string ErrorText;
+  if (!DoCheckRecipient(T, Address, ErrorText)) return Reply(T, "500 " + ErrorText, true);
+  if (static_cast<int64_t>(T.Recipients.size()) >= MaxRecipients)
+    return Reply(T, "500 Recipient count reach to Max Recipient Count", true);
+  T.Recipients.push_back(Address);
+  Reply(T, "250 Message will be forwarded to " + Address, true);
+}
+
+void TzqSMTPServer::CmdData(TzqSMTPServerThread& T) {
+  if (RequireAuth && !T.Authenticated) return Reply(T, "500 Authentication required!");
+  if (!DoCheckFrom(T.MailFrom)) return Reply(T, "500 MAIL FROM command first!");
+  if (T.Recipients.empty()) return Reply(T, "500 RCPT command first!");
+  T.State = ssData;
+  T.DataLines.clear();
+  if (AddReceivedHeader) {
+    T.DataLines.push_back("Received: from " + T.HeloName + "([" + T.Connection.PeerIP() + "])");
+    T.DataLines.push_back("\tby " + GetLocalHostName() + " with ESMTP");
+    T.DataLines.push_back("\tfor " + T.Recipients[0] + "; " + LocalInternetDate());
+  }
+  Reply(T, "354 Start mail input; end with <CRLF>.<CRLF>");
+}
+
+void TzqSMTPServer::CmdAuth(TzqSMTPServerThread& T, const std::string& Line) {
+  const std::string Mechanism = UpperCase(Trim(From(Line, 6)));
+  if (Mechanism != "LOGIN") return Reply(T, "503 AUTH mechanism " + Mechanism + " not available.");
+  // The credentials are never traced. A line that is not base64 ends the connection.
+  Reply(T, "334 VXNlcm5hbWU6");
+  const std::string User = DecodeBase64(T.Connection.ReadLn());
+  Reply(T, "334 UGFzc3dvcmQ6");
+  const std::string Password = DecodeBase64(T.Connection.ReadLn());
+  bool Ok = true;
+  if (RequireAuth) Ok = OnAuth && OnAuth(User, Password);
+  if (Ok) T.Authenticated = true;
+  Reply(T, Ok ? "235 Authentication successful." : "500 Authentication failed.");
+}
