@@ -1,0 +1,99 @@
+#include "support/ReceiverFixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "engine/settings/VexaBase.h"
+
+const char* const SmtpGreeting = "220 Welcome to Quillon ESMTP Serivce.";
+
+int FreeLoopbackPort() {
+  const int S = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in A{};
+  A.sin_family = AF_INET;
+  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
+  socklen_t Len = sizeof A;
+  getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len);
+  close(S);
+  return ntohs(A.sin_port);
+}
+
+void TReceiverFixture::SetUp() {
+  InitConstants();
+  SMTPPort = FreeLoopbackPort();
+  SMTPMaxConnections = 3;
+  LocalUserOnly = false;
+  SMTPAUthLogin = false;
+  SMTPLoginUsername = "";
+  SMTPLoginPassword = "";
+  SMTPMultiIPBind = false;
+  SMTPMultiIPBinds = "";
+  SMTPIPUseGranted = false;
+  SMTPIPGrantList = "";
+  SMTPIPDenyList = "";
+  SMTPRcptLimit = false;
+  SMTPMaxRcptNumber = 100;
+  UseAttachmentFilter = false;
+  AttachmentFilters = "";
+  AuthByFromAddr = false;
+  AuthFromUseGranted = true;
+  AuthFromGrantList = "";
+  AuthFromDenyList = "";
+  Receiver = std::make_unique<TMailReceiver>(&Store);
+  Receiver->OnLog = [this](uint8_t, const std::string& T) {
+    std::lock_guard<std::mutex> L(FLogLock);
+    FLog.push_back(T);
+  };
+}
+
+void TReceiverFixture::TearDown() {
+  if (Receiver->Active) Receiver->Stop();
+  Receiver.reset();
+}
+
+TLineClient TReceiverFixture::Client(const std::string& SourceIP, const std::string& Host) {
+  TLineClient C(SMTPPort, Host, SourceIP);
+  EXPECT_EQ(SmtpGreeting, C.Read());
+  return C;
+}
+
+std::string TReceiverFixture::FirstLine(const std::string& SourceIP, const std::string& Host) {
+  TLineClient C(SMTPPort, Host, SourceIP);
+  std::string L = C.Read();
+  if (L != SmtpGreeting && C.Read() != "<closed>") L += " <still open>";
+  return L;
+}
+
+std::string TReceiverFixture::SendMail(TLineClient& C, const std::string& From, const std::vector<std::string>& Lines) {
+  if (!From.empty()) {
+    EXPECT_EQ("250 Sender " + From + " OK", C.Cmd("MAIL FROM:<" + From + ">"));
+  }
+  EXPECT_EQ("250 Message will be forwarded to r@x.y", C.Cmd("RCPT TO:<r@x.y>"));
+  const std::string D = C.Cmd("DATA");
+  if (D.compare(0, 3, "354") != 0) return D;
+  for (const auto& L : Lines) C.Send(L);
+  return C.Cmd(".");
+}
+
+std::vector<std::string> TReceiverFixture::LogLines() {
+  std::lock_guard<std::mutex> L(FLogLock);
+  return FLog;
+}
+
+bool TReceiverFixture::WaitForLog(const std::string& Text) {
+  for (int I = 0; I < 1000; ++I) {
+    {
+      std::lock_guard<std::mutex> L(FLogLock);
+      if (std::find(FLog.begin(), FLog.end(), Text) != FLog.end()) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
