@@ -1,10 +1,5 @@
 #include "support/ReceiverFixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -12,18 +7,6 @@
 #include "engine/settings/VexaBase.h"
 
 const char* const SmtpGreeting = "220 Welcome to Quillon ESMTP Serivce.";
-
-int FreeLoopbackPort() {
-  const int S = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  socklen_t Len = sizeof A;
-  getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len);
-  close(S);
-  return ntohs(A.sin_port);
-}
 
 void TReceiverFixture::SetUp() {
   InitConstants();

@@ -10,13 +10,11 @@
 
 #include "engine/receiver/MailReceiver.h"
 #include "support/LineClient.h"
+#include "support/LoopbackSockets.h"
 #include "support/RecordingStore.h"
 #include "support/TestEnv.h"
 
 extern const char* const SmtpGreeting;
-
-// A port that was free a moment ago on 127.0.0.1.
-int FreeLoopbackPort();
 
 class TReceiverFixture : public testing::Test {
 protected:

@@ -1,5 +1,3 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 
 #include "engine/net/SocketErrors.h"
 #include "engine/net/TcpConnection.h"
+#include "support/LoopbackSockets.h"
 
 namespace {
 // A connected pair over loopback: First is the client side, Second the accepted side.
@@ -18,16 +17,10 @@ struct TPair {
 };
 
 TPair MakePair(const std::string& SourceIP = "") {
-  const int L = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(0, bind(L, reinterpret_cast<sockaddr*>(&A), sizeof A));
-  EXPECT_EQ(0, listen(L, 4));
-  socklen_t Len = sizeof A;
-  getsockname(L, reinterpret_cast<sockaddr*>(&A), &Len);
+  int Port = 0;
+  const int L = ListenTcp("127.0.0.1", 0, &Port);
   TPair P;
-  P.Client = TTcpConnection::Connect("127.0.0.1", ntohs(A.sin_port), 2000, SourceIP);
+  P.Client = TTcpConnection::Connect("127.0.0.1", Port, 2000, SourceIP);
   P.Server = std::make_unique<TTcpConnection>(accept(L, nullptr, nullptr));
   close(L);
   return P;
@@ -123,15 +116,7 @@ TEST(TcpConnection, TakesOverADuplicatedDescriptor) {
 }
 
 TEST(TcpConnection, ConnectFailures) {
-  // A port that nothing listens on: bind one, close it, connect to it.
-  const int S = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-  socklen_t Len = sizeof A;
-  getsockname(S, reinterpret_cast<sockaddr*>(&A), &Len);
-  close(S);
-  EXPECT_THROW(TTcpConnection::Connect("127.0.0.1", ntohs(A.sin_port)), ESocketError);
-  EXPECT_THROW(TTcpConnection::Connect("127.0.0.1", ntohs(A.sin_port), 500), ESocketError);
+  const int Port = FreeLoopbackPort();  // nothing listens there
+  EXPECT_THROW(TTcpConnection::Connect("127.0.0.1", Port), ESocketError);
+  EXPECT_THROW(TTcpConnection::Connect("127.0.0.1", Port, 500), ESocketError);
 }
