@@ -4,7 +4,7 @@
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 
-TVexaDNSCache::TVexaDNSCache() {
+TVexaDNSCache::TVexaDNSCache(TDNSFileAccess* Files) {
   std::string Dir = DataDir.get();
   if (Dir.empty() || Dir.back() != '/') {
     Dir += '/';
@@ -18,7 +18,7 @@ TVexaDNSCache::TVexaDNSCache() {
   FSecondaryServer = CutName(CurrentDNSSecondary.get());
   FQuery = std::make_unique<TVexaDNSQuery>(ResolverCount.load());
   FDiskCache = std::make_unique<TVexaDNSFile>(FQuery.get(), DNSDiskCacheMaxEntries.load(), IndexFile, DataFile,
-                                              FPrimaryServer, FSecondaryServer, DNSQueryTimeout.load());
+                                              FPrimaryServer, FSecondaryServer, DNSQueryTimeout.load(), Files);
   FRecords.reserve(static_cast<size_t>(std::max(DNSMemCacheSize.load(), 0)));
 }
 

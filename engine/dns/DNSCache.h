@@ -14,8 +14,10 @@
 class TVexaDNSCache : public TDNSCache {
 public:
   // Creates the data folder and its "dns" folder, the resolver pool and the disk cache,
-  // with the servers in CurrentDNSPrimary / CurrentDNSSecondary.
-  TVexaDNSCache();
+  // with the servers in CurrentDNSPrimary / CurrentDNSSecondary. Files (not owned) lets
+  // a test put in a disk of its own; null is the real disk.
+  TVexaDNSCache() : TVexaDNSCache(nullptr) {}
+  explicit TVexaDNSCache(TDNSFileAccess* Files);
   ~TVexaDNSCache() override;
 
   // A copy of the cached record that the caller owns (see TDNSCache). All lookups are

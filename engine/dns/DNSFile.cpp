@@ -50,18 +50,6 @@ double GetDouble(const unsigned char* P) {
 }
 std::string GetName(const unsigned char* P) { return std::string(reinterpret_cast<const char*>(P + 1), P[0]); }
 
-bool ReadAt(int Fd, void* Buf, size_t Size, int64_t Pos) {
-  return Fd >= 0 && pread(Fd, Buf, Size, Pos) == static_cast<ssize_t>(Size);
-}
-bool WriteAt(int Fd, const void* Buf, size_t Size, int64_t Pos) {
-  return Fd >= 0 && pwrite(Fd, Buf, Size, Pos) == static_cast<ssize_t>(Size);
-}
-
-int64_t FileSize(const std::string& Name) {
-  struct stat St;
-  return stat(Name.c_str(), &St) == 0 ? static_cast<int64_t>(St.st_size) : -1;
-}
-
 template <class THeader>
 void PutVersionPart(unsigned char* P, const THeader& H) {
   std::memcpy(P, H.Magic, 8);
@@ -102,27 +90,49 @@ void SetVersion(THeader& H, const char* Magic, uint16_t Size) {
   H.HeaderSize = Size;
 }
 
-// Creates Name holding exactly Header; false when that fails.
-bool CreateWith(const std::string& Name, const unsigned char* Header, size_t Size) {
-  const int Fd = open(Name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (Fd < 0) return false;
-  const bool Ok = WriteAt(Fd, Header, Size, 0);
-  close(Fd);
-  return Ok;
-}
+class TDiskDNSFileAccess : public TDNSFileAccess {
+public:
+  int64_t FileSize(const std::string& Path) override {
+    struct stat St;
+    return stat(Path.c_str(), &St) == 0 ? static_cast<int64_t>(St.st_size) : -1;
+  }
+  bool CreateFile(const std::string& Path, const void* Data, size_t Size) override {
+    const int Fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (Fd < 0) return false;
+    const bool Ok = WriteAt(Fd, Data, Size, 0);
+    close(Fd);
+    return Ok;
+  }
+  int OpenFile(const std::string& Path) override { return open(Path.c_str(), O_RDWR | O_CLOEXEC); }
+  bool ReadAt(int Handle, void* Buf, size_t Size, int64_t Pos) override {
+    return Handle >= 0 && pread(Handle, Buf, Size, Pos) == static_cast<ssize_t>(Size);
+  }
+  bool WriteAt(int Handle, const void* Buf, size_t Size, int64_t Pos) override {
+    return Handle >= 0 && pwrite(Handle, Buf, Size, Pos) == static_cast<ssize_t>(Size);
+  }
+  void CloseFile(int Handle) override {
+    if (Handle >= 0) close(Handle);
+  }
+};
 
-int OpenReadWrite(const std::string& Name) {
-  const int Fd = open(Name.c_str(), O_RDWR | O_CLOEXEC);
+}  // namespace
+
+int TVexaDNSFile::OpenReadWrite(const std::string& Name) {
+  const int Fd = FFiles.OpenFile(Name);
   if (Fd < 0) throw std::runtime_error("Cannot open file \"" + Name + "\". " + std::strerror(errno));
   return Fd;
 }
 
-}  // namespace
+TDNSFileAccess& DiskDNSFileAccess() {
+  static TDiskDNSFileAccess Disk;
+  return Disk;
+}
 
 TVexaDNSFile::TVexaDNSFile(TVexaDNSQuery* Query, int MaxEntries, const std::string& IndexFileName,
                            const std::string& DataFileName, const std::string& PrimaryServer,
-                           const std::string& SecondaryServer, int Timeout)
-    : FIndexFileName(IndexFileName),
+                           const std::string& SecondaryServer, int Timeout, TDNSFileAccess* Files)
+    : FFiles(Files ? *Files : DiskDNSFileAccess()),
+      FIndexFileName(IndexFileName),
       FDataFileName(DataFileName),
       FMaxEntries(MaxEntries),
       FQuery(Query),
@@ -139,8 +149,8 @@ void TVexaDNSFile::Close() {
     std::lock_guard<std::mutex> L(FEntriesLock);
     FEntries.clear();
   }
-  if (FIndexStream >= 0) close(FIndexStream);
-  if (FDataStream >= 0) close(FDataStream);
+  if (FIndexStream >= 0) FFiles.CloseFile(FIndexStream);
+  if (FDataStream >= 0) FFiles.CloseFile(FDataStream);
   FIndexStream = FDataStream = -1;
 }
 
@@ -149,37 +159,37 @@ void TVexaDNSFile::CreateFiles() {
   TDNSIndexHeader IH;
   SetVersion(IH, "VexaDIdx", static_cast<uint16_t>(IndexHeaderSize));
   EncodeIndexHeader(Buf, IH);
-  if (!CreateWith(FIndexFileName, Buf, IndexHeaderSize)) return;
+  if (!FFiles.CreateFile(FIndexFileName, Buf, IndexHeaderSize)) return;
   TDNSDataHeader DH;
   SetVersion(DH, "VexaDDat", static_cast<uint16_t>(DataHeaderSize));
   EncodeDataHeader(Buf, DH);
-  CreateWith(FDataFileName, Buf, DataHeaderSize);
+  FFiles.CreateFile(FDataFileName, Buf, DataHeaderSize);
 }
 
 void TVexaDNSFile::Open() {
   // A missing or cut-off file of either kind starts both anew: the index is useless
   // without its data and the other way round.
-  const int64_t IndexSize = FileSize(FIndexFileName);
-  const int64_t DataSize = FileSize(FDataFileName);
+  const int64_t IndexSize = FFiles.FileSize(FIndexFileName);
+  const int64_t DataSize = FFiles.FileSize(FDataFileName);
   if (IndexSize < IndexHeaderSize || DataSize < DataHeaderSize) CreateFiles();
   FIndexStream = OpenReadWrite(FIndexFileName);
   try {
     FDataStream = OpenReadWrite(FDataFileName);
   } catch (...) {
-    close(FIndexStream);
+    FFiles.CloseFile(FIndexStream);
     FIndexStream = -1;
     throw;
   }
 
   unsigned char Buf[34] = {};
-  if (ReadAt(FIndexStream, Buf, IndexHeaderSize, 0)) {
+  if (FFiles.ReadAt(FIndexStream, Buf, IndexHeaderSize, 0)) {
     GetVersionPart(Buf, FIndexHeader);
     FIndexHeader.ChainHead = Get32(Buf + 18);
     FIndexHeader.FreeHead = Get32(Buf + 22);
     FIndexHeader.InUse = Get32(Buf + 26);
     FIndexHeader.Allocated = Get32(Buf + 30);
   }
-  if (ReadAt(FDataStream, Buf, DataHeaderSize, 0)) {
+  if (FFiles.ReadAt(FDataStream, Buf, DataHeaderSize, 0)) {
     GetVersionPart(Buf, FDataHeader);
     FDataHeader.FreeHead = Get32(Buf + 18);
     FDataHeader.InUse = Get32(Buf + 22);
@@ -191,9 +201,9 @@ void TVexaDNSFile::Open() {
     return static_cast<int32_t>(std::max<int64_t>(0, (Size - Header) / Record));
   };
   FIndexHeader.Allocated = std::clamp(FIndexHeader.Allocated, 0,
-                                      Records(FileSize(FIndexFileName), IndexHeaderSize, IndexRecordSize));
+                                      Records(FFiles.FileSize(FIndexFileName), IndexHeaderSize, IndexRecordSize));
   FDataHeader.Allocated = std::clamp(FDataHeader.Allocated, 0,
-                                     Records(FileSize(FDataFileName), DataHeaderSize, DataRecordSize));
+                                     Records(FFiles.FileSize(FDataFileName), DataHeaderSize, DataRecordSize));
 
   // Walk the sorted chain. A damaged file can hold a loop, a free record, a name out of
   // order or an unreadable record; the walk ends there and the chain is cut behind the
@@ -293,7 +303,7 @@ int64_t TVexaDNSFile::DataPos(int32_t N) const {
 bool TVexaDNSFile::ReadIndexRecord(int32_t N, TDNSDomainRecord& R) {
   const int64_t Pos = IndexPos(N);
   unsigned char B[282];
-  if (Pos < 0 || !ReadAt(FIndexStream, B, IndexRecordSize, Pos)) return false;
+  if (Pos < 0 || !FFiles.ReadAt(FIndexStream, B, IndexRecordSize, Pos)) return false;
   R.RecNo = Get32(B);
   R.NextRecNo = Get32(B + 4);
   R.Domain = GetName(B + 8);
@@ -317,13 +327,13 @@ bool TVexaDNSFile::WriteIndexRecord(int32_t N, const TDNSDomainRecord& R) {
   B[273] = R.Valid;
   Put32(B + 274, R.FirstData);
   Put32(B + 278, R.MXCount);
-  return WriteAt(FIndexStream, B, IndexRecordSize, Pos);
+  return FFiles.WriteAt(FIndexStream, B, IndexRecordSize, Pos);
 }
 
 bool TVexaDNSFile::ReadDataRecord(int32_t N, TDNSMXRecord& R) {
   const int64_t Pos = DataPos(N);
   unsigned char B[263];
-  if (Pos < 0 || !ReadAt(FDataStream, B, DataRecordSize, Pos)) return false;
+  if (Pos < 0 || !FFiles.ReadAt(FDataStream, B, DataRecordSize, Pos)) return false;
   R.Host = GetName(B);
   R.Preference = Get16(B + 256);
   R.Valid = B[258];
@@ -339,19 +349,19 @@ bool TVexaDNSFile::WriteDataRecord(int32_t N, const TDNSMXRecord& R) {
   Put16(B + 256, R.Preference);
   B[258] = R.Valid;
   Put32(B + 259, R.NextData);
-  return WriteAt(FDataStream, B, DataRecordSize, Pos);
+  return FFiles.WriteAt(FDataStream, B, DataRecordSize, Pos);
 }
 
 bool TVexaDNSFile::WriteIndexHeader() {
   unsigned char B[34];
   EncodeIndexHeader(B, FIndexHeader);
-  return WriteAt(FIndexStream, B, IndexHeaderSize, 0);
+  return FFiles.WriteAt(FIndexStream, B, IndexHeaderSize, 0);
 }
 
 bool TVexaDNSFile::WriteDataHeader() {
   unsigned char B[30];
   EncodeDataHeader(B, FDataHeader);
-  return WriteAt(FDataStream, B, DataHeaderSize, 0);
+  return FFiles.WriteAt(FDataStream, B, DataHeaderSize, 0);
 }
 
 bool TVexaDNSFile::InEntries(int32_t RecNo) const {
@@ -441,21 +451,41 @@ void TVexaDNSFile::Insert(int Pos, TDNSDomainRecord& Record) {
   const TDNSCacheEntry Entry{N, Record.Domain, Record.LookupTime};
 
   std::lock_guard<std::mutex> L(FEntriesLock);
+  size_t At = 0;
+  int32_t PredNo = 0, PredNext = 0;
+  TDNSDomainRecord P;
   if (Pos == 0) {
     FEntries.insert(FEntries.begin(), Entry);
     Record.NextRecNo = FIndexHeader.ChainHead;
   } else {
     const size_t Pred = std::min(static_cast<size_t>(Pos), FEntries.size()) - 1;
-    TDNSDomainRecord P;
-    const int32_t PredNo = FEntries[Pred].RecNo;
+    PredNo = FEntries[Pred].RecNo;
     if (!ReadIndexRecord(PredNo, P)) throw EVexaDNSIndexFileReadError("Read DNS index file error!");
-    FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>(Pred) + 1, Entry);
+    At = Pred + 1;
+    FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>(At), Entry);
+    PredNext = P.NextRecNo;
     Record.NextRecNo = P.NextRecNo;
     P.NextRecNo = N;
     WriteIndexRecord(PredNo, P);
   }
-  if (!WriteMXChain(Record)) throw EVexaDNSDataFileWriteError("DNS data file write error");
-  if (!WriteIndexRecord(N, Record)) throw EVexaDNSIndexFileWriteError("DNS index file write error");
+  // A domain that could not be stored must not stay listed: later lookups would find an
+  // entry without a record, and every insert behind it would fail to read it.
+  const auto Undo = [&] {
+    FEntries.erase(FEntries.begin() + static_cast<std::ptrdiff_t>(At));
+    if (PredNo) {
+      P.NextRecNo = PredNext;
+      WriteIndexRecord(PredNo, P);
+    }
+  };
+  if (!WriteMXChain(Record)) {
+    Undo();
+    throw EVexaDNSDataFileWriteError("DNS data file write error");
+  }
+  if (!WriteIndexRecord(N, Record)) {
+    FreeDataChain(Record.FirstData);
+    Undo();
+    throw EVexaDNSIndexFileWriteError("DNS index file write error");
+  }
   if (Pos == 0) FIndexHeader.ChainHead = N;
   ++FIndexHeader.InUse;
   WriteIndexHeader();

@@ -1,10 +1,14 @@
 #pragma once
 // Byte access to the DNS cache files for the tests that check or damage them.
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+
+#include "engine/dns/DNSFile.h"
 
 namespace dnstest {
 
@@ -49,5 +53,40 @@ inline void Patch32(const std::string& Path, size_t At, int32_t V) {
 
 constexpr size_t IndexRec(int N) { return 34 + static_cast<size_t>(N - 1) * 282; }
 constexpr size_t DataRec(int N) { return 30 + static_cast<size_t>(N - 1) * 263; }
+
+// The real disk, with reads or writes of one file failing on demand.
+class TFailingDisk : public TDNSFileAccess {
+public:
+  std::string FailReadsOf, FailWritesOf, FailOpenOf;
+
+  int64_t FileSize(const std::string& Path) override { return Disk().FileSize(Path); }
+  bool CreateFile(const std::string& Path, const void* Data, size_t Size) override {
+    return Path != FailWritesOf && Disk().CreateFile(Path, Data, Size);
+  }
+  int OpenFile(const std::string& Path) override {
+    if (Path == FailOpenOf) {
+      errno = EACCES;
+      return -1;
+    }
+    const int H = Disk().OpenFile(Path);
+    if (H >= 0) FPaths[H] = Path;
+    return H;
+  }
+  bool ReadAt(int Handle, void* Buf, size_t Size, int64_t Pos) override {
+    return FPaths[Handle] != FailReadsOf && Disk().ReadAt(Handle, Buf, Size, Pos);
+  }
+  bool WriteAt(int Handle, const void* Buf, size_t Size, int64_t Pos) override {
+    return FPaths[Handle] != FailWritesOf && Disk().WriteAt(Handle, Buf, Size, Pos);
+  }
+  void CloseFile(int Handle) override {
+    FPaths.erase(Handle);
+    Disk().CloseFile(Handle);
+  }
+
+private:
+  static TDNSFileAccess& Disk() { return DiskDNSFileAccess(); }
+  std::map<int, std::string> FPaths;
+};
+
 
 }  // namespace dnstest

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "DNSTestFiles.h"
 #include "engine/dns/DNSCache.h"
 #include "engine/settings/VexaBase.h"
 #include "support/LoopbackDNS.h"
@@ -137,4 +138,17 @@ TEST_F(DNSCacheTest, WithoutTheDiskCacheOnlyMemoryHoldsAnswers) {
   EXPECT_TRUE(Cache->GetDiskCache().GetEntries().empty());
   EXPECT_TRUE(Cache->Remove("mem.test"));
   UseDNSDiskCache = true;
+}
+
+TEST_F(DNSCacheTest, DiskErrorsReachTheCallerAndReleaseTheLocks) {
+  dnstest::TFailingDisk Disk;
+  Cache.reset();
+  Cache = std::make_unique<TVexaDNSCache>(&Disk);
+  Disk.FailWritesOf = DataDir.get() + "dns/DNSCache.idx";
+  EXPECT_THROW(Cache->GetMX("x.test", 0), EVexaDNSIndexFileWriteError);
+  EXPECT_TRUE(Cache->CachedDomains().empty());
+  EXPECT_FALSE(Cache->Remove("x.test"));
+  Disk.FailWritesOf.clear();
+  EXPECT_TRUE(Cache->GetMX("y.test", 0));
+  Cache.reset();  // before the disk it uses
 }

@@ -325,3 +325,53 @@ TEST_F(DNSFileTest, LoopingDataFreeListIsCutBeforeItHandsOutARecordTwice) {
   ASSERT_TRUE(Y);
   EXPECT_EQ(Hosts(*Y), (std::vector<std::string>{"mx1.y.test", "mx2.y.test", "mx3.y.test"}));
 }
+
+
+TEST_F(DNSFileTest, FailedWritesAndReadsRaiseTheirErrors) {
+  TFailingDisk Disk;
+  File.reset();
+  File = std::make_unique<TVexaDNSFile>(&Query, 512, Idx, Dat, Dns.Address(), "", 2000, &Disk);
+  Store({"a.test"});
+
+  Disk.FailWritesOf = Idx;
+  try {
+    File->Lookup("b.test", 0);
+    FAIL();
+  } catch (const EVexaDNSIndexFileWriteError& E) {
+    EXPECT_STREQ(E.what(), "DNS index file write error");
+  }
+  EXPECT_EQ(Names(File->GetEntries()), std::vector<std::string>{"a.test"});  // not listed without a record
+  Disk.FailWritesOf.clear();
+  Store({"b.test"});
+
+  Disk.FailReadsOf = Idx;
+  try {
+    File->Lookup("c.test", 0);  // behind a.test and b.test: the predecessor cannot be read
+    FAIL();
+  } catch (const EVexaDNSIndexFileReadError& E) {
+    EXPECT_STREQ(E.what(), "Read DNS index file error!");
+  }
+  EXPECT_EQ(File->Lookup("a.test", 0), nullptr);  // a hit that cannot be read
+  Disk.FailReadsOf.clear();
+  EXPECT_TRUE(File->Lookup("a.test", 0));
+
+  // Reopened, the files agree with themselves again.
+  File.reset();
+  File = std::make_unique<TVexaDNSFile>(&Query, 512, Idx, Dat, Dns.Address(), "", 2000, &Disk);
+  EXPECT_EQ(Names(File->GetEntries()), (std::vector<std::string>{"a.test", "b.test"}));
+  Store({"d.test"});
+  for (const auto& D : Names(File->GetEntries())) EXPECT_TRUE(File->Lookup(D, 0)) << D;
+  File.reset();  // before the disk it uses
+}
+
+TEST_F(DNSFileTest, AFileThatCannotBeOpenedRaisesFromTheConstructor) {
+  TFailingDisk Disk;
+  Disk.FailOpenOf = Dat;
+  File.reset();
+  try {
+    TVexaDNSFile F(&Query, 512, Idx, Dat, Dns.Address(), "", 2000, &Disk);
+    FAIL();
+  } catch (const std::runtime_error& E) {
+    EXPECT_NE(std::string(E.what()).find("DNSCache.dat"), std::string::npos) << E.what();
+  }
+}
