@@ -1,0 +1,142 @@
+// Mail store figures: durable intake (mails added per second from 1, 3 and 10 threads,
+// 10 KB messages, one recipient) and the load time of a large store.
+//   store_bench [folder]   (default: the system's temporary folder)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+
+namespace {
+
+// Counts index file commits so the group commit can be seen.
+class TCountingFiles : public TDiskStoreFiles {
+public:
+  std::atomic<int> Replaces{0};
+  bool ReplaceFile(const std::string& Path, const std::string& Data) override {
+    ++Replaces;
+    return TDiskStoreFiles::ReplaceFile(Path, Data);
+  }
+};
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point A, Clock::time_point B) { return std::chrono::duration<double>(B - A).count(); }
+
+std::vector<std::string> Message10K() {
+  std::vector<std::string> L = {"From: <bench@here.example>", "To: <rcpt@far.example>", "Subject: bench", ""};
+  size_t Size = 0;
+  for (auto& S : L) Size += S.size() + 2;
+  while (Size < 10240) {
+    L.push_back(std::string(76, 'x'));
+    Size += 78;
+  }
+  return L;
+}
+
+void Intake(const std::string& Root, int Threads, int Total) {
+  std::string Dir = Root + "intake" + std::to_string(Threads) + "/";
+  std::filesystem::remove_all(Dir);
+  DataDir = Dir;
+  TCountingFiles Files;
+  TMemoryMailStoreOptions O;
+  O.Files = &Files;
+  O.RunTicker = false;
+  TMemoryMailStore Store(std::move(O));
+  const std::vector<std::string> Data = Message10K();
+  std::atomic<int> Next{0};
+  auto Start = Clock::now();
+  std::vector<std::thread> Pool;
+  for (int T = 0; T < Threads; ++T) {
+    Pool.emplace_back([&] {
+      while (Next.fetch_add(1) < Total) {
+        TMailData M;
+        M.MailFrom = "<bench@here.example>";
+        M.Recipients = {"rcpt@far.example"};
+        M.Subject = "bench";
+        M.Size = 10240;
+        M.Kind = mkReceived;
+        M.State = msWaiting;
+        M.Data = Data;
+        Store.AddMail(M);
+      }
+    });
+  }
+  for (auto& T : Pool) T.join();
+  double S = Seconds(Start, Clock::now());
+  std::printf("intake  %2d thread(s): %5d mails in %6.3f s = %7.1f mails/s, %.2f index commits per mail\n", Threads,
+              Total, S, Total / S, double(Files.Replaces) / Total);
+  std::filesystem::remove_all(Dir);
+}
+
+void WriteIndex(const std::string& Path, int FirstID, int Count, TMailState State) {
+  std::string B = "VexaMIdx";
+  for (int I = 0; I < 4; ++I) B += std::string("\x01\x00", 2);
+  B += std::string("\x16\x00", 2);
+  for (int I = 0; I < 4; ++I) B += char((uint32_t(Count) >> (8 * I)) & 0xFF);
+  uint8_t Buf[MailRecordSize];
+  for (int I = 0; I < Count; ++I) {
+    TMailRecord R;
+    R.ID = std::to_string(FirstID + I);
+    R.MailFrom = "<bench@here.example>";
+    R.Recipient = "rcpt@far.example";
+    R.Subject = "bench";
+    R.Size = 10240;
+    R.ReceiveTime = 46000;
+    R.SentTime = State == msSent ? 46000.5 : 0;
+    R.Kind = mkReceived;
+    R.State = State;
+    WriteMailRecord(R, Buf);
+    B.append(reinterpret_cast<char*>(Buf), MailRecordSize);
+  }
+  FILE* F = std::fopen(Path.c_str(), "wb");
+  std::fwrite(B.data(), 1, B.size(), F);
+  std::fclose(F);
+}
+
+void LoadTime(const std::string& Root, int Waiting, int Sent) {
+  std::string Dir = Root + "load/";
+  std::filesystem::remove_all(Dir);
+  std::filesystem::create_directories(Dir + "mail");
+  std::filesystem::create_directories(Dir + "log");
+  for (int I = 1; I <= Waiting + Sent; ++I) {
+    int Fd = ::open((Dir + "mail/" + std::to_string(I) + ".qn").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::close(Fd);
+  }
+  WriteIndex(Dir + "MailQueu.idx", 1, Waiting, msWaiting);
+  WriteIndex(Dir + "MailSucc.idx", Waiting + 1, Sent, msSent);
+  DataDir = Dir;
+  DelMessageAfterSent = false;
+  TMemoryMailStoreOptions O;
+  O.RunTicker = false;
+  auto Start = Clock::now();
+  auto Store = std::make_unique<TMemoryMailStore>(std::move(O));
+  double S = Seconds(Start, Clock::now());
+  int N = Store->GetMailCount({1}, {1, 5});
+  std::printf("load    %d waiting + %d sent: %d records in %.3f s\n", Waiting, Sent, N, S);
+  Store.reset();
+  std::filesystem::remove_all(Dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string Root = argc > 1 ? argv[1] : std::filesystem::temp_directory_path().string();
+  if (Root.back() != '/') Root += '/';
+  Root += "quillon-store-bench-" + std::to_string(getpid()) + "/";
+  std::filesystem::create_directories(Root);
+  int Total = std::getenv("STORE_BENCH_MAILS") ? std::atoi(std::getenv("STORE_BENCH_MAILS")) : 2000;
+  for (int Threads : {1, 3, 10}) Intake(Root, Threads, Total);
+  LoadTime(Root, 5000, 50000);
+  std::filesystem::remove_all(Root);
+  return 0;
+}

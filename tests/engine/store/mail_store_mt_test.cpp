@@ -1,0 +1,143 @@
+// The store driven as the program drives it: connection threads adding, a resolver thread
+// taking mails, a finisher thread filing results, the ticker running and the GUI thread
+// enumerating and holding mails, all at once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "platform/Events.h"
+#include "support/StoreFixture.h"
+
+TEST(StoreThreads, EveryMailAddedIsDeliveredOnce) {
+  TTestEnv Env;
+  RetrySend = true;
+  MaxRetries = 3;
+  RetryInterval = 0;  // a failed mail goes back on the next tick
+  SendNotifyMail = false;
+  DelMessageAfterSent = false;
+  ForbiddenMultiConn = true;
+  SenderPauseAfterSent = false;
+
+  TRecordingTarget Target;
+  TEvent NewMail;
+  TMemoryMailStore Store;
+  std::atomic<int> LogLines{0};
+  Store.OnLog = [&](uint8_t, const std::string&) { ++LogLines; };
+  Store.NotifyWindow = &Target;
+  Store.NewMailEvent = &NewMail;
+  Store.Start();
+
+  constexpr int Adders = 4, MailsEach = 40;
+  const int Total = Adders * MailsEach * 2;  // two recipients each
+  std::atomic<bool> Done{false};
+
+  std::mutex QLock;
+  std::condition_variable QWake;
+  std::deque<std::unique_ptr<TMailData>> InDelivery;
+  std::mutex DeliveredLock;
+  std::map<std::string, int> Delivered;
+
+  std::thread Resolver([&] {
+    while (!Done) {
+      auto M = std::make_unique<TMailData>();
+      if (!Store.GetNextMail(*M)) {
+        NewMail.WaitFor(50);
+        continue;
+      }
+      std::lock_guard<std::mutex> L(QLock);
+      InDelivery.push_back(std::move(M));
+      QWake.notify_one();
+    }
+  });
+  std::thread Finisher([&] {
+    std::set<std::string> StoppedOnce;
+    for (;;) {
+      std::unique_ptr<TMailData> M;
+      {
+        std::unique_lock<std::mutex> L(QLock);
+        QWake.wait_for(L, std::chrono::milliseconds(50), [&] { return !InDelivery.empty(); });
+        if (InDelivery.empty()) {
+          if (Done) return;
+          continue;
+        }
+        M = std::move(InDelivery.front());
+        InDelivery.pop_front();
+      }
+      int N = std::stoi(M->ID);
+      M->State = msAttemptDone;
+      if (N % 7 == 0 && M->FailedAttempts == 0) {
+        M->Status = dsConnectFailed;
+      } else if (N % 11 == 0 && StoppedOnce.insert(M->ID).second) {
+        M->Status = dsStopped;  // comes back at once
+      } else {
+        M->Status = dsDelivered;
+        M->SentTime = Now();
+        std::lock_guard<std::mutex> L(DeliveredLock);
+        ++Delivered[M->ID];
+      }
+      Store.MailDone(*M);
+    }
+  });
+
+  std::vector<std::thread> Connections;
+  for (int T = 0; T < Adders; ++T) {
+    Connections.emplace_back([&, T] {
+      for (int I = 0; I < MailsEach; ++I) {
+        TMailData M;
+        M.MailFrom = "<s" + std::to_string(T) + "@here.example>";
+        M.Recipients = {"r@d" + std::to_string(I % 3) + ".example", "q@D" + std::to_string(T) + ".Example"};
+        M.Subject = "mail";
+        M.Kind = mkReceived;
+        M.State = msWaiting;
+        M.Data = {"Subject: mail", "", std::string(200, 'x')};
+        Store.AddMail(M);
+        Store.GetMailCount({1}, {1});
+      }
+    });
+  }
+
+  // The GUI thread meanwhile.
+  auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int Seen = 0;
+  std::map<std::string, int> Resent;
+  for (;;) {
+    TMailNotice N;
+    while (Store.PopNotice(N)) ++Seen;
+    TMailRecord R;
+    int Listed = 0;
+    for (bool Ok = Store.FindFirst({1, 2, 3}, {1, 2, 3, 5, 6, 7}, R); Ok; Ok = Store.FindNext(R)) {
+      std::string ID = R.ID.str();
+      if (++Listed % 17 == 0 && R.State == msSent && Resent[ID] == 0) {
+        // Sent mails are in no delivery: a resend delivers once more.
+        ++Resent[ID];
+        Store.ChangeMailState(ID, msSent, msWaiting);
+      }
+      if (Listed % 5 == 0) {
+        auto M = Store.LoadMailData(ID);
+        if (M) Store.FreeMailData(std::move(M));
+      }
+    }
+    if (Store.GetMailCount({1}, {5}) == Total && Store.GetMailCount({1}, {1}) == 0) break;
+    if (std::chrono::steady_clock::now() > Deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  for (auto& C : Connections) C.join();
+  Done = true;
+  Resolver.join();
+  Finisher.join();
+
+  EXPECT_EQ(Store.GetMailCount({1}, {5}), Total);
+  EXPECT_EQ(Store.GetMailCount({1}, {1, 6}), 0);
+  EXPECT_EQ(int(Delivered.size()), Total);
+  for (auto& [ID, Count] : Delivered) EXPECT_EQ(Count, 1 + Resent[ID]) << ID;
+  TMailNotice N;
+  while (Store.PopNotice(N)) ++Seen;
+  EXPECT_EQ(Seen, Target.Posted.load());
+  EXPECT_GE(LogLines.load(), 2 * Total);
+  Store.NewMailEvent = nullptr;
+}
