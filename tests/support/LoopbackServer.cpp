@@ -9,7 +9,7 @@
 #include "support/LoopbackSockets.h"
 
 TLoopbackServer::TLoopbackServer(const std::string& IP, int Port, int Backlog) : FIP(IP) {
-  FListenFd = ListenTcp(IP, Port, &FPort, Backlog);
+  FListenFd = IP.empty() ? ListenTcpOnFreeAddress(Port, FIP, &FPort, Backlog) : ListenTcp(IP, Port, &FPort, Backlog);
 }
 
 TLoopbackServer::~TLoopbackServer() {

@@ -10,6 +10,7 @@
 
 class TLoopbackServer {
 public:
+  // An empty IP picks a random free loopback address (see ListenTcpOnFreeAddress).
   TLoopbackServer(const std::string& IP, int Port, int Backlog = 64);
   virtual ~TLoopbackServer();
   TLoopbackServer(const TLoopbackServer&) = delete;

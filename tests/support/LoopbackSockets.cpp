@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -26,6 +27,21 @@ int ListenTcp(const std::string& IP, int Port, int* BoundPort, int Backlog) {
   getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &L);
   if (BoundPort) *BoundPort = ntohs(A.sin_port);
   return Fd;
+}
+
+int ListenTcpOnFreeAddress(int Port, std::string& IP, int* BoundPort, int Backlog) {
+  static std::mt19937 Random(std::random_device{}());
+  for (int Try = 0; Try < 200; ++Try) {
+    const std::string Candidate = "127." + std::to_string(1 + Random() % 254) + "." + std::to_string(Random() % 256) +
+                                  "." + std::to_string(1 + Random() % 254);
+    try {
+      const int Fd = ListenTcp(Candidate, Port, BoundPort, Backlog);
+      IP = Candidate;
+      return Fd;
+    } catch (const std::runtime_error&) {
+    }
+  }
+  throw std::runtime_error("no free loopback address for port " + std::to_string(Port));
 }
 
 int FreeLoopbackPort(const std::string& IP) {

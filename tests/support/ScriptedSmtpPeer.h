@@ -28,7 +28,8 @@ public:
     bool Closed = false;                // the session has ended
   };
 
-  // Listens on IP:Port; Port 0 picks a free port.
+  // Listens on IP:Port; Port 0 picks a free port, an empty IP a free random loopback
+  // address (the way to get port 25, which exchangers are reached on).
   explicit TScriptedSmtpPeer(const std::string& IP = "127.0.0.1", int Port = 0);
   ~TScriptedSmtpPeer();
   TScriptedSmtpPeer(const TScriptedSmtpPeer&) = delete;
