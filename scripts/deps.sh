@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
   dante-server microsocks
+  swaks
 )
 missing=()
 for p in "${packages[@]}"; do

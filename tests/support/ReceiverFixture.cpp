@@ -29,7 +29,7 @@ void TReceiverFixture::SetUp() {
   AuthFromUseGranted = true;
   AuthFromGrantList = "";
   AuthFromDenyList = "";
-  Receiver = std::make_unique<TMailReceiver>(&Store);
+  Receiver = std::make_unique<TMailReceiver>(&ReceiverStore());
   Receiver->OnLog = [this](uint8_t, const std::string& T) {
     std::lock_guard<std::mutex> L(FLogLock);
     FLog.push_back(T);

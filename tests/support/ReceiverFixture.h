@@ -24,6 +24,8 @@ protected:
 
   void SetUp() override;
   void TearDown() override;
+  // The store the receiver hands mails to; the recording store unless a test overrides it.
+  virtual TMailStore& ReceiverStore() { return Store; }
 
   // A client that got the greeting (LocalUserOnly is off unless the test turns it on).
   TLineClient Client(const std::string& SourceIP = "", const std::string& Host = "127.0.0.1");
