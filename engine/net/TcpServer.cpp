@@ -182,13 +182,12 @@ void TTcpServer::RunPeer(TPeer* Peer) {
   if (Thread) {
     try {
       DoConnect(*Thread);
-      while (C.Connected() && !FStopping) DoExecute(*Thread);
+      while (C.Connected() && !Thread->Terminated && !FStopping) DoExecute(*Thread);
     } catch (...) {
       // A failed read or write, or a handler that raised: this connection ends here.
     }
-    C.Disconnect();
     try {
-      DoDisconnect(*Thread);
+      FinishConnection(*Thread);
     } catch (...) {
     }
     try {
@@ -206,6 +205,12 @@ std::unique_ptr<TPeerThread> TTcpServer::CreatePeerThread(TTcpConnection& Connec
 
 void TTcpServer::DoConnect(TPeerThread& Thread) {
   if (OnConnect) OnConnect(Thread);
+}
+
+void TTcpServer::FinishConnection(TPeerThread& Thread) {
+  if (Thread.FDisconnectFired) return;
+  Thread.FDisconnectFired = true;
+  DoDisconnect(Thread);
 }
 
 void TTcpServer::DoDisconnect(TPeerThread& Thread) {

@@ -31,6 +31,13 @@ public:
   TPeerThread& operator=(const TPeerThread&) = delete;
 
   TTcpConnection& Connection;
+  // Set by a handler to end the connection once the current call returns. The socket is
+  // closed after the disconnect event, so the peer sees the end only when that has run.
+  bool Terminated = false;
+
+private:
+  friend class TTcpServer;
+  bool FDisconnectFired = false;
 };
 
 class TTcpServer {
@@ -65,6 +72,9 @@ protected:
   virtual void DoConnect(TPeerThread& Thread);
   // Fires OnDisconnect.
   virtual void DoDisconnect(TPeerThread& Thread);
+  // Runs DoDisconnect now rather than when the connection's thread ends (once either way):
+  // for a handler that gives its last reply after the connection's resources are released.
+  void FinishConnection(TPeerThread& Thread);
   // Called again and again while the connection is open; the default does nothing but wait
   // for the connection to end.
   virtual void DoExecute(TPeerThread& Thread);

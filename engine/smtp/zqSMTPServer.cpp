@@ -80,7 +80,7 @@ void TzqSMTPServer::DoConnect(TPeerThread& Thread) {
 void TzqSMTPServer::DoExecute(TPeerThread& Thread) {
   auto& T = static_cast<TzqSMTPServerThread&>(Thread);
   TTcpConnection& C = T.Connection;
-  while (C.Connected()) {
+  while (C.Connected() && !T.Terminated) {
     if (T.State == ssCommand) {
       const std::string Line = C.ReadLn();
       std::this_thread::yield();
@@ -124,8 +124,11 @@ void TzqSMTPServer::RunCommand(TzqSMTPServerThread& T, const std::string& Line) 
       Reply(T, "250 OK");
       break;
     case vQuit:
+      // The disconnect event runs before the reply: a client that reconnects as soon as it
+      // reads "221 Bye" finds the connection slot of this one free again.
+      FinishConnection(T);
+      T.Terminated = true;
       Reply(T, "221 Bye");
-      T.Connection.Disconnect();
       break;
     case vRset:
       T.MailFrom.clear();

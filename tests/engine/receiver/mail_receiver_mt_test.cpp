@@ -31,9 +31,12 @@ TEST_F(MailReceiverMT, SlotsRunOutAndComeBack) {
       EXPECT_NE(nullptr, Receiver->Slots[I]->Thread);
     }
   }
+  // The slot is free by the time the client reads "221 Bye", so a client that reconnects at
+  // once is not refused.
   EXPECT_EQ("221 Bye", B.Cmd("QUIT"));
+  EXPECT_EQ(1u, FreeSlots(*Receiver));
   EXPECT_TRUE(WaitForLog("Mail client from 127.0.0.1 disconnected"));
-  auto D = Client();  // takes the freed slot
+  auto D = Client();
   EXPECT_EQ("250 OK", D.Cmd("NOOP"));
   EXPECT_EQ("500 Too many connection. Try again later.", FirstLine(""));
   A.Conn().Disconnect();  // a client that just goes away frees its slot too
