@@ -12,6 +12,7 @@ class TRecordingStore : public TMailStore {
 public:
   std::atomic<int32_t> WaitingCount{0};
   std::atomic<bool> FailAdd{false};
+  std::atomic<bool> KeepMails{true};  // false: AddMail keeps nothing (benchmarks)
   // The sets of the last GetMailCount call.
   std::atomic<uint8_t> LastKinds{0}, LastStates{0};
 
@@ -22,6 +23,7 @@ public:
 
   bool AddMail(TMailData& Mail) override {
     if (FailAdd) throw std::runtime_error("disk full");
+    if (!KeepMails) return false;
     std::lock_guard<std::mutex> L(FLock);
     FMails.push_back(Mail);
     return false;
