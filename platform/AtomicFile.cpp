@@ -44,6 +44,10 @@ bool TAtomicFile::Write(const void* Data, size_t Size) {
   return true;
 }
 
+void TAtomicFile::StartWriteback() {
+  if (FFd >= 0 && !FFailed) ::sync_file_range(FFd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool TAtomicFile::Commit() {
   if (FFd < 0 || FFailed) return false;
   if (::fsync(FFd) != 0) return false;

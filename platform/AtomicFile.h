@@ -14,6 +14,9 @@ public:
   bool IsOpen() const { return FFd >= 0; }
   bool Write(const void* Data, size_t Size);
   bool Write(const std::string& Data) { return Write(Data.data(), Data.size()); }
+  // Starts writing the data out without waiting, so that a later Commit (or a sync of
+  // another file of the same disk) has less to wait for.
+  void StartWriteback();
   // fsync, rename over the target, fsync the folder. False (target untouched) on any failure.
   bool Commit();
 

@@ -221,11 +221,15 @@ bool TMemoryMailStore::WriteIndex(TListKind Kind) {
   }
   std::string Bytes;
   uint64_t Seq = 0;
+  std::vector<std::string> Unsynced;
   std::atomic<bool>& Changed = ChangedFlagOf(Kind);
   {
     TRecordList& List = ListOf(Kind);
     std::lock_guard<std::mutex> L(List.Lock);
-    Seq = Kind == lkQueue ? FQueueSeq : 0;
+    if (Kind == lkQueue) {
+      Seq = FQueueSeq;
+      Unsynced.swap(FUnsynced);
+    }
     Changed = false;
     Bytes.reserve(IndexHeaderSize + List.Items.size() * MailRecordSize);
     Bytes.append(IndexMagic, 8);
@@ -244,14 +248,19 @@ bool TMemoryMailStore::WriteIndex(TListKind Kind) {
       Bytes.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
     }
   }
-  bool Ok = true;
+  bool Ok;
   if (Kind == lkQueue) {
-    // New message and log files must be in their folders before the index names them.
-    Ok = FFiles->SyncDirectory(FDataDir + "mail/") && FFiles->SyncDirectory(FDataDir + "log/");
+    // New message and log files are on disk, in their folders, before the index names them.
+    Ok = FFiles->CommitFiles(Unsynced, {FDataDir + "mail/", FDataDir + "log/"}, FQueueFile, Bytes);
+  } else {
+    Ok = FFiles->ReplaceFile(Kind == lkSent ? FSentFile : FFailedFile, Bytes);
   }
-  Ok = Ok && FFiles->ReplaceFile(Kind == lkQueue ? FQueueFile : Kind == lkSent ? FSentFile : FFailedFile, Bytes);
   if (!Ok) {
     Changed = true;  // try again at the next save
+    if (!Unsynced.empty()) {
+      std::lock_guard<std::mutex> L(FQueue.Lock);
+      FUnsynced.insert(FUnsynced.end(), Unsynced.begin(), Unsynced.end());
+    }
     return false;
   }
   if (Kind == lkQueue) {
@@ -368,10 +377,10 @@ bool TMemoryMailStore::AddMail(TMailData& Mail) {
     Mail.ID = std::to_string(Number);
     std::string Error;
     std::string MailFile = MailFileName(Mail.ID), LogFile = LogFileName(Mail.ID);
-    if (!FFiles->WriteFile(MailFile, JoinLines(Mail.Data), true, Error))
+    // Both files are synced with the waiting index that names them (WaitQueueOnDisk).
+    if (!FFiles->WriteFile(MailFile, JoinLines(Mail.Data), false, Error))
       throw EFCreateError("Cannot create file \"" + MailFile + "\". " + Error);
-    // An empty log has no data to sync; its name goes to disk with the folder.
-    if (!FFiles->WriteFile(LogFile, JoinLines(Mail.Log), !Mail.Log.empty(), Error))
+    if (!FFiles->WriteFile(LogFile, JoinLines(Mail.Log), false, Error))
       throw EFCreateError("Cannot create file \"" + LogFile + "\". " + Error);
     auto R = std::make_unique<TStoreRecord>();
     Mail.SaveToRecord(int32_t(I), R->Rec);
@@ -385,6 +394,9 @@ bool TMemoryMailStore::AddMail(TMailData& Mail) {
       }
       FQueueChanged = true;
       Seq = ++FQueueSeq;
+      FUnsynced.push_back(MailFile);
+      // An empty log has no data to sync; its name goes to disk with the folder.
+      if (!Mail.Log.empty()) FUnsynced.push_back(LogFile);
       PostNotice(naAdded, *R, msWaiting);
       FQueue.Items.push_back(std::move(R));
     }

@@ -171,6 +171,9 @@ private:
   // disk. A mail's AddMail waits until its number is on disk; one writer at a time
   // writes for everyone waiting.
   uint64_t FQueueSeq = 0;
+  // Message and log files of new mails not yet synced, guarded by FQueue.Lock like the
+  // sequence: the writer of the waiting index syncs them with it.
+  std::vector<std::string> FUnsynced;
   std::mutex FCommitLock;
   std::condition_variable FCommitDone;
   uint64_t FQueueOnDisk = 0;

@@ -2,6 +2,7 @@
 // The mail store's way to the disk. The store does every file operation through this
 // interface so that a test can put a disk of its own in (one that fails, or that counts).
 #include <string>
+#include <vector>
 
 class TStoreFiles {
 public:
@@ -15,6 +16,10 @@ public:
   // Replaces Path as a whole: temporary file, fsync, rename, fsync of the folder. Path is
   // untouched when it fails.
   virtual bool ReplaceFile(const std::string& Path, const std::string& Data) = 0;
+  // Makes the written files Files and the folders Dirs durable, then replaces Path as
+  // ReplaceFile does: the commit of one batch of new mails.
+  virtual bool CommitFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs,
+                           const std::string& Path, const std::string& Data) = 0;
   virtual bool SyncDirectory(const std::string& Dir) = 0;
   virtual bool DeleteFile(const std::string& Path) = 0;
 };
@@ -27,6 +32,8 @@ public:
   bool ReadFile(const std::string& Path, std::string& Data) override;
   bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override;
   bool ReplaceFile(const std::string& Path, const std::string& Data) override;
+  bool CommitFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs,
+                   const std::string& Path, const std::string& Data) override;
   bool SyncDirectory(const std::string& Dir) override;
   bool DeleteFile(const std::string& Path) override;
 };

@@ -44,6 +44,12 @@ public:
     if (Matches(FailReplaces, Path)) return false;
     return TDiskStoreFiles::ReplaceFile(Path, Data);
   }
+  bool CommitFiles(const std::vector<std::string>& Synced, const std::vector<std::string>& Dirs,
+                   const std::string& Path, const std::string& Data) override {
+    ++Replaces;
+    if (Matches(FailReplaces, Path)) return false;
+    return TDiskStoreFiles::CommitFiles(Synced, Dirs, Path, Data);
+  }
 
 private:
   bool Matches(const std::set<std::string>& Set, const std::string& Path) {
