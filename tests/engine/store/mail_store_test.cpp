@@ -264,3 +264,25 @@ TEST_F(StoreTest, StopResetsSendingAndSaves) {
   ASSERT_TRUE(Store->GetNextMail(M));
   EXPECT_EQ(M.ID, "1");
 }
+
+TEST_F(StoreTest, AFailedMailReachesItsIndexBeforeTheWaitingIndexDropsIt) {
+  Add("a@x.example");
+  TMailData M;
+  ASSERT_TRUE(Store->GetNextMail(M));
+  M.State = msAttemptDone;
+  M.Status = dsConnectFailed;
+  Store->MailDone(M);
+  EXPECT_FALSE(Exists("MailFail.idx"));
+  Add("b@x.example");  // rewrites the waiting index at once
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"2", 1}}));
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailFail.idx"))), (IdStates{{"1", 6}}));
+}
+
+TEST_F(StoreTest, AMailInTwoIndexFilesLoadsOnce) {
+  Add("a@x.example");
+  Store.reset();
+  Env.WriteFile(DataPath("MailFail.idx"), Env.ReadFile(DataPath("MailQueu.idx")));
+  Open();
+  EXPECT_EQ(IDs({1, 5, 6}), std::vector<std::string>{"1"});
+  EXPECT_EQ(Store->GetMailCount({1}, {6}), 0);
+}
