@@ -1,13 +1,13 @@
 #include "engine/smtp/zqSMTPClient.h"
 
-#include <openssl/evp.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 
+#include "engine/net/Base64.h"
+#include "engine/net/LocalHost.h"
 #include "engine/net/SocketErrors.h"
 #include "engine/net/TcpConnection.h"
 #include "platform/IniFile.h"
@@ -35,14 +35,6 @@ std::string Upper(std::string S) {
   for (auto& C : S)
     if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
   return S;
-}
-
-std::string Base64(const std::string& S) {
-  std::string Out(4 * ((S.size() + 2) / 3) + 1, '\0');
-  const int N = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(Out.data()),
-                                reinterpret_cast<const unsigned char*>(S.data()), static_cast<int>(S.size()));
-  Out.resize(static_cast<size_t>(N));
-  return Out;
 }
 
 // "<" in front unless there, ">" at the end unless there.
@@ -77,12 +69,6 @@ std::string CleanHostName(const std::string& HostName) {
     if ((C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '-' || C == '.' || C == '_')
       R += C;
   return R.empty() ? std::string("vexa") : R;
-}
-
-std::string LocalHostName() {
-  char Buf[256] = {};
-  if (gethostname(Buf, sizeof Buf - 1) != 0) return std::string();
-  return Buf;
 }
 
 TzqSMTPClient::TzqSMTPClient() { LastResponse.Code = 0; }
@@ -264,7 +250,7 @@ int32_t TzqSMTPClient::SendMail(const std::string& Host, int32_t Port, const std
   if (!Connected() || Stopped) return Result;
 
   // 7.
-  const std::string Name = Trim(HeloName).empty() ? CleanHostName(LocalHostName()) : HeloName;
+  const std::string Name = Trim(HeloName).empty() ? CleanHostName(GetLocalHostName()) : HeloName;
 
   if (UseAuthLogin) {
     // 8.
@@ -284,13 +270,13 @@ int32_t TzqSMTPClient::SendMail(const std::string& Host, int32_t Port, const std
           return Result;
         }
         Log("CMD: Send Username");
-        if (!SendCmd(Base64(Username), Result)) return Result;
+        if (!SendCmd(EncodeBase64(Username), Result)) return Result;
         if (LastResponse.Code != 334) {
           Disconnect();
           return Result;
         }
         Log("CMD: Send Password");
-        if (!SendCmd(Base64(Password), Result)) return Result;
+        if (!SendCmd(EncodeBase64(Password), Result)) return Result;
         if (LastResponse.Code != 235) {
           Log("Auth login failed!");
           Disconnect();

@@ -25,8 +25,6 @@ struct TSMTPResponse {
 TSMTPResponse ParseResponse(const std::string& Line);
 // The characters 0-9, A-Z, a-z, "-", "." and "_" of HostName in order; "vexa" when none is left.
 std::string CleanHostName(const std::string& HostName);
-// The machine's host name.
-std::string LocalHostName();
 
 // Results of SendMail.
 constexpr int32_t scAccepted = 1;
