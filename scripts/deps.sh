@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
-  dante-server microsocks
+  dante-server microsocks postfix
   swaks
 )
 missing=()
@@ -18,6 +18,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
+  # Only Postfix's smtp-sink and smtp-source are used, by tests and benchmarks on loopback.
+  echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
   # The tests start their own SOCKS server on loopback with their own configuration; the
   # system service that the package may have started is not wanted.
