@@ -160,6 +160,10 @@ void SetLastCheckVersionDate(TDateTime Value);
 void GetDNSServers(std::vector<std::string>& List);
 // The same, from a resolv.conf of the caller's choice (tests).
 void GetDNSServersFrom(const std::string& ResolvConf, std::vector<std::string>& List);
+// Chooses CurrentDNSPrimary and CurrentDNSSecondary when the server starts: the machine's
+// servers with AutoDetectDNS (the configured ones when it has none), else the configured
+// ones; a blank choice falls back to the default pair.
+void SelectDNSServers();
 
 int CompareInt(int64_t A, int64_t B);
 int CompareDateTime(TDateTime A, TDateTime B);

@@ -247,6 +247,28 @@ void GetDNSServersFrom(const std::string& ResolvConf, std::vector<std::string>& 
 
 void GetDNSServers(std::vector<std::string>& List) { GetDNSServersFrom("/etc/resolv.conf", List); }
 
+void SelectDNSServers() {
+  std::string Primary, Secondary;
+  if (AutoDetectDNS) {
+    std::vector<std::string> List;
+    GetDNSServers(List);
+    if (List.empty()) {
+      Primary = DNSPrimary.get();
+      Secondary = DNSSecondary.get();
+    } else {
+      Primary = List[0];
+      if (List.size() > 1) Secondary = List[1];
+    }
+  } else {
+    Primary = DNSPrimary.get();
+    Secondary = DNSSecondary.get();
+  }
+  if (Trim(Primary).empty()) Primary = DefaultDNSPrimary;
+  if (Trim(Secondary).empty()) Secondary = DefaultDNSSecondary;
+  CurrentDNSPrimary = Primary;
+  CurrentDNSSecondary = Secondary;
+}
+
 int CompareInt(int64_t A, int64_t B) { return A == B ? 0 : (A > B ? 1 : -1); }
 
 int CompareDateTime(TDateTime A, TDateTime B) { return A == B ? 0 : (A > B ? 1 : -1); }

@@ -39,20 +39,22 @@ bool TChildProcess::Running() {
   return false;
 }
 
-void TChildProcess::Stop() {
-  if (FPid <= 0) return;
+int TChildProcess::Stop(int TimeoutMs) {
+  if (FPid <= 0) return -1;
   kill(FPid, SIGTERM);
   int Status = 0;
-  for (int I = 0; I < 100; ++I) {
+  auto Code = [&] { return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status); };
+  for (int Waited = 0; Waited < TimeoutMs; Waited += 10) {
     if (waitpid(FPid, &Status, WNOHANG) != 0) {
       FPid = -1;
-      return;
+      return Code();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill(FPid, SIGKILL);
   waitpid(FPid, &Status, 0);
   FPid = -1;
+  return Code();
 }
 
 bool ProgramAvailable(const std::string& Name) {

@@ -1,0 +1,148 @@
+// quillon-relay: runs the relay engine without a window. It wires the engine the way the
+// main window does (one running copy, settings from the registry file, the mail store,
+// the DNS cache with the DNS servers chosen at server start, the sender module and the
+// receiver), prints every log line, delivery line and store change to standard output as
+// it comes, and on SIGINT or SIGTERM stops receiver, sender and store as the quit command
+// does and exits 0.
+//
+// Output lines:
+//   log <level> <text>              status lines of store, DNS, sender and receiver
+//   mail <ID> <percent> <text>      delivery lines of one mail (empty text: progress only)
+//   notice <action> <ID> <state>    store changes (0 added, 1 changed, 2 removed)
+#include <signal.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/delivery/MailSender.h"
+#include "engine/dns/DNSCache.h"
+#include "engine/receiver/MailReceiver.h"
+#include "engine/settings/LangDefs.h"
+#include "engine/settings/LangFormat.h"
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+
+namespace {
+std::mutex OutputLock;
+
+void PrintLine(const std::string& Line) {
+  std::lock_guard<std::mutex> G(OutputLock);
+  std::fwrite(Line.data(), 1, Line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void Log(uint8_t Level, const std::string& Text) { PrintLine("log " + std::to_string(Level) + " " + Text.substr(0, 255)); }
+
+// Takes the store's change notices off its queue on a thread of its own (a notify target
+// must not call back into the store).
+class TNoticePrinter : public TNotifyTarget {
+public:
+  explicit TNoticePrinter(TMailStore& Store) : FStore(Store), FThread([this] { Run(); }) {}
+  ~TNoticePrinter() override {
+    {
+      std::lock_guard<std::mutex> G(FLock);
+      FDone = true;
+    }
+    FWake.notify_one();
+    FThread.join();
+  }
+  void post(unsigned) override {
+    {
+      std::lock_guard<std::mutex> G(FLock);
+      FPending = true;
+    }
+    FWake.notify_one();
+  }
+
+private:
+  void Run() {
+    std::unique_lock<std::mutex> G(FLock);
+    for (;;) {
+      FWake.wait(G, [this] { return FPending || FDone; });
+      const bool Done = FDone;
+      FPending = false;
+      G.unlock();
+      TMailNotice N;
+      while (FStore.PopNotice(N))
+        PrintLine("notice " + std::to_string(N.Action) + " " + N.ID + " " + std::to_string(N.State));
+      G.lock();
+      if (Done) return;
+    }
+  }
+  TMailStore& FStore;
+  std::mutex FLock;
+  std::condition_variable FWake;
+  bool FPending = false;
+  bool FDone = false;
+  std::thread FThread;
+};
+}  // namespace
+
+int main() {
+  // Every thread started from here on leaves the two signals to sigwait below.
+  sigset_t Quit;
+  sigemptyset(&Quit);
+  sigaddset(&Quit, SIGINT);
+  sigaddset(&Quit, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &Quit, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  CheckSingleInstance();
+  InitSettings();
+
+  auto Store = std::make_unique<TMemoryMailStore>();
+  Store->OnLog = Log;
+  auto Notices = std::make_unique<TNoticePrinter>(*Store);
+  Store->NotifyWindow = Notices.get();
+  auto Cache = std::make_unique<TVexaDNSCache>();
+  auto Sender = std::make_unique<TMailSenderModule>(*Store, *Cache);
+  Sender->OnLog = Log;
+  Sender->OnDeliveryLog = [](const std::string& ID, const std::string& Text, int Percent) {
+    PrintLine("mail " + ID + " " + std::to_string(Percent) + " " + Text);
+  };
+  auto Receiver = std::make_unique<TMailReceiver>(Store.get());
+  Receiver->OnLog = Log;
+  Log(0, LangStrings[15]);
+
+  // Starting the server.
+  SelectDNSServers();
+  Log(1, LangFmt(91, CurrentDNSPrimary.get(), CurrentDNSSecondary.get()));
+  Cache->SetDNSServers(CurrentDNSPrimary.get(), CurrentDNSSecondary.get());
+  bool Running = true;
+  try {
+    Receiver->Start();
+  } catch (const ECouldNotBindSocket& E) {
+    Log(3, E.what());
+    Log(3, LangStrings[41]);
+    Running = false;
+  } catch (const std::exception&) {
+    Log(3, LangStrings[41]);
+    Running = false;
+  }
+  if (Running) {
+    Sender->Start();
+    Store->Start();
+  }
+
+  int Signal = 0;
+  sigwait(&Quit, &Signal);
+
+  // The quit command.
+  if (Running) {
+    Receiver->Stop();
+    if (Sender->Running()) Sender->Stop();
+    Store->Stop();
+  }
+  Receiver.reset();
+  Sender.reset();
+  Cache.reset();
+  Store->NotifyWindow = nullptr;
+  Notices.reset();
+  Store.reset();
+  return 0;
+}
