@@ -213,8 +213,8 @@ void TVexaDNSFile::Open() {
   RepairFreeLists();
 }
 
-// Cuts either free list where it loops, leaves the file or (index) meets a record in use,
-// so that a damaged file never hands out one record twice.
+// Cuts either free list where it loops, leaves the file or meets a record in use, so that
+// a damaged file never hands out one record twice.
 void TVexaDNSFile::RepairFreeLists() {
   std::set<int32_t> InUse;
   for (const auto& E : FEntries) InUse.insert(E.RecNo);
@@ -238,10 +238,18 @@ void TVexaDNSFile::RepairFreeLists() {
     }
   }
   {
+    // The data records of every listed domain's exchanger chain.
+    std::set<int32_t> Live;
+    for (const auto& E : FEntries) {
+      TDNSDomainRecord D;
+      TDNSMXRecord M;
+      if (!ReadIndexRecord(E.RecNo, D)) continue;
+      for (int32_t N = D.FirstData; N > 0 && Live.insert(N).second && ReadDataRecord(N, M);) N = M.NextData;
+    }
     std::set<int32_t> Seen;
     int32_t N = FDataHeader.FreeHead, Last = 0;
     TDNSMXRecord R;
-    while (N > 0 && !Seen.count(N) && ReadDataRecord(N, R)) {
+    while (N > 0 && !Seen.count(N) && !Live.count(N) && ReadDataRecord(N, R)) {
       Seen.insert(N);
       Last = N;
       N = R.NextData;

@@ -60,7 +60,12 @@ struct TResolverSlot {
     Opts.timeout = ResolverTryTimeoutMs;
     char Lookups[] = "b";
     Opts.lookups = Lookups;
-    const int Mask = ARES_OPT_FLAGS | ARES_OPT_TRIES | ARES_OPT_TIMEOUTMS | ARES_OPT_LOOKUPS;
+    int Mask = ARES_OPT_FLAGS | ARES_OPT_TRIES | ARES_OPT_TIMEOUTMS | ARES_OPT_LOOKUPS;
+#ifdef ARES_OPT_QUERY_CACHE
+    // Newer c-ares keep answers for their time-to-live; every query here must reach the server.
+    Opts.qcache_max_ttl = 0;
+    Mask |= ARES_OPT_QUERY_CACHE;
+#endif
     const int Status = ares_init_options(&Resolver, &Opts, Mask);
     if (Status != ARES_SUCCESS) throw std::runtime_error(std::string("DNS resolver: ") + ares_strerror(Status));
     WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -326,6 +326,25 @@ TEST_F(DNSFileTest, LoopingDataFreeListIsCutBeforeItHandsOutARecordTwice) {
   EXPECT_EQ(Hosts(*Y), (std::vector<std::string>{"mx1.y.test", "mx2.y.test", "mx3.y.test"}));
 }
 
+// A damaged free list that leads into a domain's exchanger chain must not hand that record
+// out again: the domain would get the next domain's exchanger.
+TEST_F(DNSFileTest, DataFreeListIntoALiveChainIsCut) {
+  Dns.SetMX("x.test", {{10, "mx1.x.test"}, {20, "mx2.x.test"}});
+  Dns.SetMX("z.test", {{10, "mx.z.test"}});
+  Store({"x.test"});
+  File.reset();
+  Patch32(Dat, 18, 1);  // FreeHead: the first record of x's chain
+  Reopen();
+  Store({"z.test"});
+  Reopen();
+  TDNSDomainRecordPtr X = File->Lookup("x.test", 0);
+  ASSERT_TRUE(X);
+  EXPECT_EQ(Hosts(*X), (std::vector<std::string>{"mx1.x.test", "mx2.x.test"}));
+  TDNSDomainRecordPtr Z = File->Lookup("z.test", 0);
+  ASSERT_TRUE(Z);
+  EXPECT_EQ(Hosts(*Z), std::vector<std::string>{"mx.z.test"});
+}
+
 
 TEST_F(DNSFileTest, FailedWritesAndReadsRaiseTheirErrors) {
   TFailingDisk Disk;
