@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Quillon need; quiet and quick
-# when they are all present already.
+# Installs the Debian packages that Quillon needs; quiet and quick when they are all present
+# already. "deps.sh" installs what building the program takes; "deps.sh test" adds the
+# compilers, libraries and loopback peers (SOCKS servers, SMTP tools) of the tests.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev
+  build-essential cmake ninja-build pkg-config
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
-  dante-server microsocks postfix
-  swaks
 )
+if [ "${1:-}" = test ]; then
+  packages+=(
+    clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev
+    dante-server microsocks postfix
+    swaks
+  )
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release
-echo "Quillon's window is not built yet: the engine, its tests and the development tools are built in build/release/bin."
+cmake --preset app >/dev/null
+cmake --build --preset app
+echo "Quillon's window is not built yet: this builds the relay engine and its harness,"
+echo "build/app/bin/quillon-relay (see the README's section for developers)."

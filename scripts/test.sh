@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-scripts/deps.sh
+scripts/deps.sh test
 cmake --preset test >/dev/null
 cmake --build --preset test
 cmake --preset tsan >/dev/null
