@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -88,6 +89,37 @@ struct TResolverSlot {
   }
 };
 
+TDNSDomainRecordPtr MXRecordFromAnswer(const unsigned char* Packet, size_t Size, const std::string& Name) {
+  if (!Packet || Size < 12 || Size > static_cast<size_t>(INT32_MAX) || ((Packet[6] << 8) | Packet[7]) == 0)
+    return nullptr;  // no records at all
+
+  ares_mx_reply* List = nullptr;
+  const int Parsed = ares_parse_mx_reply(Packet, static_cast<int>(Size), &List);
+  if (Parsed != ARES_SUCCESS && Parsed != ARES_ENODATA) return nullptr;  // ENODATA: records, none MX
+
+  TDNSDomainRecordPtr Record(NewDomainRecord());
+  Record->Domain = Name;
+  Record->LookupTime = Now();
+  Record->Valid = 1;
+  std::vector<std::string> Taken;
+  for (ares_mx_reply* R = List; R; R = R->next) {
+    const std::string Host = R->host ? R->host : "";
+    if (Trim(Host).empty()) continue;
+    const std::string Key = LowerCaseAscii(Host);
+    bool Seen = false;
+    for (const auto& T : Taken) Seen = Seen || T == Key;
+    if (Seen) continue;
+    Taken.push_back(Key);
+    TDNSMXRecord* MX = NewMXRecord();
+    MX->Host = CutName(Host);
+    MX->Preference = R->priority;
+    MX->Valid = 1;
+    InsertMXRecord(MX, Record.get(), true);
+  }
+  if (List) ares_free_data(List);
+  return Record;
+}
+
 TVexaDNSQuery::TVexaDNSQuery(int Count) {
   InitResolverLibrary();
   for (int I = 0; I < Count; ++I) FSlots.push_back(std::make_unique<TResolverSlot>());
@@ -167,34 +199,8 @@ TDNSDomainRecordPtr TVexaDNSQuery::Query(int Slot, const std::string& Server, co
   }
 
   if (Answer.Status != ARES_SUCCESS || S->Cancelled || FStopped) return nullptr;
-  const auto& P = Answer.Packet;
-  if (P.size() < 12 || ((P[6] << 8) | P[7]) == 0) return nullptr;  // no records at all
-
-  ares_mx_reply* List = nullptr;
-  const int Parsed = ares_parse_mx_reply(P.data(), static_cast<int>(P.size()), &List);
-  if (Parsed != ARES_SUCCESS && Parsed != ARES_ENODATA) return nullptr;  // ENODATA: records, none MX
-
-  TDNSDomainRecordPtr Record(NewDomainRecord());
-  Record->Domain = Name;
-  Record->LookupTime = Now();
-  Record->Valid = 1;
-  std::vector<std::string> Taken;
-  for (ares_mx_reply* R = List; R; R = R->next) {
-    const std::string Name = R->host ? R->host : "";
-    if (Trim(Name).empty()) continue;
-    const std::string Key = LowerCaseAscii(Name);
-    bool Seen = false;
-    for (const auto& T : Taken) Seen = Seen || T == Key;
-    if (Seen) continue;
-    Taken.push_back(Key);
-    TDNSMXRecord* MX = NewMXRecord();
-    MX->Host = CutName(Name);
-    MX->Preference = R->priority;
-    MX->Valid = 1;
-    InsertMXRecord(MX, Record.get(), true);
-  }
-  if (List) ares_free_data(List);
-
+  TDNSDomainRecordPtr Record = MXRecordFromAnswer(Answer.Packet.data(), Answer.Packet.size(), Name);
+  if (!Record) return nullptr;
   if (S->Cancelled || FStopped) return nullptr;
   return Record;
 }

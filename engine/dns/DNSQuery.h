@@ -2,6 +2,7 @@
 // A small pool of DNS resolvers: one query asks one server for the MX records of one
 // domain. Each slot belongs to one resolver thread; another thread may cancel every slot.
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,10 +12,15 @@
 
 struct TResolverSlot;
 
+// The MX answer in a DNS reply packet as a new domain record for Name (exchangers without
+// a name and repeated names left out); null when the packet holds no answer records or
+// cannot be read.
+TDNSDomainRecordPtr MXRecordFromAnswer(const unsigned char* Packet, size_t Size, const std::string& Name);
+
 class TVexaDNSQuery {
 public:
   explicit TVexaDNSQuery(int Count);
-  ~TVexaDNSQuery();
+  virtual ~TVexaDNSQuery();
   TVexaDNSQuery(const TVexaDNSQuery&) = delete;
   TVexaDNSQuery& operator=(const TVexaDNSQuery&) = delete;
 
@@ -24,7 +30,8 @@ public:
   void CancelAll();
   // Asks Server (an IPv4 address, UDP port 53) for the MX records of Domain, waiting at
   // most Timeout milliseconds. A new record the caller owns, or null on any failure.
-  TDNSDomainRecordPtr Query(int Slot, const std::string& Server, const std::string& Domain, int Timeout);
+  // Virtual so that a test can answer for the servers.
+  virtual TDNSDomainRecordPtr Query(int Slot, const std::string& Server, const std::string& Domain, int Timeout);
 
   int SlotCount() const { return static_cast<int>(FSlots.size()); }
   bool Stopped() const { return FStopped; }
