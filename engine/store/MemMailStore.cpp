@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <unordered_set>
 
@@ -196,10 +197,17 @@ void TMemoryMailStore::LoadIndex(const std::string& FileName, TRecordList& List,
     ReadMailRecord(P + IndexHeaderSize + I * MailRecordSize, R->Rec);
     std::string ID = R->Rec.ID.str();
     if (!FFiles->FileExists(MailFileName(ID))) continue;
-    if (!Seen.insert(ID).second) continue;
+    if (!Seen.insert(ID).second) {
+      // Rewrite this index at the next save: a stale copy left in it would stand at a
+      // later load once the first copy has moved on to a list that loads after this one.
+      (&List == &FQueue ? FQueueChanged : &List == &FSent ? FSentChanged : FFailedChanged) = true;
+      continue;
+    }
     R->RetryCountdown = R->Rec.State == msFailed ? RetryDelay(R->Rec.FailedAttempts) : -1;
+    // A number the 32-bit counter cannot go past (only a damaged file holds one) must not
+    // make it wrap: the next IDs would be negative and too long for the record.
     int64_t V;
-    if (ParseID(ID, V) && V > Largest) Largest = V;
+    if (ParseID(ID, V) && V > Largest && V < INT32_MAX) Largest = V;
     FAllMails.push_back(R.get());
     List.Items.push_back(std::move(R));
   }
