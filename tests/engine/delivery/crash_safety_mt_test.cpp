@@ -1,0 +1,187 @@
+// Crash safety under load: the engine harness takes mail from ten connections and delivers
+// it to a loopback exchanger while it is killed with SIGKILL at random moments and started
+// again. Every mail that got "250 OK" must reach the exchanger at least once or still be in
+// the store, and the index files must load. Mails delivered twice (a kill between the
+// exchanger's reply and the store's bookkeeping) are counted and printed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+#include "support/ChildProcess.h"
+#include "support/LineClient.h"
+#include "support/LoopbackDNS.h"
+#include "support/LoopbackSockets.h"
+#include "support/ScriptedSmtpPeer.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Dword(const char* Name, int V) {
+  char Buf[64];
+  std::snprintf(Buf, sizeof Buf, "\"%s\"=dword:%08x\r\n", Name, V);
+  return Buf;
+}
+
+const std::string TokenHeader = "Subject: crash ";
+
+// The token of a message (its Subject), or "".
+std::string TokenOf(const std::vector<std::string>& Lines) {
+  for (const auto& L : Lines)
+    if (L.compare(0, TokenHeader.size(), TokenHeader) == 0) return L.substr(TokenHeader.size());
+  return std::string();
+}
+
+// One client connection that sends its mails one after the other, connecting again
+// whenever the server went away. A mail counts as accepted when "." got "250 OK".
+void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::set<std::string>& Acked,
+               std::atomic<int>& Attempts) {
+  std::unique_ptr<TLineClient> C;
+  for (int M = 0; M < Count;) {
+    const std::string Token = std::to_string(Client) + "-" + std::to_string(M);
+    try {
+      if (!C) {
+        C = std::make_unique<TLineClient>(Port);
+        if (C->Read().compare(0, 3, "220") != 0) throw std::runtime_error("no greeting");
+      }
+      ++Attempts;
+      if (C->Cmd("MAIL FROM:<c" + std::to_string(Client) + "@origin.test>").compare(0, 3, "250") != 0 ||
+          C->Cmd("RCPT TO:<r" + std::to_string(M) + "@dest.test>").compare(0, 3, "250") != 0 ||
+          C->Cmd("DATA").compare(0, 3, "354") != 0)
+        throw std::runtime_error("refused");
+      C->Send(TokenHeader + Token);
+      C->Send("");
+      C->Send(std::string(200, 'x'));
+      if (C->Cmd(".") != "250 OK") throw std::runtime_error("not accepted");
+      {
+        std::lock_guard<std::mutex> G(Lock);
+        Acked.insert(Token);
+      }
+      ++M;
+    } catch (const std::exception&) {
+      // The server was killed (or is not up yet): send this mail again on a new connection.
+      C.reset();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  if (C) {
+    try {
+      C->Cmd("QUIT");
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+// Tokens the exchanger received whole, with how often each came.
+std::map<std::string, int> Delivered(const TScriptedSmtpPeer& Mx) {
+  std::map<std::string, int> D;
+  for (const auto& S : Mx.Sessions())
+    if (S.DataComplete) ++D[TokenOf(S.Data)];
+  return D;
+}
+
+}  // namespace
+
+TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
+  TTestEnv Env;
+  TLoopbackDNS Dns;
+  TScriptedSmtpPeer Mx("", 25);
+  Dns.SetMX("dest.test", {{10, Mx.IP()}});
+  const int Port = FreeLoopbackPort();
+  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n" + Dword("SMTPPort", Port) +
+                    Dword("SMTPMaxConnections", 20) + Dword("SenderMaxThreadCount", 10) + Dword("AutoDetectDNS", 0) +
+                    "\"DNSPrimary\"=\"" + Dns.Address() + "\"\r\n\"DNSSecondary\"=\"" + Dns.Address() + "\"\r\n\r\n");
+
+  constexpr int Clients = 10, MailsEach = 200, Kills = 6;
+  std::mutex Lock;
+  std::set<std::string> Acked;
+  std::atomic<int> Attempts{0};
+  std::vector<std::thread> Senders;
+  for (int C = 0; C < Clients; ++C)
+    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, Acked, Attempts); });
+
+  std::mt19937 Rng(std::random_device{}());
+  const std::string Relay = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
+  int Killed = 0;
+  for (int Run = 0; Run <= Kills; ++Run) {
+    TChildProcess P;
+    const std::string Out = Env.Root() + "relay" + std::to_string(Run) + ".out";
+    ASSERT_TRUE(P.Start({Relay}, Out));
+    const auto Up = Clock::now() + std::chrono::seconds(20);
+    while (Env.ReadFile(Out).find("log 0 Built-in SMTP server started") == std::string::npos && Clock::now() < Up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (Run == Kills) {
+      // The last run: no more kills; let every client finish and the queue drain.
+      for (auto& T : Senders) T.join();
+      const auto Deadline = Clock::now() + std::chrono::seconds(120);
+      for (;;) {
+        const auto D = Delivered(Mx);
+        std::set<std::string> Missing;
+        {
+          std::lock_guard<std::mutex> G(Lock);
+          for (const auto& T : Acked)
+            if (!D.count(T)) Missing.insert(T);
+        }
+        if (Missing.empty() || Clock::now() > Deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+      // Mails that were delivered already but still listed go out again now; let them.
+      for (size_t Before = 0; Mx.SessionCount() != Before && Clock::now() < Deadline;) {
+        Before = Mx.SessionCount();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      }
+      EXPECT_EQ(P.Stop(20000), 0) << Env.ReadFile(Out).substr(std::max<size_t>(Env.ReadFile(Out).size(), 3000) - 3000);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200 + Rng() % 1000));
+    ASSERT_TRUE(P.Running()) << Env.ReadFile(Out);
+    ::kill(P.Pid(), SIGKILL);
+    EXPECT_EQ(P.Stop(5000), 128 + SIGKILL);
+    ++Killed;
+  }
+
+  // What is still in the store, read the way the program reads it at start-up.
+  DataDir = Env.DataHome() + "quillon/data/";
+  std::set<std::string> Stored;
+  {
+    TMemoryMailStoreOptions O;
+    O.RunTicker = false;
+    TMemoryMailStore Store(O);
+    TMailRecord R;
+    for (bool Ok = Store.FindFirst({0, 1, 2, 3}, TMailStateSet{msWaiting, msHeld, msFailed, msRequeued}, R); Ok;
+         Ok = Store.FindNext(R))
+      if (auto Mail = Store.LoadMailData(R.ID.str())) Stored.insert(TokenOf(Mail->Data));
+  }
+
+  const auto D = Delivered(Mx);
+  int Lost = 0, Duplicated = 0, Extra = 0;
+  for (const auto& T : Acked)
+    if (!D.count(T) && !Stored.count(T)) {
+      ++Lost;
+      ADD_FAILURE() << "mail " << T << " got 250 OK and is neither delivered nor stored";
+    }
+  for (const auto& [T, N] : D) {
+    if (N > 1) Duplicated += N - 1;
+    if (!Acked.count(T)) ++Extra;  // delivered although its client saw no "250 OK"
+  }
+  std::printf("crash safety: %zu mails accepted (%d attempts), %d kills, %d lost, %d duplicate deliveries, "
+              "%d delivered without acknowledgement, %zu still stored\n",
+              Acked.size(), Attempts.load(), Killed, Lost, Duplicated, Extra, Stored.size());
+  EXPECT_EQ(size_t(Clients * MailsEach), Acked.size());
+  EXPECT_EQ(0, Lost);
+}
