@@ -2,8 +2,11 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <string_view>
+#include <utility>
 
 #include "engine/settings/ZQCipher.h"
 #include "platform/IniFile.h"
@@ -116,34 +119,94 @@ std::string UTF8ToAnsi(const std::string& S) {
 
 namespace {
 
-// Bytes in Charset to UTF-8 through iconv. False when iconv does not know the charset.
-// Sequences the charset does not allow become "?".
-bool ConvertCharset(const std::string& Charset, const std::string& In, std::string& Out) {
-  iconv_t CD = iconv_open("UTF-8", Charset.c_str());
-  if (CD == reinterpret_cast<iconv_t>(-1)) return false;
-  Out.clear();
-  char Buf[1024];
-  char* Src = const_cast<char*>(In.data());
-  size_t SrcLeft = In.size();
-  while (SrcLeft > 0) {
+// Converters from the charsets of one header to UTF-8, opened once each: a header of many
+// encoded words in the same charset opens iconv once.
+class TCharsetConverters {
+public:
+  TCharsetConverters() = default;
+  TCharsetConverters(const TCharsetConverters&) = delete;
+  TCharsetConverters& operator=(const TCharsetConverters&) = delete;
+  ~TCharsetConverters() {
+    for (auto& [Name, CD] : FOpen)
+      if (CD != Invalid()) iconv_close(CD);
+  }
+
+  // Bytes in Charset to UTF-8. False when iconv does not know the charset. Sequences the
+  // charset does not allow become "?".
+  bool Convert(const std::string& Charset, const std::string& In, std::string& Out) {
+    bool Cached = true;
+    iconv_t CD = Find(Charset, Cached);
+    if (CD == Invalid()) return false;
+    iconv(CD, nullptr, nullptr, nullptr, nullptr);  // initial shift state for every word
+    Out.clear();
+    char Buf[1024];
+    char* Src = const_cast<char*>(In.data());
+    size_t SrcLeft = In.size();
+    while (SrcLeft > 0) {
+      char* Dst = Buf;
+      size_t DstLeft = sizeof Buf;
+      size_t R = iconv(CD, &Src, &SrcLeft, &Dst, &DstLeft);
+      Out.append(Buf, size_t(Dst - Buf));
+      if (R == size_t(-1) && errno != E2BIG) {
+        // A byte the charset does not allow, or a sequence cut short.
+        Out += '?';
+        ++Src;
+        --SrcLeft;
+      }
+    }
     char* Dst = Buf;
     size_t DstLeft = sizeof Buf;
-    size_t R = iconv(CD, &Src, &SrcLeft, &Dst, &DstLeft);
+    iconv(CD, nullptr, nullptr, &Dst, &DstLeft);  // back to the initial shift state
     Out.append(Buf, size_t(Dst - Buf));
-    if (R == size_t(-1) && errno != E2BIG) {
-      // A byte the charset does not allow, or a sequence cut short.
-      Out += '?';
-      ++Src;
-      --SrcLeft;
-    }
+    if (!Cached) iconv_close(CD);
+    return true;
   }
-  char* Dst = Buf;
-  size_t DstLeft = sizeof Buf;
-  iconv(CD, nullptr, nullptr, &Dst, &DstLeft);  // back to the initial shift state
-  Out.append(Buf, size_t(Dst - Buf));
-  iconv_close(CD);
-  return true;
-}
+
+private:
+  static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
+  iconv_t Find(const std::string& Charset, bool& Cached) {
+    for (auto& [Name, CD] : FOpen)
+      if (Name == Charset) return CD;
+    // A name with a NUL in it names no charset (iconv would read only its start).
+    iconv_t CD = Charset.find('\0') == std::string::npos ? iconv_open("UTF-8", Charset.c_str()) : Invalid();
+    // A header naming ever new charsets keeps a bounded set open; the rest open per word.
+    Cached = FOpen.size() < 16;
+    if (Cached) FOpen.emplace_back(Charset, CD);
+    return CD;
+  }
+  std::vector<std::pair<std::string, iconv_t>> FOpen;
+};
+
+// The text still to be searched, with room in front of it: decoded text goes back in front
+// of the rest in time proportional to its own length, so a header costs time in proportion
+// to its length, however many encoded words it holds.
+class TRestText {
+public:
+  explicit TRestText(const std::string& S) : FBuf(S) {}
+  std::string_view View() const { return std::string_view(FBuf).substr(FStart); }
+  size_t Size() const { return FBuf.size() - FStart; }
+  void MoveTo(std::string& Out, size_t N) {
+    Out.append(FBuf, FStart, N);
+    FStart += N;
+  }
+  void Drop(size_t N) { FStart += N; }
+  void Prepend(const std::string& D) {
+    if (D.size() > FStart) {
+      // Room for D and as much again as the rest holds, so growing stays linear overall.
+      size_t Rest = Size(), Gap = D.size() + Rest;
+      std::string B(Gap + Rest, '\0');
+      B.replace(Gap, Rest, FBuf, FStart, Rest);
+      FBuf.swap(B);
+      FStart = Gap;
+    }
+    FStart -= D.size();
+    FBuf.replace(FStart, D.size(), D);
+  }
+
+private:
+  std::string FBuf;
+  size_t FStart = 0;
+};
 
 bool SameAscii(const std::string& A, const char* B) {
   size_t I = 0;
@@ -173,25 +236,53 @@ void RemoveNuls(std::string& S) { std::erase(S, '\0'); }
 }  // namespace
 
 std::string DecodeHeader(const std::string& Text) {
-  std::string S = Text;
-  size_t P = S.find("=?");
-  while (P != std::string::npos) {
-    size_t Q1 = S.find('?', P + 5);
-    size_t Q2 = Q1 == std::string::npos ? Q1 : S.find('?', Q1 + 1);
-    size_t E = Q2 == std::string::npos ? Q2 : S.find("?=", Q2 + 1);
-    if (E != std::string::npos) {
-      std::string Charset = S.substr(P + 2, Q1 - P - 2);
-      char Encoding = S[Q1 + 1];
+  // The text works as one string S that is changed in place: Out is the part of S before
+  // the search position, which is never looked at again, Rest the part from it on.
+  constexpr size_t npos = std::string_view::npos;
+  std::string Out;
+  TRestText Rest(Text);
+  TCharsetConverters Converters;
+  // The last NoMark characters of Rest hold no "?", and no "?=" begins in the last NoClose.
+  // Decoding only changes Rest in front of these, so no search looks at them twice.
+  size_t NoMark = 0, NoClose = 0;
+  for (;;) {
+    std::string_view V = Rest.View();
+    size_t P = V.find("=?");
+    if (P == npos) break;
+    Rest.MoveTo(Out, P);
+    V = Rest.View();
+    NoMark = std::min(NoMark, V.size());
+    NoClose = std::min(NoClose, V.size());
+    auto FindMark = [&](size_t From) {
+      size_t Limit = V.size() - NoMark;
+      size_t R = From < Limit ? V.substr(0, Limit).find('?', From) : npos;
+      if (R == npos) NoMark = std::max(NoMark, V.size() - std::min(From, V.size()));
+      return R;
+    };
+    auto FindClose = [&](size_t From) {
+      size_t Limit = V.size() - NoClose;
+      size_t R = From < Limit ? V.substr(0, Limit + 1).find("?=", From) : npos;
+      if (R == npos) NoClose = std::max(NoClose, V.size() - std::min(From, V.size()));
+      return R;
+    };
+    // The charset name is taken to have at least three characters.
+    size_t Q1 = FindMark(5);
+    size_t Q2 = Q1 == npos ? npos : FindMark(Q1 + 1);
+    size_t E = Q2 == npos ? npos : FindClose(Q2 + 1);
+    if (E != npos) {
+      std::string Charset(V.substr(2, Q1 - 2));
+      char Encoding = V[Q1 + 1];
       std::string Decoded;
       if (Encoding == 'Q' || Encoding == 'q') {
         for (size_t I = Q2 + 1; I < E; ++I) {
-          char C = S[I];
+          char C = V[I];
           if (C == '_') {
             Decoded += ' ';
           } else if (C == '=' && I + 3 <= E) {
             // Two digits plus the closing "?=" follow.
-            int Hi = HexValue(S[I + 1]), Lo = HexValue(S[I + 2]);
-            if (Hi < 0 || Lo < 0) throw EConvertError("'" + S.substr(I + 1, 2) + "' is not a valid integer value");
+            int Hi = HexValue(V[I + 1]), Lo = HexValue(V[I + 2]);
+            if (Hi < 0 || Lo < 0)
+              throw EConvertError("'" + std::string(V.substr(I + 1, 2)) + "' is not a valid integer value");
             Decoded += char(Hi * 16 + Lo);
             I += 2;
           } else {
@@ -201,11 +292,11 @@ std::string DecodeHeader(const std::string& Text) {
       } else {
         // Groups of four from the start; a group may reach into the closing "?=".
         for (size_t I = Q2 + 1; I < E && I + 3 <= E + 1; I += 4) {
-          uint32_t V = 0;
-          for (size_t K = 0; K < 4; ++K) V = (V << 6) | uint32_t(Base64Index(S[I + K]));
-          Decoded += char((V >> 16) & 0xFF);
-          Decoded += char((V >> 8) & 0xFF);
-          Decoded += char(V & 0xFF);
+          uint32_t W = 0;
+          for (size_t K = 0; K < 4; ++K) W = (W << 6) | uint32_t(Base64Index(V[I + K]));
+          Decoded += char((W >> 16) & 0xFF);
+          Decoded += char((W >> 8) & 0xFF);
+          Decoded += char(W & 0xFF);
         }
       }
       if (SameAscii(Charset, "utf-8")) {
@@ -214,13 +305,18 @@ std::string DecodeHeader(const std::string& Text) {
         // Padding NULs would upset a stateful charset; they go in the end anyway.
         RemoveNuls(Decoded);
         std::string Converted;
-        if (ConvertCharset(Charset, Decoded, Converted)) Decoded = Converted;
+        if (Converters.Convert(Charset, Decoded, Converted)) Decoded = Converted;
       }
       RemoveNuls(Decoded);
-      S = S.substr(0, P) + Decoded + S.substr(E + 2);
+      Rest.Drop(E + 2);
+      NoMark = std::min(NoMark, Rest.Size());
+      NoClose = std::min(NoClose, Rest.Size());
+      Rest.Prepend(Decoded);
     }
-    P = S.find("=?", P + 1);
+    // The next "=?" is looked for from the character after P, in the decoded text as well.
+    if (Rest.Size() > 0) Rest.MoveTo(Out, 1);
   }
-  RemoveNuls(S);
-  return S;
+  Out.append(Rest.View());
+  RemoveNuls(Out);
+  return Out;
 }

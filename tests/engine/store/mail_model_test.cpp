@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <cstring>
+#include <random>
 
 #include "engine/settings/ZQCipher.h"
 #include "engine/store/MailData.h"
@@ -170,6 +173,108 @@ TEST(MailText, DecodeHeaderTable) {
   // Decoded text is searched again.
   EXPECT_EQ(DecodeHeader("=?utf-8?Q?x=3D=3Futf-8=3FQ=3Fin=3F=3D?="), "xin");
   EXPECT_THROW(DecodeHeader("=?utf-8?Q?a=ZZb?="), EConvertError);
+}
+
+namespace {
+
+struct TOtherCharset {};
+
+// The decoding rules applied literally: S rebuilt around every decoded word and every search
+// run over the whole rest. It knows no charset but UTF-8: a word in another charset that
+// iconv knows (iconv reads "=?UTF-8" as UTF-8, for one) ends the comparison of that text.
+std::string StepByStepDecode(const std::string& Text) {
+  auto Hex = [](char C) {
+    if (C >= '0' && C <= '9') return C - '0';
+    if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+    return -1;
+  };
+  const std::string Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string S = Text;
+  size_t P = S.find("=?");
+  while (P != std::string::npos) {
+    size_t Q1 = S.find('?', P + 5);
+    size_t Q2 = Q1 == std::string::npos ? Q1 : S.find('?', Q1 + 1);
+    size_t E = Q2 == std::string::npos ? Q2 : S.find("?=", Q2 + 1);
+    if (E != std::string::npos) {
+      std::string Charset = S.substr(P + 2, Q1 - P - 2), Decoded;
+      if (S[Q1 + 1] == 'Q' || S[Q1 + 1] == 'q') {
+        for (size_t I = Q2 + 1; I < E; ++I) {
+          if (S[I] == '_') {
+            Decoded += ' ';
+          } else if (S[I] == '=' && E - I >= 3) {
+            if (Hex(S[I + 1]) < 0 || Hex(S[I + 2]) < 0) throw EConvertError("bad");
+            Decoded += char(Hex(S[I + 1]) * 16 + Hex(S[I + 2]));
+            I += 2;
+          } else {
+            Decoded += S[I];
+          }
+        }
+      } else {
+        for (size_t I = Q2 + 1; I < E && E + 2 - I >= 4; I += 4) {
+          uint32_t V = 0;
+          for (size_t K = 0; K < 4; ++K) {
+            size_t At = Alphabet.find(S[I + K]);
+            V = V << 6 | uint32_t(At == std::string::npos ? 0 : At);
+          }
+          Decoded += {char(V >> 16), char(V >> 8), char(V)};
+        }
+      }
+      std::string Lower = Charset;
+      for (char& C : Lower) C = char(std::tolower(static_cast<unsigned char>(C)));
+      if (Lower == "utf-8") {
+        Decoded = UTF8ToAnsi(Decoded);
+      } else if (Charset.find('\0') == std::string::npos) {
+        iconv_t CD = iconv_open("UTF-8", Charset.c_str());
+        if (CD != reinterpret_cast<iconv_t>(-1)) {
+          iconv_close(CD);
+          throw TOtherCharset();
+        }
+      }
+      std::erase(Decoded, '\0');
+      S = S.substr(0, P) + Decoded + S.substr(E + 2);
+    }
+    P = S.find("=?", P + 1);
+  }
+  std::erase(S, '\0');
+  return S;
+}
+
+}  // namespace
+
+TEST(MailText, DecodeHeaderAgreesWithTheRulesAppliedLiterally) {
+  // Pieces that make words, broken words, nested words and words that end early.
+  const std::vector<std::string> Pieces = {"=?", "?=", "?", "=", "utf-8", "UTF-8", "zzz", "Q", "q", "B", "b",
+                                           "_", "=3D", "=3F", "=3f", "=41", "w6k", "YWJj", "PT9", "a", " ", "\t",
+                                           std::string(1, '\0'), "=?utf-8?Q?", "=?zzz?B?", "=?UTF-8?b?"};
+  std::mt19937 Rng(20240611);
+  int Thrown = 0, Skipped = 0;
+  for (int Case = 0; Case < 20000; ++Case) {
+    std::string S;
+    for (int N = int(Rng() % 24); N > 0; --N) S += Pieces[Rng() % Pieces.size()];
+    std::string Want, Got;
+    bool WantThrow = false, GotThrow = false;
+    try {
+      Want = StepByStepDecode(S);
+    } catch (const EConvertError&) {
+      WantThrow = true;
+    } catch (const TOtherCharset&) {
+      ++Skipped;
+      continue;
+    }
+    try {
+      Got = DecodeHeader(S);
+    } catch (const EConvertError&) {
+      GotThrow = true;
+    }
+    Thrown += WantThrow;
+    ASSERT_EQ(GotThrow, WantThrow) << S;
+    if (!WantThrow) {
+      ASSERT_EQ(Got, Want) << S;
+    }
+  }
+  EXPECT_GT(Thrown, 0);
+  EXPECT_LT(Thrown + Skipped, 15000);
 }
 
 TEST(MailText, UTF8ToAnsiKeepsValidTextAndMarksBrokenBytes) {
