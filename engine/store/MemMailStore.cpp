@@ -231,15 +231,31 @@ bool TMemoryMailStore::WriteIndex(TListKind Kind) {
   uint64_t Seq = 0;
   std::vector<std::string> Unsynced;
   std::atomic<bool>& Changed = ChangedFlagOf(Kind);
+  uint64_t QueueOnDisk = 0;
+  if (Kind == lkFailed) {
+    std::lock_guard<std::mutex> L(FCommitLock);
+    QueueOnDisk = FQueueOnDisk;
+  }
+  // Mails that left the failed list for the waiting list since the waiting index was last
+  // written: this index keeps them (as failed) so that a crash between the two writes
+  // finds them in one file or the other. Loading keeps the waiting list's copy.
+  std::vector<TMailRecord> MovedOut;
   {
     TRecordList& List = ListOf(Kind);
     std::lock_guard<std::mutex> L(List.Lock);
     if (Kind == lkQueue) {
       Seq = FQueueSeq;
       Unsynced.swap(FUnsynced);
+    } else if (Kind == lkFailed) {
+      std::lock_guard<std::mutex> Q(FQueue.Lock);
+      for (auto& R : FQueue.Items) {
+        if (R->FromFailedSeq <= QueueOnDisk) continue;
+        MovedOut.push_back(R->Rec);
+        MovedOut.back().State = msFailed;
+      }
     }
     Changed = false;
-    Bytes.reserve(IndexHeaderSize + List.Items.size() * MailRecordSize);
+    Bytes.reserve(IndexHeaderSize + (List.Items.size() + MovedOut.size()) * MailRecordSize);
     Bytes.append(IndexMagic, 8);
     uint16_t Major, Minor, Release, Build;
     GetFileVersion(Major, Minor, Release, Build);
@@ -248,11 +264,15 @@ bool TMemoryMailStore::WriteIndex(TListKind Kind) {
     PutU16(Bytes, Release);
     PutU16(Bytes, Build);
     PutU16(Bytes, uint16_t(IndexHeaderSize));
-    PutU32(Bytes, uint32_t(List.Items.size()));
+    PutU32(Bytes, uint32_t(List.Items.size() + MovedOut.size()));
     uint8_t Buf[MailRecordSize];
     for (auto& R : List.Items) {
       WriteMailRecord(R->Rec, Buf);
       if (Buf[315] == msSending) Buf[315] = msWaiting;
+      Bytes.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
+    }
+    for (auto& R : MovedOut) {
+      WriteMailRecord(R, Buf);
       Bytes.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
     }
   }
@@ -271,10 +291,15 @@ bool TMemoryMailStore::WriteIndex(TListKind Kind) {
     }
     return false;
   }
+  if (Kind == lkFailed) FFailedHasMovedOut = !MovedOut.empty();
   if (Kind == lkQueue) {
-    std::lock_guard<std::mutex> L(FCommitLock);
-    if (Seq > FQueueOnDisk) FQueueOnDisk = Seq;
-    FCommitDone.notify_all();
+    {
+      std::lock_guard<std::mutex> L(FCommitLock);
+      if (Seq > FQueueOnDisk) FQueueOnDisk = Seq;
+      FCommitDone.notify_all();
+    }
+    // The mails the failed index kept for this write may go from it now.
+    if (FFailedHasMovedOut) WriteIndex(lkFailed);
   }
   return true;
 }
@@ -432,6 +457,7 @@ bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldStat
       std::lock_guard<std::mutex> L(FQueue.Lock);
       FQueueChanged = true;
       ++FQueueSeq;
+      if (OldState == msFailed) R->FromFailedSeq = FQueueSeq;
       PostNotice(naAdded, *R, msRequeued);
       FQueue.Items.push_back(std::move(R));
     }

@@ -34,6 +34,9 @@ public:
 struct TStoreRecord {
   TMailRecord Rec;
   int32_t RetryCountdown = -1;  // seconds until a failed mail is queued again; -1 never
+  // The change of the waiting list that brought it over from the failed list (0: none).
+  // Until the waiting index on disk holds that change, the failed index keeps it too.
+  uint64_t FromFailedSeq = 0;
 };
 
 // Calls OnTick about once a second until it is told to end.
@@ -146,6 +149,9 @@ private:
   // A record moved from the waiting list to the failed list since the failed index was
   // last written: that index goes to disk before the waiting index drops the record.
   std::atomic<bool> FMovedToFailed{false};
+  // The failed index on disk still holds mails that went back to the waiting list; it is
+  // written again once the waiting index holds them.
+  std::atomic<bool> FFailedHasMovedOut{false};
   std::string FQueueFile;
   std::string FSentFile;
   std::string FFailedFile;

@@ -261,7 +261,7 @@ void TMemoryMailStore::Tick() {
       {
         std::lock_guard<std::mutex> LQ(FQueue.Lock);
         FQueueChanged = true;
-        ++FQueueSeq;
+        Due->FromFailedSeq = ++FQueueSeq;
         PostNotice(naAdded, *Due, msRequeued);
         FQueue.Items.push_back(std::move(Due));
       }

@@ -286,3 +286,46 @@ TEST_F(StoreTest, AMailInTwoIndexFilesLoadsOnce) {
   EXPECT_EQ(IDs({1, 5, 6}), std::vector<std::string>{"1"});
   EXPECT_EQ(Store->GetMailCount({1}, {6}), 0);
 }
+
+TEST_F(StoreTest, MailsMovingBothWaysBetweenWaitingAndFailedAreInAFileThroughout) {
+  // Mail 1 failed earlier; the failed index on disk holds it.
+  Add("b@x.example");
+  TMailData B;
+  ASSERT_TRUE(Store->GetNextMail(B));
+  B.State = msAttemptDone;
+  B.Status = dsConnectFailed;
+  Store->MailDone(B);
+  Store->SaveIndexes();
+  // Mail 2 fails while the user resends mail 1: each goes the other way.
+  Add("a@x.example");
+  TMailData A;
+  ASSERT_TRUE(Store->GetNextMail(A));
+  ASSERT_EQ(A.ID, "2");
+  Store->ChangeMailState("1", msFailed, msWaiting);
+  A.State = msAttemptDone;
+  A.Status = dsConnectFailed;
+  Store->MailDone(A);
+
+  // The failed index goes first and still holds mail 1; then the waiting index fails and the
+  // program dies.
+  Files.FailReplaces.insert("MailQueu.idx");
+  Store->SaveIndexes();
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"2", 1}}));
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailFail.idx"))), (IdStates{{"2", 6}, {"1", 6}}));
+  const std::string Queue = Env.ReadFile(DataPath("MailQueu.idx")), Failed = Env.ReadFile(DataPath("MailFail.idx"));
+
+  // Once the waiting index holds mail 1, the failed index lets it go.
+  Files.FailReplaces.clear();
+  Store->SaveIndexes();
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"1", 7}}));
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailFail.idx"))), (IdStates{{"2", 6}}));
+
+  // After the crash both mails are there, each once.
+  Store.reset();
+  Env.WriteFile(DataPath("MailQueu.idx"), Queue);
+  Env.WriteFile(DataPath("MailFail.idx"), Failed);
+  Open();
+  EXPECT_EQ(IDs({1, 5, 6, 7}), (std::vector<std::string>{"2", "1"}));
+  EXPECT_EQ(Record("1").State, msFailed);
+  EXPECT_EQ(Record("2").State, msWaiting);
+}
