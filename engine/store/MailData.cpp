@@ -5,9 +5,13 @@
 
 std::string CutText(const std::string& S, size_t MaxLen) {
   if (S.size() <= MaxLen) return S;
+  auto Continues = [&](size_t I) { return (static_cast<unsigned char>(S[I]) & 0xC0) == 0x80; };
+  // Step back over the continuation bytes of the character the cut would split, so the cut
+  // lands before its lead byte. Bytes that are not UTF-8 (no lead byte within the three
+  // before) are cut where they stand.
   size_t Cut = MaxLen;
-  // Step back over continuation bytes so the cut lands before a lead byte.
-  while (Cut > 0 && (static_cast<unsigned char>(S[Cut]) & 0xC0) == 0x80) --Cut;
+  while (Cut > 0 && MaxLen - Cut < 3 && Continues(Cut)) --Cut;
+  if (Continues(Cut) || static_cast<unsigned char>(S[Cut]) < 0xC0) Cut = MaxLen;
   return S.substr(0, Cut);
 }
 

@@ -82,6 +82,11 @@ TEST(MailRecord, LongTextsAreCutAtACharacterBoundary) {
   R.Subject = std::string(90, 'y');
   EXPECT_EQ(R.Subject.size(), 80u);
   EXPECT_EQ(CutText("\xE2\x82\xAC\xE2\x82\xAC", 5), "\xE2\x82\xAC");
+  EXPECT_EQ(CutText("\xF0\x9F\x98\x80", 3), "");
+  // Bytes that are not UTF-8 (an 8-bit subject kept as received) lose only what is over.
+  R.Subject = std::string(90, '\xA0');
+  EXPECT_EQ(R.Subject.str(), std::string(80, '\xA0'));
+  EXPECT_EQ(CutText("ab\xE9\xA0\xA0\xA0\xA0", 6), "ab\xE9\xA0\xA0\xA0");
 }
 
 TEST(MailData, SaveToRecordLimitsTheIndex) {
