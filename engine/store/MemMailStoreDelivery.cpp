@@ -1,6 +1,8 @@
 // The delivery side of the mail store: handing out mails, filing results, retries, the
 // pause after a number of mails, the failure notice and the once-a-second step.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/settings/LangFormat.h"
 #include "engine/settings/VexaBase.h"
@@ -62,7 +64,9 @@ void TMemoryMailStore::RemoveActiveHost(const std::string& Domain) {
 
 int32_t TMemoryMailStore::RetryDelay(int32_t FailedAttempts) const {
   if (!RetrySend || FailedAttempts >= MaxRetries) return -1;
-  return RetryInterval * 60;
+  // The interval comes from the registry as any 32-bit number.
+  const int64_t Seconds = int64_t(RetryInterval.load()) * 60;
+  return int32_t(std::clamp<int64_t>(Seconds, INT32_MIN, INT32_MAX));
 }
 
 bool TMemoryMailStore::HasMailToSend() {

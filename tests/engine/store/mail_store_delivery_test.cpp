@@ -279,3 +279,20 @@ TEST_F(DeliveryTest, TickSavesEveryTenTicks) {
   Ticks(1);
   EXPECT_TRUE(Exists("MailSucc.idx"));
 }
+
+TEST_F(DeliveryTest, RetryDelayFollowsTheSettings) {
+  struct {
+    bool Retry;
+    int Max, Interval, Attempts, Delay;
+  } Cases[] = {
+      {false, 3, 10, 0, -1},     {true, 3, 10, 2, 600},   {true, 3, 10, 3, -1},
+      {true, 0, 10, 0, -1},      {true, 3, 0, 1, 0},      // a retry due at once
+      {true, 3, INT32_MAX, 0, INT32_MAX},                 // a hand-written registry value
+  };
+  for (auto& C : Cases) {
+    RetrySend = C.Retry;
+    MaxRetries = C.Max;
+    RetryInterval = C.Interval;
+    EXPECT_EQ(Store->RetryDelay(C.Attempts), C.Delay) << C.Interval;
+  }
+}
