@@ -196,6 +196,9 @@ void TMemoryMailStore::LoadIndex(const std::string& FileName, TRecordList& List,
     auto R = std::make_unique<TStoreRecord>();
     ReadMailRecord(P + IndexHeaderSize + I * MailRecordSize, R->Rec);
     std::string ID = R->Rec.ID.str();
+    // An ID names the mail's files: one that reaches out of the data folder (or that a NUL
+    // would cut) has no message file of its own.
+    if (ID.find_first_of(std::string("/\0", 2)) != std::string::npos || ID == "." || ID == "..") continue;
     if (!FFiles->FileExists(MailFileName(ID))) continue;
     if (!Seen.insert(ID).second) {
       // Rewrite this index at the next save: a stale copy left in it would stand at a

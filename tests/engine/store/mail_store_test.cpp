@@ -110,6 +110,23 @@ TEST_F(StoreTest, DamagedIndexFilesLoadWhatTheyHold) {
   EXPECT_EQ(Add("c@x.example"), "2");
 }
 
+TEST_F(StoreTest, AnIndexRecordWhoseIDIsNotAFileNameIsDropped) {
+  Add("a@x.example");
+  Store.reset();
+  std::string Queue = Env.ReadFile(DataPath("MailQueu.idx"));
+  // A second record "../1", whose files would be those of mail 1 one folder up.
+  std::string Bad = Queue.substr(22, MailRecordSize);
+  Bad.replace(0, 5, std::string("\x04../1", 5));
+  Queue += Bad;
+  Queue[18] = 2;
+  std::filesystem::copy_file(DataPath("mail/1.qn"), DataPath("1.qn"));
+  Env.WriteFile(DataPath("MailQueu.idx"), Queue);
+  Open();
+  EXPECT_EQ(IDs({1}), std::vector<std::string>{"1"});
+  Store->DeleteMails({1});
+  EXPECT_TRUE(Exists("1.qn"));
+}
+
 TEST_F(StoreTest, DeleteMailsTakesWholeListsByState) {
   Add("a@x.example");
   Add("b@x.example");
