@@ -16,9 +16,9 @@ std::string FolderOf(const std::string& Path) {
 }
 }  // namespace
 
-TAtomicFile::TAtomicFile(std::string Path) : FPath(std::move(Path)) {
+TAtomicFile::TAtomicFile(std::string Path, unsigned Mode) : FPath(std::move(Path)) {
   FTempPath = FPath + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(TempCounter++);
-  FFd = ::open(FTempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  FFd = ::open(FTempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(Mode));
 }
 
 TAtomicFile::~TAtomicFile() {
@@ -64,8 +64,8 @@ bool TAtomicFile::Commit() {
   return SyncDirectory(FolderOf(FPath));
 }
 
-bool WriteFileAtomically(const std::string& Path, const std::string& Data) {
-  TAtomicFile F(Path);
+bool WriteFileAtomically(const std::string& Path, const std::string& Data, unsigned Mode) {
+  TAtomicFile F(Path, Mode);
   return F.Write(Data) && F.Commit();
 }
 

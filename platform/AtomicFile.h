@@ -6,7 +6,8 @@
 
 class TAtomicFile {
 public:
-  explicit TAtomicFile(std::string Path);
+  // Mode: the permissions of the new file (before the umask).
+  explicit TAtomicFile(std::string Path, unsigned Mode = 0644);
   TAtomicFile(const TAtomicFile&) = delete;
   TAtomicFile& operator=(const TAtomicFile&) = delete;
   ~TAtomicFile();
@@ -28,6 +29,6 @@ private:
 };
 
 // Writes Data to Path through a TAtomicFile.
-bool WriteFileAtomically(const std::string& Path, const std::string& Data);
+bool WriteFileAtomically(const std::string& Path, const std::string& Data, unsigned Mode = 0644);
 // fsync of a folder, so that a rename or a new file in it survives a crash.
 bool SyncDirectory(const std::string& Dir);

@@ -86,7 +86,8 @@ public:
   void Flush() {
     if (!FDirty || FBroken) return;
     ForceDirectories(ConfigDir());
-    if (WriteFileAtomically(FPath, ExportRegistryText(FKeys))) FDirty = false;
+    // Private to the user: the relay list keeps its passwords as plain text.
+    if (WriteFileAtomically(FPath, ExportRegistryText(FKeys), 0600)) FDirty = false;
   }
 
   void Reset() {

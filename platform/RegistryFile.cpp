@@ -70,10 +70,13 @@ bool ParseValue(const std::string& Line, TRegKey& Key) {
     }
     V.Type = TRegDataType::rdInteger;
     V.Int = static_cast<int32_t>(N);
-  } else if (RegLower(Data.substr(0, 4)) == "hex:") {
-    V.Type = TRegDataType::rdBinary;
+  } else if (RegLower(Data.substr(0, 4)) == "hex:" || RegLower(Data.substr(0, 7)) == "hex(1):") {
+    // hex(1) is a REG_SZ given as bytes with its terminating zero: the form for texts
+    // that hold line breaks.
+    const bool Text = Data[3] == '(';
+    V.Type = Text ? TRegDataType::rdString : TRegDataType::rdBinary;
     std::string Digits;
-    for (char C : Data.substr(4))
+    for (char C : Data.substr(Text ? 7 : 4))
       if (C != ',' && C != ' ' && C != '\t') Digits += C;
     if (Digits.size() % 2) return false;
     for (size_t I = 0; I < Digits.size(); I += 2) {
@@ -81,6 +84,7 @@ bool ParseValue(const std::string& Line, TRegKey& Key) {
       if (Hi < 0 || Lo < 0) return false;
       V.Bytes += static_cast<char>(Hi * 16 + Lo);
     }
+    if (Text && !V.Bytes.empty() && V.Bytes.back() == '\0') V.Bytes.pop_back();
   } else {
     return false;
   }
@@ -190,9 +194,19 @@ std::string ExportRegistryText(const TRegKeyMap& Keys) {
       Out += V.Name.empty() ? std::string("@") : "\"" + Escape(V.Name) + "\"";
       Out += '=';
       char Buf[16];
+      const bool MultiLine = V.Type == TRegDataType::rdString && V.Bytes.find_first_of("\r\n") != std::string::npos;
       switch (V.Type) {
         case TRegDataType::rdString:
-          Out += "\"" + Escape(V.Bytes) + "\"";
+          if (!MultiLine) {
+            Out += "\"" + Escape(V.Bytes) + "\"";
+            break;
+          }
+          // A line break inside quotes would end the line: write the text as bytes.
+          Out += "hex(1):";
+          for (unsigned char C : V.Bytes + '\0') {
+            std::snprintf(Buf, sizeof Buf, Out.back() == ':' ? "%02x" : ",%02x", C);
+            Out += Buf;
+          }
           break;
         case TRegDataType::rdInteger:
           std::snprintf(Buf, sizeof Buf, "dword:%08x", static_cast<uint32_t>(V.Int));

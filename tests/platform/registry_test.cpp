@@ -151,3 +151,35 @@ TEST(Registry, RewriteLeavesNoTemporaryFiles) {
   }
   EXPECT_EQ(Files, 1u);
 }
+
+TEST(Registry, TextsWithLineBreaksSurviveTheFile) {
+  TTestEnv Env;
+  const std::string Texts[] = {"two\nlines", "cr\r\nlf\r", "end\n"};
+  {
+    TRegistry R;
+    ASSERT_TRUE(R.OpenKey(Key, true));
+    for (size_t I = 0; I < 3; ++I) R.WriteString("T" + std::to_string(I), Texts[I]);
+    R.WriteString("After", "plain");
+  }
+  const std::string File = Env.ReadFile(TRegistry::FileName());
+  EXPECT_NE(File.find("\"T0\"=hex(1):74,77,6f,0a,6c,69,6e,65,73,00\r\n"), std::string::npos);
+  TRegistry::ResetForTests();
+  TRegistry R;
+  ASSERT_TRUE(R.OpenKey(Key, false));
+  for (size_t I = 0; I < 3; ++I) {
+    EXPECT_EQ(R.GetDataType("T" + std::to_string(I)), TRegDataType::rdString);
+    EXPECT_EQ(R.ReadString("T" + std::to_string(I)), Texts[I]);
+  }
+  EXPECT_EQ(R.ReadString("After"), "plain");
+}
+
+TEST(Registry, FileIsPrivateToTheUser) {
+  TTestEnv Env;
+  {
+    TRegistry R;
+    ASSERT_TRUE(R.OpenKey(Key, true));
+    R.WriteString("RelaySMTPList", "relay:25::1:user:password:");
+  }
+  EXPECT_EQ(std::filesystem::status(TRegistry::FileName()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
