@@ -8,8 +8,8 @@
 #include <system_error>
 
 namespace {
-std::mutex OverrideLock;
-std::string ProgramDirOverride;
+constinit std::mutex OverrideLock;
+constinit std::string ProgramDirOverride;
 
 std::string WithSlash(std::string S) {
   if (S.empty() || S.back() != '/') S += '/';

@@ -3,12 +3,20 @@
 // copy, never a torn value.
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 class TSharedString {
 public:
-  TSharedString() = default;
+  constexpr TSharedString() = default;
+  // A program-wide string made from a literal is constant-initialised: it holds its text
+  // before any dynamic initialisation runs, whatever the order of the program's units.
+  constexpr TSharedString(const char* Value) {
+    if (std::is_constant_evaluated())
+      FInitial = Value;
+    else
+      FValue = Value;
+  }
   TSharedString(std::string Value) : FValue(std::move(Value)) {}
-  TSharedString(const char* Value) : FValue(Value) {}
   TSharedString(const TSharedString& Other) : FValue(Other.get()) {}
   TSharedString& operator=(const TSharedString& Other) {
     if (this != &Other) set(Other.get());
@@ -25,20 +33,22 @@ public:
 
   std::string get() const {
     std::lock_guard<std::mutex> Lock(FLock);
-    return FValue;
+    return FInitial ? std::string(FInitial) : FValue;
   }
   void set(std::string Value) {
     std::lock_guard<std::mutex> Lock(FLock);
     FValue.swap(Value);
+    FInitial = nullptr;
   }
   operator std::string() const { return get(); }
   bool empty() const {
     std::lock_guard<std::mutex> Lock(FLock);
-    return FValue.empty();
+    return FInitial ? *FInitial == '\0' : FValue.empty();
   }
 
 private:
   mutable std::mutex FLock;
+  const char* FInitial = nullptr;  // the literal held until the first set
   std::string FValue;
 };
 

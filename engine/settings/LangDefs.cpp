@@ -122,17 +122,17 @@ std::string LowerAscii(std::string S) {
 }
 }  // namespace
 
-TLangStrings LangStrings;
-
-TLangStrings::TLangStrings() { ResetToDefaults(); }
+constinit TLangStrings LangStrings;
 
 std::string TLangStrings::operator[](int Index) const {
   if (Index < 0 || Index >= LangStringCount) return std::string();
-  return FItems[Index].get();
+  return FReplaced[Index] ? FItems[Index].get() : std::string(EnglishTexts[Index]);
 }
 
 void TLangStrings::Set(int Index, std::string Text) {
-  if (Index >= 0 && Index < LangStringCount) FItems[Index].set(std::move(Text));
+  if (Index < 0 || Index >= LangStringCount) return;
+  FItems[Index].set(std::move(Text));
+  FReplaced[Index] = true;  // after the text: a reader that sees the flag sees the text
 }
 
 const char* TLangStrings::Default(int Index) {
@@ -140,7 +140,7 @@ const char* TLangStrings::Default(int Index) {
 }
 
 void TLangStrings::ResetToDefaults() {
-  for (int I = 0; I < LangStringCount; ++I) FItems[I].set(EnglishTexts[I]);
+  for (int I = 0; I < LangStringCount; ++I) FReplaced[I] = false;
 }
 
 void LoadLanguageStrings(const TIniFile& Ini) {

@@ -1,6 +1,7 @@
 #pragma once
 // The table of user-visible message texts, by number, with English defaults that a
 // language file (section "Common") can replace.
+#include <atomic>
 #include <string>
 
 #include "platform/SharedString.h"
@@ -11,7 +12,8 @@ constexpr int LangStringCount = 99;
 
 class TLangStrings {
 public:
-  TLangStrings();
+  // Constant-initialised: the English texts are there before any unit's start-up code.
+  constexpr TLangStrings() = default;
   // A copy of entry Index (empty for an index outside the table).
   std::string operator[](int Index) const;
   void Set(int Index, std::string Text);
@@ -20,6 +22,7 @@ public:
 
 private:
   TSharedString FItems[LangStringCount];
+  std::atomic<bool> FReplaced[LangStringCount] = {};  // false: the English text is in force
 };
 
 extern TLangStrings LangStrings;

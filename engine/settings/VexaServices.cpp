@@ -17,25 +17,25 @@
 #include "platform/Registry.h"
 #include "platform/ResolvConf.h"
 
-TSharedString DataDir;
-std::atomic<int> SystemCodePage{65001};
-TSharedString VersionString;
-std::atomic<bool> UseDNSDiskCache{true};
-std::atomic<int> DNSMemCacheSize{32};
-std::atomic<int> DNSDiskCacheMaxEntries{512};
-std::atomic<int> SenderThreadLimit{15};
-std::atomic<int> SMTPConnectionLimit{10};
-std::atomic<int> DefaultMaxRcptNumber{5000};
-std::atomic<int> MaxStoredMails{5000};
-std::atomic<bool> AddReceivedHeader{false};
-std::atomic<int> ResolverCount{1};
-std::atomic<int> FinisherCount{1};
-TSharedString CurrentDNSPrimary;
-TSharedString CurrentDNSSecondary;
+constinit TSharedString DataDir;
+constinit std::atomic<int> SystemCodePage{65001};
+constinit TSharedString VersionString;
+constinit std::atomic<bool> UseDNSDiskCache{true};
+constinit std::atomic<int> DNSMemCacheSize{32};
+constinit std::atomic<int> DNSDiskCacheMaxEntries{512};
+constinit std::atomic<int> SenderThreadLimit{15};
+constinit std::atomic<int> SMTPConnectionLimit{10};
+constinit std::atomic<int> DefaultMaxRcptNumber{5000};
+constinit std::atomic<int> MaxStoredMails{5000};
+constinit std::atomic<bool> AddReceivedHeader{false};
+constinit std::atomic<int> ResolverCount{1};
+constinit std::atomic<int> FinisherCount{1};
+constinit TSharedString CurrentDNSPrimary;
+constinit TSharedString CurrentDNSSecondary;
 
 namespace {
-std::mutex LanguageListLock;
-std::vector<std::string> LanguageListItems;
+constinit std::mutex LanguageListLock;
+constinit std::vector<std::string> LanguageListItems;
 
 // AES-128 over whole 16-byte blocks, no chaining and no padding.
 std::string AesEcb(const std::string& In, const std::string& Key, bool Encrypt) {

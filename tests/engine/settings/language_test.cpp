@@ -7,6 +7,19 @@
 #include "platform/IniFile.h"
 #include "support/TestEnv.h"
 
+namespace {
+// Read by this unit's own start-up code, which runs before that of the libraries it links.
+struct TEarlyReader {
+  std::string Text = LangStrings[0], Filters = AttachmentFilters.get(), Language = LanguageName.get();
+} const EarlyReader;
+}  // namespace
+
+TEST(LangStrings, TextsAndSettingsHoldTheirDefaultsBeforeAnyStartUpCode) {
+  EXPECT_EQ(EarlyReader.Text, "Sender");
+  EXPECT_EQ(EarlyReader.Filters, "1:bat;1:com;1:exe;1:js;1:pif;1:scr;1:vbs");
+  EXPECT_EQ(EarlyReader.Language, "English.ini");
+}
+
 TEST(LangStrings, EnglishTable) {
   TTestEnv Env;
   EXPECT_EQ(LangStrings[0], "Sender");
