@@ -13,7 +13,8 @@
 using TFormatArg = std::variant<std::string, int64_t>;
 
 // Formats Fmt with Args when every placeholder fits its argument ("%s" a text, "%d" a
-// number; flags, width and precision allowed; "%%" a percent sign) and the count matches.
+// number; an argument index "%1:s", flags, width and precision allowed; "%%" a percent
+// sign) and every argument is shown.
 bool TryFormatText(const std::string& Fmt, const std::vector<TFormatArg>& Args, std::string& Out);
 
 // Entry Index of LangStrings formatted with Args.

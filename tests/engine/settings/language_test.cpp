@@ -100,6 +100,22 @@ TEST(LangFormat, PlaceholdersThatDoNotFitFallBackToEnglish) {
     LangStrings.Set(22, C.Text);
     EXPECT_EQ(LangFmt(22, "a@b.c"), C.Expected) << C.Text;
   }
+  // Argument indexes and capital letters, as the texts' format function takes them.
+  const std::string English23 = "Message from a@b.c delivered to x@y.z successfully";
+  const std::pair<const char*, std::string> Indexed[] = {
+      {"An %1:s von %0:s", "An x@y.z von a@b.c"},
+      {"%S -> %S", "a@b.c -> x@y.z"},
+      {"%1:s, %s?", English23},       // the second would be argument 2: there is none
+      {"%0:s %0:s", English23},        // x@y.z never shown
+      {"%999:s %s", English23},
+      {"%1:-8s|%0:s", "x@y.z   |a@b.c"},
+  };
+  for (const auto& [Text, Expected] : Indexed) {
+    LangStrings.Set(23, Text);
+    EXPECT_EQ(LangFmt(23, "a@b.c", "x@y.z"), Expected) << Text;
+  }
+  LangStrings.Set(27, "Port %D");
+  EXPECT_EQ(LangFmt(27, 2525), "Port 2525");
   LangStrings.Set(27, "Port %s");
   EXPECT_EQ(LangFmt(27, 2525), "Built-in SMTP server started. Listening on port 2525");
 }
