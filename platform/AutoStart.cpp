@@ -10,13 +10,24 @@ std::string AutostartEntryPath() { return ConfigHome() + "autostart/quillon.desk
 
 void WriteAutostartEntry(const std::string& ProgramPath) {
   ForceDirectories(ConfigHome() + "autostart/");
-  // Exec takes the path quoted, with the characters the desktop entry format reserves escaped.
-  std::string Quoted = "\"";
+  // Exec takes the path quoted, with the characters the desktop entry format reserves
+  // escaped and "%" doubled; then the whole value is escaped as every text value is, so
+  // each backslash of the quoting is written twice.
+  std::string Arg = "\"";
   for (char C : ProgramPath) {
-    if (C == '"' || C == '`' || C == '$' || C == '\\') Quoted += '\\';
-    Quoted += C;
+    if (C == '"' || C == '`' || C == '$' || C == '\\') Arg += '\\';
+    if (C == '%') Arg += '%';
+    Arg += C;
   }
-  Quoted += '"';
+  Arg += '"';
+  std::string Quoted;
+  for (char C : Arg) {
+    if (C == '\\') Quoted += "\\\\";
+    else if (C == '\n') Quoted += "\\n";
+    else if (C == '\t') Quoted += "\\t";
+    else if (C == '\r') Quoted += "\\r";
+    else Quoted += C;
+  }
   const std::string Entry =
       "[Desktop Entry]\n"
       "Type=Application\n"

@@ -92,6 +92,10 @@ TEST(AutoStart, EntryIsWrittenWithTheQuotedPathAndRemoved) {
   EXPECT_NE(Entry.find("Exec=\"/opt/my apps/quillon\"\n"), std::string::npos);
   RemoveAutostartEntry();
   EXPECT_FALSE(AutostartEntryExists());
+  // Reserved characters: quoted-argument escapes, then the text-value escapes over them.
+  WriteAutostartEntry("/opt/a\"b`c$d\\e%f\tg");
+  EXPECT_NE(Env.ReadFile(AutostartEntryPath()).find(R"(Exec="/opt/a\\"b\\`c\\$d\\\\e%%f\tg")" "\n"),
+            std::string::npos);
 }
 
 TEST(IniFile, WindowsReaderRules) {
