@@ -5,10 +5,16 @@
 #include "platform/IniFile.h"
 
 namespace {
-bool IsDecimal(const std::string& S) {
-  if (S.empty() || S.size() > 9) return false;
-  for (char C : S)
+// Digits only, leading zeros allowed; false also when the number does not fit an int.
+bool ParseDecimal(const std::string& S, int& Value) {
+  if (S.empty()) return false;
+  long long N = 0;
+  for (char C : S) {
     if (!std::isdigit(static_cast<unsigned char>(C))) return false;
+    N = N * 10 + (C - '0');
+    if (N > 0x7FFFFFFF) return false;
+  }
+  Value = static_cast<int>(N);
   return true;
 }
 
@@ -56,7 +62,7 @@ std::vector<TRelaySMTPItem> ParseRelaySMTPList(const std::string& S) {
     if (F.size() < 7 || Trim(F[0]).empty()) continue;
     TRelaySMTPItem I;
     I.Host = Cut(F[0], 255);
-    I.Port = IsDecimal(F[1]) ? std::stoi(F[1]) : 25;
+    if (!ParseDecimal(F[1], I.Port)) I.Port = 25;
     I.Email = Cut(F[2], 100);
     I.Auth = F[3] == "1";
     I.Username = Cut(F[4], 255);

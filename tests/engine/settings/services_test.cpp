@@ -92,12 +92,16 @@ TEST(Socks, SettingsAreCopiedIntoTheConnectionInfo) {
 }
 
 TEST(ListFormats, RelayServers) {
-  const auto Items = ParseRelaySMTPList(
+  auto Items = ParseRelaySMTPList(
       "mail.example.com:587:me@example.com:1:user:pw:a@x.org|y.org;"
       "short:25:e:0:u:p;"                   // six fields: dropped
       "  :25:e:0:u:p:f;"                    // blank host: dropped
-      "relay:port:e:yes:u:p:from:with:colons");
-  ASSERT_EQ(Items.size(), 2u);
+      "relay:port:e:yes:u:p:from:with:colons;"
+      "zeros:0000000000587:::::;big:99999999999:::::");
+  ASSERT_EQ(Items.size(), 4u);
+  EXPECT_EQ(Items[2].Port, 587);
+  EXPECT_EQ(Items[3].Port, 25);
+  EXPECT_EQ(Items[2].FromEmail, "");
   EXPECT_EQ(Items[0].Host, "mail.example.com");
   EXPECT_EQ(Items[0].Port, 587);
   EXPECT_EQ(Items[0].Email, "me@example.com");
@@ -108,6 +112,7 @@ TEST(ListFormats, RelayServers) {
   EXPECT_EQ(Items[1].Port, 25);
   EXPECT_FALSE(Items[1].Auth);  // only "1" is on
   EXPECT_EQ(Items[1].FromEmail, "from:with:colons");
+  Items.resize(2);
   EXPECT_EQ(FormatRelaySMTPList(Items),
             "mail.example.com:587:me@example.com:1:user:pw:a@x.org|y.org;relay:25:e:0:u:p:from:with:colons");
   EXPECT_TRUE(ParseRelaySMTPList("").empty());
