@@ -49,11 +49,16 @@ TEST(Addresses, IsValidIPAndIPToInt) {
     bool Valid;
   } const Cases[] = {{"127.0.0.1", true},   {"10.0.0.1.5", true}, {" 1 . 2 .3. 4", true}, {"1..2.3", false},
                      {"256.0.0.1", false},  {"1.2.3.-1", false},  {"1.2.3", false},       {"", false},
-                     {"a.b.c.d", false},    {"0.0.0.0", true},    {"1.2.3.4.x", true},    {"1.2.3.4x", false}};
+                     {"a.b.c.d", false},    {"0.0.0.0", true},    {"1.2.3.4.x", true},    {"1.2.3.4x", false},
+                     // A part converts as a whole-number text does: a sign, "$" or "0x" hexadecimal.
+                     {"+1.2.3.4", true},    {"-0.0.0.1", true},   {"0x7f.$0.0.1", true},  {"0x.0.0.1", false},
+                     {"$.0.0.1", false},    {"1 2.0.0.1", false}, {"- 1.0.0.1", false},
+                     {"99999999999999999999.0.0.1", false},       {"0x100.0.0.1", false}};
   for (const auto& C : Cases) EXPECT_EQ(IsValidIP(C.Text), C.Valid) << C.Text;
   EXPECT_EQ(IPToInt("10.0.0.1"), 167772161u);
   EXPECT_EQ(IPToInt("255.255.255.255"), 0xFFFFFFFFu);
   EXPECT_EQ(IPToInt("1.2.3"), 0u);
+  EXPECT_EQ(IPToInt("0x7F.0.0.$A"), 0x7F00000Au);
 }
 
 TEST(Socks, SettingsAreCopiedIntoTheConnectionInfo) {
