@@ -205,13 +205,18 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   Notice.Kind = mkNotice;
   Notice.FailedAttempts = 0;
   Notice.Data = ComposeFailureNotice(Failed);
+  bool NoticeStored = true;
   try {
     AddMail(Notice);
+  } catch (const EFCreateError& E) {
+    // No notice was stored: the failed mail stays, whatever DelNotifiedMail says.
+    NoticeStored = false;
+    DoLog(3, E.what());
   } catch (const std::exception& E) {
     DoLog(3, E.what());
   }
 
-  if (DelNotifiedMail)
+  if (DelNotifiedMail && NoticeStored)
     Discard();
   else
     FileFailed();

@@ -296,3 +296,15 @@ TEST_F(DeliveryTest, RetryDelayFollowsTheSettings) {
     EXPECT_EQ(Store->RetryDelay(C.Attempts), C.Delay) << C.Interval;
   }
 }
+
+TEST_F(DeliveryTest, AFailedMailWhoseNoticeCannotBeStoredIsKept) {
+  SendNotifyMail = true;
+  DelNotifiedMail = true;
+  Add("rcpt@far.example");
+  Files.FailWrites.insert("/mail/2.qn");
+  Deliver(dsRecipientRejected);
+  EXPECT_EQ(Record("1").State, msFailed);
+  EXPECT_TRUE(Exists("mail/1.qn"));
+  EXPECT_EQ(Store->GetMailCount({3}, {1}), 0);
+  EXPECT_EQ(LastLog().rfind("3 Cannot create file", 0), 0u) << LastLog();
+}
