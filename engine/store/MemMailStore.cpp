@@ -309,8 +309,11 @@ bool TMemoryMailStore::WriteIndex(TListKind Kind) {
 
 void TMemoryMailStore::SaveIndexes() {
   std::lock_guard<std::mutex> L(FFileMutex);
-  for (TListKind K : {lkQueue, lkSent, lkFailed})
-    if (ChangedFlagOf(K)) WriteIndex(K);
+  const bool QueueOnDisk = !FQueueChanged || WriteIndex(lkQueue);
+  // A mail resent from the sent list is on disk only in the sent index until the waiting
+  // index is written; the sent index waits for it. (The failed index keeps such mails itself.)
+  if (FSentChanged && QueueOnDisk) WriteIndex(lkSent);
+  if (FFailedChanged) WriteIndex(lkFailed);
 }
 
 void TMemoryMailStore::WaitQueueOnDisk(uint64_t Seq) {

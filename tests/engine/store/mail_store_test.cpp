@@ -346,3 +346,21 @@ TEST_F(StoreTest, MailsMovingBothWaysBetweenWaitingAndFailedAreInAFileThroughout
   EXPECT_EQ(Record("1").State, msFailed);
   EXPECT_EQ(Record("2").State, msWaiting);
 }
+
+TEST_F(StoreTest, AMailResentFromTheSentListStaysInItsIndexUntilTheWaitingIndexHoldsIt) {
+  Add("a@x.example");
+  TMailData M;
+  ASSERT_TRUE(Store->GetNextMail(M));
+  M.State = msAttemptDone;
+  M.Status = dsDelivered;
+  Store->MailDone(M);
+  Store->SaveIndexes();
+  Store->ChangeMailState("1", msSent, msWaiting);
+  Files.FailReplaces.insert("MailQueu.idx");
+  Store->SaveIndexes();
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailSucc.idx"))), (IdStates{{"1", 5}}));
+  Files.FailReplaces.clear();
+  Store->SaveIndexes();
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"1", 7}}));
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailSucc.idx"))), IdStates{});
+}
