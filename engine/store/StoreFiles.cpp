@@ -84,6 +84,9 @@ bool TDiskStoreFiles::CommitFiles(const std::vector<std::string>& Files, const s
   bool Ok = true;
   for (auto& F : Files) {
     int Fd = ::open(F.c_str(), O_RDONLY | O_CLOEXEC);
+    // Gone already: its mail was deleted (or delivered and deleted) meanwhile, and there is
+    // nothing left of it to make durable.
+    if (Fd < 0 && errno == ENOENT) continue;
     if (Fd < 0) {
       Ok = false;
       break;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -31,6 +32,8 @@ public:
   std::set<std::string> FailWrites;    // WriteFile of a path ending so fails
   std::set<std::string> FailReplaces;  // ReplaceFile of a path ending so fails
   std::atomic<int> Replaces{0};
+  // Runs before a commit of new mails' files with the waiting index (set before use).
+  std::function<void(const std::vector<std::string>& Files)> BeforeCommit;
 
   bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override {
     if (Matches(FailWrites, Path)) {
@@ -47,6 +50,7 @@ public:
   bool CommitFiles(const std::vector<std::string>& Synced, const std::vector<std::string>& Dirs,
                    const std::string& Path, const std::string& Data) override {
     ++Replaces;
+    if (BeforeCommit) BeforeCommit(Synced);
     if (Matches(FailReplaces, Path)) return false;
     return TDiskStoreFiles::CommitFiles(Synced, Dirs, Path, Data);
   }

@@ -364,3 +364,16 @@ TEST_F(StoreTest, AMailResentFromTheSentListStaysInItsIndexUntilTheWaitingIndexH
   EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"1", 7}}));
   EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailSucc.idx"))), IdStates{});
 }
+
+TEST_F(StoreTest, AMailDeletedBeforeItsFilesAreSyncedDoesNotStopLaterMails) {
+  // The mail is taken away (delivered and deleted, or deleted by the user) between the
+  // writing of its files and their commit.
+  Files.BeforeCommit = [](const std::vector<std::string>& Synced) {
+    for (auto& F : Synced) std::filesystem::remove(F);
+  };
+  Add("a@x.example");
+  Files.BeforeCommit = nullptr;
+  EXPECT_EQ(Add("b@x.example"), "2");
+  EXPECT_EQ(Add("c@x.example"), "3");
+  EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"1", 1}, {"2", 1}, {"3", 1}}));
+}
