@@ -127,6 +127,18 @@ protected:
     Store->AddMail(M);
     return M.ID;
   }
+  // Hands out the next mail and files Status for it; answers its ID.
+  std::string Deliver(TDeliveryStatus Status, std::vector<std::string> Log = {"attempt"}) {
+    TMailData M;
+    EXPECT_TRUE(Store->GetNextMail(M));
+    M.State = msAttemptDone;
+    M.Status = Status;
+    M.Log = std::move(Log);
+    if (Status == dsDelivered || Status == dsRelayed) M.SentTime = Clock;
+    if (Status == dsRelayed) M.LastError = "127.0.0.9";
+    Store->MailDone(M);
+    return M.ID;
+  }
   std::vector<TMailNotice> Notices() {
     std::vector<TMailNotice> Out;
     TMailNotice N;

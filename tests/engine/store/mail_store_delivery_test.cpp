@@ -9,18 +9,6 @@ namespace {
 
 class DeliveryTest : public StoreTest {
 protected:
-  // Hands out the next mail and files Status for it.
-  std::string Deliver(TDeliveryStatus Status, std::vector<std::string> Log = {"attempt"}) {
-    TMailData M;
-    EXPECT_TRUE(Store->GetNextMail(M));
-    M.State = msAttemptDone;
-    M.Status = Status;
-    M.Log = std::move(Log);
-    if (Status == dsDelivered || Status == dsRelayed) M.SentTime = Clock;
-    if (Status == dsRelayed) M.LastError = "127.0.0.9";
-    Store->MailDone(M);
-    return M.ID;
-  }
   std::string LastLog() {
     std::lock_guard<std::mutex> L(LogLock);
     return Logs.empty() ? "" : std::to_string(Logs.back().first) + " " + Logs.back().second;

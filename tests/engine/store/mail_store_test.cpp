@@ -237,11 +237,7 @@ TEST_F(StoreTest, ReadingMails) {
 
 TEST_F(StoreTest, AFailedIndexWriteIsTriedAgainAtTheNextSave) {
   Add("a@x.example");
-  TMailData M;
-  Store->GetNextMail(M);
-  M.State = msAttemptDone;
-  M.Status = dsDelivered;
-  Store->MailDone(M);
+  Deliver(dsDelivered);
   Files.FailReplaces.insert("MailSucc.idx");
   Store->SaveIndexes();
   EXPECT_FALSE(Exists("MailSucc.idx"));
@@ -284,11 +280,7 @@ TEST_F(StoreTest, StopResetsSendingAndSaves) {
 
 TEST_F(StoreTest, AFailedMailReachesItsIndexBeforeTheWaitingIndexDropsIt) {
   Add("a@x.example");
-  TMailData M;
-  ASSERT_TRUE(Store->GetNextMail(M));
-  M.State = msAttemptDone;
-  M.Status = dsConnectFailed;
-  Store->MailDone(M);
+  Deliver(dsConnectFailed);
   EXPECT_FALSE(Exists("MailFail.idx"));
   Add("b@x.example");  // rewrites the waiting index at once
   EXPECT_EQ(ReadIndex(Env.ReadFile(DataPath("MailQueu.idx"))), (IdStates{{"2", 1}}));
@@ -307,11 +299,7 @@ TEST_F(StoreTest, AMailInTwoIndexFilesLoadsOnce) {
 TEST_F(StoreTest, MailsMovingBothWaysBetweenWaitingAndFailedAreInAFileThroughout) {
   // Mail 1 failed earlier; the failed index on disk holds it.
   Add("b@x.example");
-  TMailData B;
-  ASSERT_TRUE(Store->GetNextMail(B));
-  B.State = msAttemptDone;
-  B.Status = dsConnectFailed;
-  Store->MailDone(B);
+  Deliver(dsConnectFailed);
   Store->SaveIndexes();
   // Mail 2 fails while the user resends mail 1: each goes the other way.
   Add("a@x.example");
@@ -349,11 +337,7 @@ TEST_F(StoreTest, MailsMovingBothWaysBetweenWaitingAndFailedAreInAFileThroughout
 
 TEST_F(StoreTest, AMailResentFromTheSentListStaysInItsIndexUntilTheWaitingIndexHoldsIt) {
   Add("a@x.example");
-  TMailData M;
-  ASSERT_TRUE(Store->GetNextMail(M));
-  M.State = msAttemptDone;
-  M.Status = dsDelivered;
-  Store->MailDone(M);
+  Deliver(dsDelivered);
   Store->SaveIndexes();
   Store->ChangeMailState("1", msSent, msWaiting);
   Files.FailReplaces.insert("MailQueu.idx");
