@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -36,29 +38,37 @@ int Listener(int& Port) {
 }
 
 // Reads from the client until a whole line came, it closed, or two seconds passed.
+// (libFuzzer's timer signal interrupts the waits now and then.)
 bool AwaitLine(int Fd) {
   char Buf[4096];
-  for (;;) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < Deadline) {
     pollfd P{Fd, POLLIN, 0};
-    if (poll(&P, 1, 2000) <= 0) return false;
+    const int R = poll(&P, 1, 100);
+    if (R <= 0) continue;
     const ssize_t N = read(Fd, Buf, sizeof Buf);
+    if (N < 0 && errno == EINTR) continue;
     if (N <= 0) return false;
     for (ssize_t I = 0; I < N; ++I)
       if (Buf[I] == '\n') return true;
   }
+  return false;
 }
 
 void SendAll(int Fd, const std::string& S) {
   size_t Done = 0;
   while (Done < S.size()) {
     const ssize_t N = send(Fd, S.data() + Done, S.size() - Done, MSG_NOSIGNAL);
+    if (N < 0 && errno == EINTR) continue;
     if (N <= 0) return;
     Done += static_cast<size_t>(N);
   }
 }
 
 void Serve(int ListenFd, const std::string& Stream) {
-  const int Fd = accept4(ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  int Fd;
+  do Fd = accept4(ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  while (Fd < 0 && errno == EINTR);
   if (Fd < 0) return;
   size_t Pos = 0;
   while (Pos < Stream.size()) {

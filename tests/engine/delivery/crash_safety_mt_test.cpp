@@ -25,18 +25,13 @@
 #include "support/LineClient.h"
 #include "support/LoopbackDNS.h"
 #include "support/LoopbackSockets.h"
+#include "support/RelayHarness.h"
 #include "support/ScriptedSmtpPeer.h"
 #include "support/TestEnv.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Dword(const char* Name, int V) {
-  char Buf[64];
-  std::snprintf(Buf, sizeof Buf, "\"%s\"=dword:%08x\r\n", Name, V);
-  return Buf;
-}
 
 const std::string TokenHeader = "Subject: crash ";
 
@@ -103,9 +98,8 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
   TScriptedSmtpPeer Mx("", 25);
   Dns.SetMX("dest.test", {{10, Mx.IP()}});
   const int Port = FreeLoopbackPort();
-  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n" + Dword("SMTPPort", Port) +
-                    Dword("SMTPMaxConnections", 20) + Dword("SenderMaxThreadCount", 10) + Dword("AutoDetectDNS", 0) +
-                    "\"DNSPrimary\"=\"" + Dns.Address() + "\"\r\n\"DNSSecondary\"=\"" + Dns.Address() + "\"\r\n\r\n");
+  WriteHarnessRegistry(Env, Port, Dns.Address(),
+                       RegistryDword("SMTPMaxConnections", 20) + RegistryDword("SenderMaxThreadCount", 10));
 
   constexpr int Clients = 10, MailsEach = 200, Kills = 6;
   std::mutex Lock;
@@ -122,9 +116,8 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
     TChildProcess P;
     const std::string Out = Env.Root() + "relay" + std::to_string(Run) + ".out";
     ASSERT_TRUE(P.Start({Relay}, Out));
-    const auto Up = Clock::now() + std::chrono::seconds(20);
-    while (Env.ReadFile(Out).find("log 0 Built-in SMTP server started") == std::string::npos && Clock::now() < Up)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port)))
+        << Env.ReadFile(Out);
     if (Run == Kills) {
       // The last run: no more kills; let every client finish and the queue drain.
       for (auto& T : Senders) T.join();

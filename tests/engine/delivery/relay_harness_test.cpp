@@ -9,27 +9,11 @@
 
 #include "engine/smtp/zqSMTPClient.h"
 #include "support/ChildProcess.h"
+#include "support/RelayHarness.h"
 #include "support/LoopbackDNS.h"
 #include "support/LoopbackSockets.h"
 #include "support/ScriptedSmtpPeer.h"
 #include "support/TestEnv.h"
-
-namespace {
-std::string Dword(const char* Name, int V) {
-  char Buf[64];
-  std::snprintf(Buf, sizeof Buf, "\"%s\"=dword:%08x\r\n", Name, V);
-  return Buf;
-}
-
-bool WaitForOutput(const TTestEnv& Env, const std::string& File, const std::string& Line, int TimeoutMs = 15000) {
-  const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  do {
-    if (Env.ReadFile(File).find(Line + "\n") != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (std::chrono::steady_clock::now() < End);
-  return false;
-}
-}  // namespace
 
 TEST(RelayHarness, DeliversAndStopsOnSigterm) {
   TTestEnv Env;
@@ -37,9 +21,7 @@ TEST(RelayHarness, DeliversAndStopsOnSigterm) {
   TScriptedSmtpPeer Mx("", 25);
   Dns.SetMX("dest.test", {{10, Mx.IP()}});
   const int Port = FreeLoopbackPort();
-  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n" + Dword("SMTPPort", Port) +
-                    Dword("AutoDetectDNS", 0) + "\"DNSPrimary\"=\"" + Dns.Address() + "\"\r\n\"DNSSecondary\"=\"" +
-                    Dns.Address() + "\"\r\n\r\n");
+  WriteHarnessRegistry(Env, Port, Dns.Address());
   const std::string Out = Env.Root() + "relay.out";
   TChildProcess Relay;
   ASSERT_TRUE(Relay.Start({std::string(QUILLON_BIN_DIR) + "/quillon-relay"}, Out));

@@ -1,0 +1,13 @@
+#pragma once
+// Running the engine harness quillon-relay from a test: its registry settings and its output.
+#include <string>
+
+#include "support/TestEnv.h"
+
+// One DWORD value line of the registry file.
+std::string RegistryDword(const char* Name, int V);
+// Writes the registry file: SMTP port Port, DNS detection off, both DNS servers at Dns,
+// then the value lines in Extra.
+void WriteHarnessRegistry(const TTestEnv& Env, int Port, const std::string& Dns, const std::string& Extra = "");
+// Waits until the harness's output file holds the whole line Line.
+bool WaitForOutput(const TTestEnv& Env, const std::string& File, const std::string& Line, int TimeoutMs = 15000);
