@@ -95,6 +95,8 @@ TEST(LangFormat, PlaceholdersThatDoNotFitFallBackToEnglish) {
       {"%n%s", "New mail received. Message will deliver to a@b.c."},
       {"100%% an %-8s|", "100% an a@b.c   |"},
       {"trailing %", "New mail received. Message will deliver to a@b.c."},
+      // Found by fuzzing: flag characters without end made the formatter raise.
+      {"%00000000000000000000000000000s", "New mail received. Message will deliver to a@b.c."},
   };
   for (const auto& C : Cases) {
     LangStrings.Set(22, C.Text);
