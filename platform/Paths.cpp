@@ -4,12 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
+#include "platform/SharedString.h"
+
 namespace {
-constinit std::mutex OverrideLock;
-constinit std::string ProgramDirOverride;
+constinit TSharedString ProgramDirOverride;
 
 std::string WithSlash(std::string S) {
   if (S.empty() || S.back() != '/') S += '/';
@@ -35,19 +35,13 @@ std::string ProgramFile() {
 }
 
 std::string ProgramDir() {
-  {
-    std::lock_guard<std::mutex> G(OverrideLock);
-    if (!ProgramDirOverride.empty()) return ProgramDirOverride;
-  }
+  if (std::string Override = ProgramDirOverride.get(); !Override.empty()) return Override;
   const std::string File = ProgramFile();
   const auto Slash = File.rfind('/');
   return Slash == std::string::npos ? std::string("./") : File.substr(0, Slash + 1);
 }
 
-void SetProgramDirOverride(const std::string& Dir) {
-  std::lock_guard<std::mutex> G(OverrideLock);
-  ProgramDirOverride = Dir.empty() ? Dir : WithSlash(Dir);
-}
+void SetProgramDirOverride(const std::string& Dir) { ProgramDirOverride = Dir.empty() ? Dir : WithSlash(Dir); }
 
 std::string ConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config/"); }
 
