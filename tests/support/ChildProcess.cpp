@@ -9,26 +9,51 @@
 #include <cstdlib>
 #include <thread>
 
-bool TChildProcess::Start(const std::vector<std::string>& Argv, const std::string& LogFile) {
-  Stop();
+namespace {
+// Runs Argv in a new child with OutFd as its standard output and error; the child's pid.
+pid_t Spawn(const std::vector<std::string>& Argv, int OutFd, int CloseFd) {
   std::vector<char*> Args;
   for (const auto& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
   Args.push_back(nullptr);
   const pid_t Pid = fork();
-  if (Pid < 0) return false;
   if (Pid == 0) {
-    const int Out = open(LogFile.empty() ? "/dev/null" : LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (Out >= 0) {
-      dup2(Out, 1);
-      dup2(Out, 2);
+    if (CloseFd >= 0) close(CloseFd);
+    if (OutFd >= 0) {
+      dup2(OutFd, 1);
+      dup2(OutFd, 2);
     }
     execvp(Args[0], Args.data());
     _exit(127);
   }
+  return Pid;
+}
+}  // namespace
+
+bool TChildProcess::Start(const std::vector<std::string>& Argv, const std::string& LogFile) {
+  Stop();
+  const int Out = open(LogFile.empty() ? "/dev/null" : LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const pid_t Pid = Spawn(Argv, Out, -1);
+  if (Out >= 0) close(Out);
+  if (Pid < 0) return false;
   FPid = Pid;
   // A program that cannot be run ends at once with 127.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return Running();
+}
+
+bool TChildProcess::StartPiped(const std::vector<std::string>& Argv, int& ReadFd) {
+  Stop();
+  int P[2];
+  if (pipe2(P, O_CLOEXEC) != 0) return false;
+  const pid_t Pid = Spawn(Argv, P[1], P[0]);
+  close(P[1]);
+  if (Pid < 0) {
+    close(P[0]);
+    return false;
+  }
+  FPid = Pid;
+  ReadFd = P[0];
+  return true;
 }
 
 bool TChildProcess::Running() {

@@ -15,6 +15,9 @@ public:
   // Starts Argv[0] (searched in PATH) with its output sent to LogFile (or discarded).
   // False when the program cannot be started.
   bool Start(const std::vector<std::string>& Argv, const std::string& LogFile = std::string());
+  // The same with the child's standard output in a pipe; ReadFd is its reading end, which
+  // the caller closes.
+  bool StartPiped(const std::vector<std::string>& Argv, int& ReadFd);
   // SIGTERM to our child, then SIGKILL when it has not ended within TimeoutMs; reaps it.
   // Answers the exit status (128 + signal for a child ended by a signal, -1 for none).
   int Stop(int TimeoutMs = 1000);

@@ -1,0 +1,185 @@
+// Delivery figures: a queue of 10 KB mails to one domain, delivered by the quillon-relay
+// harness to a fast loopback sink (Postfix's smtp-sink when it is installed) with 1, 3 and
+// 15 delivery threads; prints mails delivered per second.
+//   delivery_bench [mails] [folder]   (defaults: 2000 mails, a fresh folder under /tmp)
+//   QUILLON_RELAY=<command> runs that in place of the harness built beside the benchmark.
+// Everything stays on loopback: a DNS responder of the benchmark's own answers the MX
+// question, and the sink listens on a 127.x.y.z address.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+#include "platform/Paths.h"
+#include "support/ChildProcess.h"
+#include "support/LoopbackDNS.h"
+#include "support/LoopbackSockets.h"
+#include "support/ScriptedSmtpPeer.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> Message10K() {
+  std::vector<std::string> L = {"From: <bench@origin.test>", "To: <rcpt@sink.test>", "Subject: delivery bench", ""};
+  size_t Size = 0;
+  for (auto& S : L) Size += S.size() + 2;
+  while (Size < 10240) {
+    L.push_back(std::string(76, 'x'));
+    Size += 78;
+  }
+  return L;
+}
+
+std::string Dword(const char* Name, int V) {
+  char Buf[64];
+  std::snprintf(Buf, sizeof Buf, "\"%s\"=dword:%08x\r\n", Name, V);
+  return Buf;
+}
+
+// The fast sink: smtp-sink when installed, else a scripted peer of ours.
+struct TSink {
+  std::string IP;
+  TChildProcess Process;
+  std::unique_ptr<TScriptedSmtpPeer> Peer;
+  std::string Name;
+
+  TSink() {
+    if (ProgramAvailable("smtp-sink")) {
+      close(ListenTcpOnFreeAddress(25, IP));
+      if (Process.Start({"smtp-sink", "-u", "postfix", IP + ":25", "256"}) && WaitForListener(IP, 25, 5000)) {
+        Name = "smtp-sink";
+        return;
+      }
+      Process.Stop();
+    }
+    Peer = std::make_unique<TScriptedSmtpPeer>("", 25);
+    IP = Peer->IP();
+    Name = "scripted peer";
+  }
+};
+
+// Queues Count mails in the data folder of the current XDG tree.
+void FillQueue(int Count) {
+  DataDir = DataFolder();
+  TMemoryMailStoreOptions O;
+  O.RunTicker = false;
+  TMemoryMailStore Store(std::move(O));
+  const auto Lines = Message10K();
+  // Several clients at once, as the receiver's connections would add them.
+  std::atomic<int> Next{0};
+  std::vector<std::thread> Clients;
+  for (int T = 0; T < 16; ++T)
+    Clients.emplace_back([&] {
+      for (int I; (I = Next++) < Count;) {
+        TMailData M;
+        M.MailFrom = "bench@origin.test";
+        M.Recipients = {"rcpt" + std::to_string(I) + "@sink.test"};
+        M.Subject = "delivery bench";
+        M.Data = Lines;
+        M.Size = 10240;
+        M.ReceiveTime = Now();
+        M.Kind = mkReceived;
+        M.State = msWaiting;
+        Store.AddMail(M);
+      }
+    });
+  for (auto& T : Clients) T.join();
+}
+
+// Runs the harness over the queued mails; answers the seconds from the sender's start to
+// the last delivery, or -1 when not all were delivered.
+double Deliver(const std::string& Harness, int Count) {
+  TChildProcess Relay;
+  int Fd = -1;
+  if (!Relay.StartPiped({Harness}, Fd)) return -1;
+  FILE* Out = fdopen(Fd, "r");
+  Clock::time_point Started, Last;
+  int Delivered = 0;
+  char Line[4096];
+  const auto Limit = Clock::now() + std::chrono::minutes(5);
+  while (Delivered < Count && Clock::now() < Limit && std::fgets(Line, sizeof Line, Out)) {
+    const std::string L = Line;
+    if (L.rfind("log 0 SMTP Mail Sender Server Started.", 0) == 0) Started = Clock::now();
+    if (L.rfind("log 2 Message from", 0) == 0) {
+      ++Delivered;
+      Last = Clock::now();
+    }
+  }
+  // Drain the output while the harness stops, so that it never blocks on a full pipe.
+  std::thread Drain([Out] {
+    char Buf[4096];
+    while (std::fgets(Buf, sizeof Buf, Out)) {
+    }
+  });
+  const int Code = Relay.Stop(30000);
+  Drain.join();
+  std::fclose(Out);
+  if (Delivered < Count || Code != 0) {
+    std::fprintf(stderr, "only %d of %d mails delivered (harness exit %d)\n", Delivered, Count, Code);
+    return -1;
+  }
+  return std::chrono::duration<double>(Last - Started).count();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  const int Count = argc > 1 ? std::atoi(argv[1]) : 2000;
+  std::string Base = argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
+  // QUILLON_RELAY may name another harness command (a wrapper that profiles it, say).
+  const char* Override = std::getenv("QUILLON_RELAY");
+  const std::string Harness = Override ? Override : std::string(QUILLON_BIN_DIR) + "/quillon-relay";
+  if (access(Harness.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "%s not built\n", Harness.c_str());
+    return 1;
+  }
+  TLoopbackDNS Dns;
+  TSink Sink;
+  Dns.SetMX("sink.test", {{10, Sink.IP}});
+  std::printf("delivery of %d queued 10 KB mails to one domain, exchanger %s on %s:25, through quillon-relay\n", Count,
+              Sink.Name.c_str(), Sink.IP.c_str());
+  // The queue is filled once and copied for each run.
+  std::string Template = Base + "/quillon-delivery-queue-XXXXXX";
+  if (!mkdtemp(Template.data())) return 1;
+  setenv("XDG_DATA_HOME", Template.c_str(), 1);
+  const auto F0 = Clock::now();
+  FillQueue(Count);
+  std::printf("  queue of %d mails filled in %.2f s\n", Count, std::chrono::duration<double>(Clock::now() - F0).count());
+  for (int Threads : {1, 3, 15}) {
+    std::string Root = Base + "/quillon-delivery-bench-XXXXXX";
+    if (!mkdtemp(Root.data())) return 1;
+    Root += "/";
+    for (const char* D : {"config/quillon", "run"}) std::filesystem::create_directories(Root + D);
+    std::filesystem::copy(Template, Root + "data", std::filesystem::copy_options::recursive);
+    setenv("XDG_CONFIG_HOME", (Root + "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (Root + "data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (Root + "run").c_str(), 1);
+    std::ofstream(Root + "config/quillon/registry.reg")
+        << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"
+        << Dword("SMTPPort", FreeLoopbackPort()) << Dword("AutoDetectDNS", 0) << "\"DNSPrimary\"=\"" << Dns.Address()
+        << "\"\r\n\"DNSSecondary\"=\"" << Dns.Address() << "\"\r\n"
+        << Dword("SenderMaxThreadCount", Threads) << Dword("ForbiddenMultiConn", 0) << Dword("SenderConntecTimeout", 60)
+        << Dword("DelMessageAfterSent", 0) << Dword("RetrySend", 0) << "\r\n";
+    const double Secs = Deliver(Harness, Count);
+    if (Secs > 0)
+      std::printf("  %2d delivery threads: %d mails in %.2f s = %.0f mails/s\n", Threads, Count, Secs, Count / Secs);
+    else
+      std::printf("  %2d delivery threads: failed\n", Threads);
+    std::fflush(stdout);
+    std::filesystem::remove_all(Root);
+  }
+  std::filesystem::remove_all(Template);
+  return 0;
+}
