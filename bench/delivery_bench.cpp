@@ -1,8 +1,10 @@
 // Delivery figures: a queue of 10 KB mails to one domain, delivered by the quillon-relay
-// harness to a fast loopback sink (Postfix's smtp-sink when it is installed) with 1, 3 and
-// 15 delivery threads; prints mails delivered per second.
+// harness to a fast loopback sink with 1, 3 and 15 delivery threads; prints mails
+// delivered per second. The sinks: Postfix's smtp-sink when it is installed (a single
+// process, which caps the rate at about what it can take), then the tests' scripted peer.
 //   delivery_bench [mails] [folder]   (defaults: 2000 mails, a fresh folder under /tmp)
-//   QUILLON_RELAY=<command> runs that in place of the harness built beside the benchmark.
+//   QUILLON_RELAY=<command> runs that in place of the harness built beside the benchmark;
+//   QUILLON_SINK=scripted uses only the tests' scripted SMTP peer as the sink.
 // Everything stays on loopback: a DNS responder of the benchmark's own answers the MX
 // question, and the sink listens on a 127.x.y.z address.
 #include <signal.h>
@@ -55,8 +57,8 @@ struct TSink {
   std::unique_ptr<TScriptedSmtpPeer> Peer;
   std::string Name;
 
-  TSink() {
-    if (ProgramAvailable("smtp-sink")) {
+  explicit TSink(bool PreferScripted) {
+    if (!PreferScripted && ProgramAvailable("smtp-sink")) {
       close(ListenTcpOnFreeAddress(25, IP));
       if (Process.Start({"smtp-sink", "-u", "postfix", IP + ":25", "256"}) && WaitForListener(IP, 25, 5000)) {
         Name = "smtp-sink";
@@ -146,39 +148,47 @@ int main(int argc, char** argv) {
     return 1;
   }
   TLoopbackDNS Dns;
-  TSink Sink;
-  Dns.SetMX("sink.test", {{10, Sink.IP}});
-  std::printf("delivery of %d queued 10 KB mails to one domain, exchanger %s on %s:25, through quillon-relay\n", Count,
-              Sink.Name.c_str(), Sink.IP.c_str());
   // The queue is filled once and copied for each run.
   std::string Template = Base + "/quillon-delivery-queue-XXXXXX";
   if (!mkdtemp(Template.data())) return 1;
   setenv("XDG_DATA_HOME", Template.c_str(), 1);
   const auto F0 = Clock::now();
   FillQueue(Count);
-  std::printf("  queue of %d mails filled in %.2f s\n", Count, std::chrono::duration<double>(Clock::now() - F0).count());
-  for (int Threads : {1, 3, 15}) {
-    std::string Root = Base + "/quillon-delivery-bench-XXXXXX";
-    if (!mkdtemp(Root.data())) return 1;
-    Root += "/";
-    for (const char* D : {"config/quillon", "run"}) std::filesystem::create_directories(Root + D);
-    std::filesystem::copy(Template, Root + "data", std::filesystem::copy_options::recursive);
-    setenv("XDG_CONFIG_HOME", (Root + "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (Root + "data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (Root + "run").c_str(), 1);
-    std::ofstream(Root + "config/quillon/registry.reg")
-        << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"
-        << Dword("SMTPPort", FreeLoopbackPort()) << Dword("AutoDetectDNS", 0) << "\"DNSPrimary\"=\"" << Dns.Address()
-        << "\"\r\n\"DNSSecondary\"=\"" << Dns.Address() << "\"\r\n"
-        << Dword("SenderMaxThreadCount", Threads) << Dword("ForbiddenMultiConn", 0) << Dword("SenderConntecTimeout", 60)
-        << Dword("DelMessageAfterSent", 0) << Dword("RetrySend", 0) << "\r\n";
-    const double Secs = Deliver(Harness, Count);
-    if (Secs > 0)
-      std::printf("  %2d delivery threads: %d mails in %.2f s = %.0f mails/s\n", Threads, Count, Secs, Count / Secs);
-    else
-      std::printf("  %2d delivery threads: failed\n", Threads);
-    std::fflush(stdout);
-    std::filesystem::remove_all(Root);
+  std::printf("delivery of %d queued 10 KB mails to one domain through quillon-relay (queue filled in %.2f s)\n", Count,
+              std::chrono::duration<double>(Clock::now() - F0).count());
+  // smtp-sink first when it is there, then our own scripted peer (one thread per session).
+  const char* SinkKind = std::getenv("QUILLON_SINK");
+  std::vector<bool> Sinks = {false, true};
+  if (SinkKind && std::string(SinkKind) == "scripted") Sinks = {true};
+  if (!ProgramAvailable("smtp-sink")) Sinks = {true};
+  for (bool Scripted : Sinks) {
+    for (int Threads : {1, 3, 15}) {
+      // A fresh sink for each run: the scripted peer keeps every session it had.
+      TSink Sink(Scripted);
+      Dns.SetMX("sink.test", {{10, Sink.IP}});
+      if (Threads == 1) std::printf("  exchanger %s\n", Sink.Name.c_str());
+      std::string Root = Base + "/quillon-delivery-bench-XXXXXX";
+      if (!mkdtemp(Root.data())) return 1;
+      Root += "/";
+      for (const char* D : {"config/quillon", "run"}) std::filesystem::create_directories(Root + D);
+      std::filesystem::copy(Template, Root + "data", std::filesystem::copy_options::recursive);
+      setenv("XDG_CONFIG_HOME", (Root + "config").c_str(), 1);
+      setenv("XDG_DATA_HOME", (Root + "data").c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", (Root + "run").c_str(), 1);
+      std::ofstream(Root + "config/quillon/registry.reg")
+          << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"
+          << Dword("SMTPPort", FreeLoopbackPort()) << Dword("AutoDetectDNS", 0) << "\"DNSPrimary\"=\"" << Dns.Address()
+          << "\"\r\n\"DNSSecondary\"=\"" << Dns.Address() << "\"\r\n"
+          << Dword("SenderMaxThreadCount", Threads) << Dword("ForbiddenMultiConn", 0)
+          << Dword("SenderConntecTimeout", 60) << Dword("DelMessageAfterSent", 0) << Dword("RetrySend", 0) << "\r\n";
+      const double Secs = Deliver(Harness, Count);
+      if (Secs > 0)
+        std::printf("    %2d delivery threads: %d mails in %.2f s = %.0f mails/s\n", Threads, Count, Secs, Count / Secs);
+      else
+        std::printf("    %2d delivery threads: failed\n", Threads);
+      std::fflush(stdout);
+      std::filesystem::remove_all(Root);
+    }
   }
   std::filesystem::remove_all(Template);
   return 0;
