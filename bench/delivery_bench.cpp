@@ -22,33 +22,18 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchMessage.h"
 #include "engine/settings/VexaBase.h"
 #include "engine/store/MemMailStore.h"
 #include "platform/Paths.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackDNS.h"
 #include "support/LoopbackSockets.h"
+#include "support/RelayHarness.h"
 #include "support/ScriptedSmtpPeer.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::string> Message10K() {
-  std::vector<std::string> L = {"From: <bench@origin.test>", "To: <rcpt@sink.test>", "Subject: delivery bench", ""};
-  size_t Size = 0;
-  for (auto& S : L) Size += S.size() + 2;
-  while (Size < 10240) {
-    L.push_back(std::string(76, 'x'));
-    Size += 78;
-  }
-  return L;
-}
-
-std::string Dword(const char* Name, int V) {
-  char Buf[64];
-  std::snprintf(Buf, sizeof Buf, "\"%s\"=dword:%08x\r\n", Name, V);
-  return Buf;
-}
 
 // The fast sink: smtp-sink when installed, else a scripted peer of ours.
 struct TSink {
@@ -78,7 +63,7 @@ void FillQueue(int Count) {
   TMemoryMailStoreOptions O;
   O.RunTicker = false;
   TMemoryMailStore Store(std::move(O));
-  const auto Lines = Message10K();
+  const auto Lines = Message10K("<bench@origin.test>", "<rcpt@sink.test>", "delivery bench");
   // Several clients at once, as the receiver's connections would add them.
   std::atomic<int> Next{0};
   std::vector<std::thread> Clients;
@@ -177,10 +162,10 @@ int main(int argc, char** argv) {
       setenv("XDG_RUNTIME_DIR", (Root + "run").c_str(), 1);
       std::ofstream(Root + "config/quillon/registry.reg")
           << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"
-          << Dword("SMTPPort", FreeLoopbackPort()) << Dword("AutoDetectDNS", 0) << "\"DNSPrimary\"=\"" << Dns.Address()
+          << RegistryDword("SMTPPort", FreeLoopbackPort()) << RegistryDword("AutoDetectDNS", 0) << "\"DNSPrimary\"=\"" << Dns.Address()
           << "\"\r\n\"DNSSecondary\"=\"" << Dns.Address() << "\"\r\n"
-          << Dword("SenderMaxThreadCount", Threads) << Dword("ForbiddenMultiConn", 0)
-          << Dword("SenderConntecTimeout", 60) << Dword("DelMessageAfterSent", 0) << Dword("RetrySend", 0) << "\r\n";
+          << RegistryDword("SenderMaxThreadCount", Threads) << RegistryDword("ForbiddenMultiConn", 0)
+          << RegistryDword("SenderConntecTimeout", 60) << RegistryDword("DelMessageAfterSent", 0) << RegistryDword("RetrySend", 0) << "\r\n";
       const double Secs = Deliver(Harness, Count);
       if (Secs > 0)
         std::printf("    %2d delivery threads: %d mails in %.2f s = %.0f mails/s\n", Threads, Count, Secs, Count / Secs);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchMessage.h"
 #include "engine/settings/VexaBase.h"
 #include "engine/store/MemMailStore.h"
 
@@ -37,17 +38,6 @@ public:
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point A, Clock::time_point B) { return std::chrono::duration<double>(B - A).count(); }
-
-std::vector<std::string> Message10K() {
-  std::vector<std::string> L = {"From: <bench@here.example>", "To: <rcpt@far.example>", "Subject: bench", ""};
-  size_t Size = 0;
-  for (auto& S : L) Size += S.size() + 2;
-  while (Size < 10240) {
-    L.push_back(std::string(76, 'x'));
-    Size += 78;
-  }
-  return L;
-}
 
 void Intake(const std::string& Root, int Threads, int Total) {
   std::string Dir = Root + "intake" + std::to_string(Threads) + "/";
