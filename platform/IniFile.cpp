@@ -1,6 +1,5 @@
 #include "platform/IniFile.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -10,26 +9,43 @@
 namespace {
 bool IsBlank(unsigned char C) { return C <= ' '; }
 
-int ParseInt(const std::string& S, bool& Ok) {
-  Ok = false;
-  if (S.empty()) return 0;
-  char* End = nullptr;
-  int Base = 10;
-  const char* Begin = S.c_str();
-  if (S.size() > 2 && S[0] == '0' && (S[1] == 'x' || S[1] == 'X')) {
-    Base = 16;
-    Begin += 2;
-  } else if (S[0] == '$') {
-    Base = 16;
-    Begin += 1;
-  }
-  errno = 0;
-  const long V = std::strtol(Begin, &End, Base);
-  if (End == Begin || *End != '\0' || errno != 0 || V < INT32_MIN || V > INT32_MAX) return 0;
-  Ok = true;
-  return static_cast<int>(V);
-}
 }  // namespace
+
+bool TryStrToInt(const std::string& S, int32_t& Value) {
+  size_t P = 0;
+  while (P < S.size() && S[P] == ' ') ++P;
+  bool Neg = false;
+  if (P < S.size() && (S[P] == '-' || S[P] == '+')) Neg = S[P++] == '-';
+  int Base = 10;
+  if (P < S.size() && S[P] == '$') {
+    Base = 16;
+    ++P;
+  } else if (P + 1 < S.size() && S[P] == '0' && (S[P + 1] == 'x' || S[P + 1] == 'X')) {
+    Base = 16;
+    P += 2;
+  }
+  if (P >= S.size()) return false;
+  uint64_t N = 0;
+  for (; P < S.size(); ++P) {
+    const char C = S[P];
+    int D;
+    if (C >= '0' && C <= '9') D = C - '0';
+    else if (Base == 16 && C >= 'a' && C <= 'f') D = C - 'a' + 10;
+    else if (Base == 16 && C >= 'A' && C <= 'F') D = C - 'A' + 10;
+    else return false;
+    N = N * static_cast<unsigned>(Base) + static_cast<unsigned>(D);
+    if (N > 0xFFFFFFFFull) return false;
+  }
+  int64_t V;
+  if (Base == 16) {
+    V = static_cast<int32_t>(static_cast<uint32_t>(N));  // a 32-bit pattern
+  } else {
+    V = static_cast<int64_t>(N);
+    if (V > (Neg ? 2147483648LL : 2147483647LL)) return false;
+  }
+  Value = static_cast<int32_t>(Neg ? -V : V);
+  return true;
+}
 
 bool SameText(const std::string& A, const std::string& B) {
   if (A.size() != B.size()) return false;
@@ -131,9 +147,8 @@ std::string TIniFile::ReadString(const std::string& Section, const std::string& 
 int TIniFile::ReadInteger(const std::string& Section, const std::string& Ident, int Default) const {
   const TEntry* E = FindEntry(Section, Ident);
   if (!E) return Default;
-  bool Ok;
-  const int V = ParseInt(E->Value, Ok);
-  return Ok ? V : Default;
+  int32_t V;
+  return TryStrToInt(E->Value, V) ? V : Default;
 }
 
 bool TIniFile::SectionExists(const std::string& Section) const { return Find(Section) != nullptr; }

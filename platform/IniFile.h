@@ -2,6 +2,7 @@
 // A read-only ini file with the rules of the Windows profile reader: section and key names
 // compared without case, the first occurrence wins, values trimmed and one pair of
 // enclosing quotes removed. Bytes are taken as they are (UTF-8 on this system).
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ private:
 // Comparison and trimming helpers shared by the text formats of the program.
 bool SameText(const std::string& A, const std::string& B);
 std::string Trim(const std::string& S);
+// A whole text as a 32-bit integer, as the class library converts it: leading blanks, an
+// optional sign, decimal digits or "$" / "0x" hexadecimal (eight digits at most in value,
+// read as a 32-bit pattern); anything after the number fails.
+bool TryStrToInt(const std::string& S, int32_t& Value);
 // Only the letters A to Z (a to z) change.
 std::string LowerCase(std::string S);
 std::string UpperCase(std::string S);

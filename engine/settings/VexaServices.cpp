@@ -163,32 +163,9 @@ bool ParseIP(const std::string& S, uint32_t& Value) {
     std::string Part = Trim(Dot == std::string::npos ? Rest : Rest.substr(0, Dot));
     Rest = Dot == std::string::npos ? std::string() : Rest.substr(Dot + 1);
     if (Part.empty()) return false;
-    // A whole-number conversion: optional sign, decimal digits (or "$"/"0x" hexadecimal).
-    size_t P = 0;
-    bool Neg = false;
-    if (Part[P] == '-' || Part[P] == '+') Neg = Part[P++] == '-';
-    int Base = 10;
-    if (P < Part.size() && Part[P] == '$') {
-      Base = 16;
-      ++P;
-    } else if (P + 1 < Part.size() && Part[P] == '0' && (Part[P + 1] == 'x' || Part[P + 1] == 'X')) {
-      Base = 16;
-      P += 2;
-    }
-    if (P >= Part.size()) return false;
-    long long N = 0;
-    for (; P < Part.size(); ++P) {
-      const char C = Part[P];
-      int D;
-      if (C >= '0' && C <= '9') D = C - '0';
-      else if (Base == 16 && C >= 'a' && C <= 'f') D = C - 'a' + 10;
-      else if (Base == 16 && C >= 'A' && C <= 'F') D = C - 'A' + 10;
-      else return false;
-      N = N * Base + D;
-      if (N > 0xFFFFFFFFLL) return false;
-    }
-    if (Neg) N = -N;
-    if (N < 0 || N > 255) return false;
+    // The whole part as an integer, as the class library converts text.
+    int32_t N;
+    if (!TryStrToInt(Part, N) || N < 0 || N > 255) return false;
     Value = Value * 256 + static_cast<uint32_t>(N);
   }
   return true;

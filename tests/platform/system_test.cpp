@@ -112,3 +112,27 @@ TEST(IniFile, WindowsReaderRules) {
   EXPECT_TRUE(Ini.SectionExists("common"));
   EXPECT_EQ(Ini.ReadSections(), (std::vector<std::string>{"Info", "Common"}));
 }
+
+TEST(IniFile, IntegersConvertAsTheClassLibraryDoes) {
+  struct {
+    const char* Text;
+    bool Ok;
+    int32_t Value;
+  } const Cases[] = {{"42", true, 42},          {"  -12", true, -12},         {"+7", true, 7},
+                     {"0x1F", true, 31},        {"$1f", true, 31},            {"-$10", true, -16},
+                     {"$FFFFFFFF", true, -1},   {"2147483647", true, INT32_MAX}, {"-2147483648", true, INT32_MIN},
+                     {"2147483648", false, 0},  {"$100000000", false, 0},     {"$0x1", false, 0},
+                     {"0x", false, 0},          {"$", false, 0},              {"- 1", false, 0},
+                     {"12 ", false, 0},         {"1e3", false, 0},            {"", false, 0}};
+  for (const auto& C : Cases) {
+    int32_t V = 0;
+    EXPECT_EQ(TryStrToInt(C.Text, V), C.Ok) << C.Text;
+    if (C.Ok) {
+      EXPECT_EQ(V, C.Value) << C.Text;
+    }
+  }
+  const TIniFile Ini = TIniFile::FromText("[Info]\nFontSize=0x0A\nFontCharset=$86\nBad=10pt\n");
+  EXPECT_EQ(Ini.ReadInteger("Info", "FontSize", 0), 10);
+  EXPECT_EQ(Ini.ReadInteger("Info", "FontCharset", 0), 134);
+  EXPECT_EQ(Ini.ReadInteger("Info", "Bad", 9), 9);
+}
