@@ -9,7 +9,7 @@
 #include "platform/SharedString.h"
 
 namespace {
-constinit TSharedString ProgramDirOverride;
+QUILLON_CONSTINIT TSharedString ProgramDirOverride;
 
 std::string WithSlash(std::string S) {
   if (S.empty() || S.back() != '/') S += '/';
