@@ -45,9 +45,9 @@ std::string TokenOf(const std::vector<std::string>& Lines) {
 // One client connection that sends its mails one after the other, connecting again
 // whenever the server went away. A mail counts as accepted when "." got "250 OK".
 void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::set<std::string>& Acked,
-               std::atomic<int>& Attempts) {
+               std::atomic<int>& Attempts, const std::atomic<bool>& Abort, Clock::time_point GiveUp) {
   std::unique_ptr<TLineClient> C;
-  for (int M = 0; M < Count;) {
+  for (int M = 0; M < Count && !Abort && Clock::now() < GiveUp;) {
     const std::string Token = std::to_string(Client) + "-" + std::to_string(M);
     try {
       if (!C) {
@@ -105,9 +105,21 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
   std::mutex Lock;
   std::set<std::string> Acked;
   std::atomic<int> Attempts{0};
+  std::atomic<bool> Abort{false};
   std::vector<std::thread> Senders;
+  // The clients end when a failed assertion leaves the test, or when the server never comes back.
+  struct TJoin {
+    std::atomic<bool>& Abort;
+    std::vector<std::thread>& Threads;
+    ~TJoin() {
+      Abort = true;
+      for (auto& T : Threads)
+        if (T.joinable()) T.join();
+    }
+  } Join{Abort, Senders};
+  const auto GiveUp = Clock::now() + std::chrono::seconds(240);
   for (int C = 0; C < Clients; ++C)
-    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, Acked, Attempts); });
+    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, Acked, Attempts, Abort, GiveUp); });
 
   std::mt19937 Rng(std::random_device{}());
   const std::string Relay = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
@@ -116,7 +128,8 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
     TChildProcess P;
     const std::string Out = Env.Root() + "relay" + std::to_string(Run) + ".out";
     ASSERT_TRUE(P.Start({Relay}, Out));
-    ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port)))
+    ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port),
+                              60000))
         << Env.ReadFile(Out);
     if (Run == Kills) {
       // The last run: no more kills; let every client finish and the queue drain.
