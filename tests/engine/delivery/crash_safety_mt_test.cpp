@@ -45,8 +45,9 @@ std::string TokenOf(const std::vector<std::string>& Lines) {
 // One client connection that sends its mails one after the other, connecting again
 // whenever the server went away. A mail counts as accepted when "." got "250 OK".
 void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::set<std::string>& Acked,
-               std::atomic<int>& Attempts, const std::atomic<bool>& Abort, Clock::time_point GiveUp) {
+               std::set<std::string>& Unanswered, std::atomic<int>& Attempts, const std::atomic<bool>& Abort, Clock::time_point GiveUp) {
   std::unique_ptr<TLineClient> C;
+  bool Resent = false;  // the mail's "." went out before and got no reply
   for (int M = 0; M < Count && !Abort && Clock::now() < GiveUp;) {
     const std::string Token = std::to_string(Client) + "-" + std::to_string(M);
     try {
@@ -62,14 +63,26 @@ void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::set<std::
       C->Send(TokenHeader + Token);
       C->Send("");
       C->Send(std::string(200, 'x'));
-      if (C->Cmd(".") != "250 OK") throw std::runtime_error("not accepted");
+      C->Send(".");
+      {
+        // Until the reply comes the server may or may not have the mail.
+        std::lock_guard<std::mutex> G(Lock);
+        Unanswered.insert(Token);
+      }
+      if (C->Read() != "250 OK") throw std::runtime_error("not accepted");
       {
         std::lock_guard<std::mutex> G(Lock);
         Acked.insert(Token);
+        if (!Resent) Unanswered.erase(Token);
       }
+      Resent = false;
       ++M;
     } catch (const std::exception&) {
       // The server was killed (or is not up yet): send this mail again on a new connection.
+      {
+        std::lock_guard<std::mutex> G(Lock);
+        Resent = Unanswered.count(Token) != 0;
+      }
       C.reset();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -103,7 +116,7 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
 
   constexpr int Clients = 10, MailsEach = 200, Kills = 6;
   std::mutex Lock;
-  std::set<std::string> Acked;
+  std::set<std::string> Acked, Unanswered;
   std::atomic<int> Attempts{0};
   std::atomic<bool> Abort{false};
   std::vector<std::thread> Senders;
@@ -119,7 +132,7 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
   } Join{Abort, Senders};
   const auto GiveUp = Clock::now() + std::chrono::seconds(240);
   for (int C = 0; C < Clients; ++C)
-    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, Acked, Attempts, Abort, GiveUp); });
+    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, Acked, Unanswered, Attempts, Abort, GiveUp); });
 
   std::mt19937 Rng(std::random_device{}());
   const std::string Relay = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
@@ -175,19 +188,19 @@ TEST(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
   }
 
   const auto D = Delivered(Mx);
-  int Lost = 0, Duplicated = 0, Extra = 0;
+  int Lost = 0, Redelivered = 0, Resends = 0;
   for (const auto& T : Acked)
     if (!D.count(T) && !Stored.count(T)) {
       ++Lost;
       ADD_FAILURE() << "mail " << T << " got 250 OK and is neither delivered nor stored";
     }
-  for (const auto& [T, N] : D) {
-    if (N > 1) Duplicated += N - 1;
-    if (!Acked.count(T)) ++Extra;  // delivered although its client saw no "250 OK"
-  }
-  std::printf("crash safety: %zu mails accepted (%d attempts), %d kills, %d lost, %d duplicate deliveries, "
-              "%d delivered without acknowledgement, %zu still stored\n",
-              Acked.size(), Attempts.load(), Killed, Lost, Duplicated, Extra, Stored.size());
+  // A second delivery of a mail whose "." went out twice may be the client's own resend
+  // (the kill came between the store's commit and its reply); any other is the engine's.
+  for (const auto& [T, N] : D)
+    if (N > 1) (Unanswered.count(T) ? Resends : Redelivered) += N - 1;
+  std::printf("crash safety: %zu mails accepted (%d attempts), %d kills, %d lost, %d delivered twice by the engine, "
+              "%d more deliveries of mails the client sent again, %zu still stored\n",
+              Acked.size(), Attempts.load(), Killed, Lost, Redelivered, Resends, Stored.size());
   EXPECT_EQ(size_t(Clients * MailsEach), Acked.size());
   EXPECT_EQ(0, Lost);
 }
