@@ -172,6 +172,9 @@ void TVexaDNSFile::Open() {
                                       Records(FFiles.FileSize(FIndexFileName), IndexHeaderSize, IndexRecordSize));
   FDataHeader.Allocated = std::clamp(FDataHeader.Allocated, 0,
                                      Records(FFiles.FileSize(FDataFileName), DataHeaderSize, DataRecordSize));
+  // The count of data records in use only goes up and down from here: a damaged one at the
+  // edge of the range would overflow.
+  FDataHeader.InUse = std::clamp(FDataHeader.InUse, 0, FDataHeader.Allocated);
 
   // Walk the sorted chain. A damaged file can hold a loop, a free record, a name out of
   // order or an unreadable record; the walk ends there and the chain is cut behind the

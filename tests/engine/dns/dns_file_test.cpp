@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -324,6 +326,27 @@ TEST_F(DNSFileTest, LoopingDataFreeListIsCutBeforeItHandsOutARecordTwice) {
   TDNSDomainRecordPtr Y = File->Lookup("y.test", 0);
   ASSERT_TRUE(Y);
   EXPECT_EQ(Hosts(*Y), (std::vector<std::string>{"mx1.y.test", "mx2.y.test", "mx3.y.test"}));
+}
+
+// Found by fuzzing: a damaged count of data records in use at the edge of its range
+// overflowed when a domain's exchangers were freed.
+TEST_F(DNSFileTest, DamagedDataCountStaysInRange) {
+  Dns.SetMX("x.test", {{10, "mx1.x.test"}, {20, "mx2.x.test"}});
+  for (const int32_t Damaged : {INT32_MIN, INT32_MAX, -5}) {
+    SCOPED_TRACE(Damaged);
+    File.reset();
+    std::filesystem::remove(Idx);
+    Reopen();
+    Store({"x.test"});
+    File.reset();
+    Patch32(Dat, 22, Damaged);
+    Reopen();
+    File->Delete("x.test");
+    Store({"x.test"});
+    const TDNSDataHeader H = File->GetDataHeader();
+    EXPECT_GE(H.InUse, 0);
+    EXPECT_LE(H.InUse, H.Allocated);
+  }
 }
 
 // A damaged free list that leads into a domain's exchanger chain must not hand that record
