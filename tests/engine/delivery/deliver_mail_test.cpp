@@ -105,7 +105,7 @@ TEST_F(DeliverMail, LastExchangerDecidesTheFailure) {
       {"HELO", "421 busy", dsUnknownError, "Error: Unknow error."},
       {"GREETING", "", dsTimeout, "Error: Timeout."},
   };
-  SenderConntecTimeout = 1;
+  SenderConntecTimeout = 2;
   for (const auto& C : Cases) {
     Reset();
     TScriptedSmtpPeer Silent("", 25), Last("", 25);

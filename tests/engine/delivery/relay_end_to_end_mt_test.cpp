@@ -255,7 +255,7 @@ TEST_F(EndToEnd, NoMXAnswerFallsBackToTheDomainAsHost) {
 }
 
 TEST_F(EndToEnd, FailuresEndInTheFailedList) {
-  SenderConntecTimeout = 1;
+  SenderConntecTimeout = 2;  // short, yet long enough for the busy peers of a loaded machine
   TScriptedSmtpPeer Refusing("", 25), Silent("", 25);
   Refusing.SetReply("RCPT", "550 5.1.1 user unknown");
   Silent.SetReply("GREETING", "");

@@ -239,7 +239,7 @@ TEST_F(SMTPClient, ConnectFailureIsCodeFourAndKeepsLastResponse) {
 }
 
 TEST_F(SMTPClient, ReplyTimeoutIsNoReply) {
-  Client.Timeout = 300;
+  Client.Timeout = 1000;
   for (const char* Step : {"GREETING", "MAIL", "DATA", "."}) {
     TScriptedSmtpPeer Peer;
     Peer.SetReply(Step, "");
