@@ -159,7 +159,10 @@ bool ParseRegistryText(const std::string& Text, TRegKeyMap& Keys) {
       Cur.pop_back();
       continue;
     }
-    Lines.push_back(Cur);
+    // Blanks around a line are layout (an indented hand-written file), never data: a text
+    // value ends with its closing quote.
+    const size_t B = Cur.find_first_not_of(" \t"), E = Cur.find_last_not_of(" \t");
+    Lines.push_back(B == std::string::npos ? std::string() : Cur.substr(B, E - B + 1));
     Cur.clear();
   }
   size_t I = 0;
