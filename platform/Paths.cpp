@@ -9,7 +9,7 @@
 #include "platform/SharedString.h"
 
 namespace {
-QUILLON_CONSTINIT TSharedString ProgramDirOverride;
+constinit TSharedString ProgramDirOverride;
 
 std::string WithSlash(std::string S) {
   if (S.empty() || S.back() != '/') S += '/';

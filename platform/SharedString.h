@@ -4,15 +4,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-// Globals holding strings are constant-initialised, so that no other global's initialiser
-// can see them unbuilt. clang 14 cannot build a std::string at compile time; there the
-// globals get ordinary initialisation (only the fuzz targets are built with it).
-#if defined(__clang__) && __clang_major__ < 15
-#define QUILLON_CONSTINIT
-#else
-#define QUILLON_CONSTINIT constinit
-#endif
 #include <type_traits>
 
 class TSharedString {

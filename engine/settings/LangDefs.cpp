@@ -122,7 +122,7 @@ std::string LowerAscii(std::string S) {
 }
 }  // namespace
 
-QUILLON_CONSTINIT TLangStrings LangStrings;
+constinit TLangStrings LangStrings;
 
 std::string TLangStrings::operator[](int Index) const {
   if (Index < 0 || Index >= LangStringCount) return std::string();

@@ -17,9 +17,9 @@
 #include "platform/Registry.h"
 #include "platform/ResolvConf.h"
 
-QUILLON_CONSTINIT TSharedString DataDir;
+constinit TSharedString DataDir;
 constinit std::atomic<int> SystemCodePage{65001};
-QUILLON_CONSTINIT TSharedString VersionString;
+constinit TSharedString VersionString;
 constinit std::atomic<bool> UseDNSDiskCache{true};
 constinit std::atomic<int> DNSMemCacheSize{32};
 constinit std::atomic<int> DNSDiskCacheMaxEntries{512};
@@ -30,8 +30,8 @@ constinit std::atomic<int> MaxStoredMails{5000};
 constinit std::atomic<bool> AddReceivedHeader{false};
 constinit std::atomic<int> ResolverCount{1};
 constinit std::atomic<int> FinisherCount{1};
-QUILLON_CONSTINIT TSharedString CurrentDNSPrimary;
-QUILLON_CONSTINIT TSharedString CurrentDNSSecondary;
+constinit TSharedString CurrentDNSPrimary;
+constinit TSharedString CurrentDNSSecondary;
 
 namespace {
 constinit std::mutex LanguageListLock;
