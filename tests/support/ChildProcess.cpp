@@ -82,6 +82,14 @@ int TChildProcess::Stop(int TimeoutMs) {
   return Code();
 }
 
+int TChildProcess::Wait() {
+  if (FPid <= 0) return -1;
+  int Status = 0;
+  waitpid(FPid, &Status, 0);
+  FPid = -1;
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+}
+
 bool ProgramAvailable(const std::string& Name) {
   const char* Path = std::getenv("PATH");
   std::string P = Path ? Path : "/usr/bin:/bin";

@@ -21,6 +21,8 @@ public:
   // SIGTERM to our child, then SIGKILL when it has not ended within TimeoutMs; reaps it.
   // Answers the exit status (128 + signal for a child ended by a signal, -1 for none).
   int Stop(int TimeoutMs = 1000);
+  // Waits for the child to end by itself; its exit status as Stop answers it.
+  int Wait();
   pid_t Pid() const { return FPid; }
   bool Running();  // reaps a child that has ended
 
