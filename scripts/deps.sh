@@ -12,7 +12,7 @@ if [ "${1:-}" = test ]; then
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev
     dante-server microsocks postfix
-    swaks
+    swaks python3
   )
 fi
 missing=()
