@@ -141,11 +141,12 @@ void TMailDeliveryThread::Finish() {
 void TMailDeliveryThread::DeliverMail() {
   // 1. to 3.
   if (Busy) return;
-  if (Mail.State == msAttemptDone) {
+  const TMailState State = MailState();
+  if (State == msAttemptDone) {
     DoneEvent.SetEvent();
     return;
   }
-  if (Mail.State != msWaiting) {
+  if (State != msWaiting) {
     Reserved = false;
     return;
   }
@@ -227,6 +228,9 @@ void TMailDeliveryThread::DeliverMail() {
       const size_t N = RelayServers->Count();
       if (!Mail.ForceRelay && !DisableDirectDelivery) AddLog(DirectFailedLine);
       for (size_t I = 0; I < N; ++I) {
+        // Each dialogue clears the client's abort flag: a stopped attempt must not go on to
+        // the next relay, or a mail filed back as waiting could already be delivered.
+        if (IsStopping()) break;
         if (!RelayServers->Get(I, Relay)) break;
         if (!TryRelay(Relay, Size, Result)) return Finish();
         if (Result == scAccepted) {

@@ -138,8 +138,13 @@ void TMailSenderModule::StopThreads() {
   }
   {
     std::lock_guard<std::mutex> G(FDeliveryLock);
-    for (auto& T : DeliveryThreads)
-      if (T->Busy) T->Abort();
+    // With the resolvers gone, a thread that holds a mail (woken, but perhaps not yet busy)
+    // is aborted too: otherwise its attempt would run on, each dialogue cut, and be filed
+    // as a failure instead of going back to waiting.
+    for (auto& T : DeliveryThreads) {
+      const TMailState S = T->MailState();
+      if (T->Busy || S == msWaiting || S == msSending) T->Abort();
+    }
     for (auto& T : DeliveryThreads) {
       // An attempt that was about to connect when it was aborted is cut once it has.
       while (T->Busy) {

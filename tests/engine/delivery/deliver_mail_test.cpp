@@ -265,3 +265,26 @@ TEST_F(DeliverMail, AbortEndsTheAttemptAsStopped) {
   EXPECT_EQ(Next.SessionCount(), 0u);
   EXPECT_NE(Log().back(), "Mail delivered Failed.");
 }
+
+TEST_F(DeliverMail, AbortDuringTheRelayFallbackTriesNoFurtherRelay) {
+  RelayToSMTP = true;
+  T.RelayEnabled = true;
+  SenderConntecTimeout = 0;
+  TScriptedSmtpPeer Hanging("127.0.0.1"), Accepting("127.0.0.1");
+  Hanging.SetReply("DATA", "");
+  Relays.Assign({Relay(Hanging), Relay(Accepting)});
+  // No exchanger known: straight on to the relays, where the abort comes.
+  std::thread Aborter([&] {
+    for (int I = 0; I < 500; ++I) {
+      const auto S = Hanging.Sessions();
+      if (!S.empty() && !S[0].Commands.empty() && S[0].Commands.back() == "DATA") break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    T.Abort();
+  });
+  Run();
+  Aborter.join();
+  EXPECT_EQ(T.Mail.Status, dsStopped);
+  EXPECT_EQ(Accepting.SessionCount(), 0u);
+  EXPECT_NE(Log().back(), "Mail delivered Failed.");
+}
