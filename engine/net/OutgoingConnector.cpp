@@ -1,5 +1,6 @@
 #include "engine/net/OutgoingConnector.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +17,24 @@ std::string UrlHost(const std::string& Host) {
   // An IPv6 literal needs brackets inside a URL.
   if (Host.find(':') != std::string::npos && (Host.empty() || Host.front() != '[')) return "[" + Host + "]";
   return Host;
+}
+
+// Host names reach us from DNS answers and recipient addresses. Inside the URL that libcurl
+// is given, characters such as "@", "/", "#" or a colon would pick another host or port
+// than the one named, so a name holding them is refused.
+bool UsableHost(const std::string& Host) {
+  if (Host.empty()) return false;
+  if (Host.find(':') != std::string::npos) {
+    in6_addr A;
+    const bool Bracketed = Host.size() > 2 && Host.front() == '[' && Host.back() == ']';
+    const std::string Bare = Bracketed ? Host.substr(1, Host.size() - 2) : Host;
+    return inet_pton(AF_INET6, Bare.c_str(), &A) == 1;
+  }
+  for (const unsigned char C : Host)
+    if (C <= ' ' || C == 0x7f || C == '@' || C == '/' || C == '\\' || C == '?' || C == '#' || C == '%' || C == '[' ||
+        C == ']')
+      return false;
+  return true;
 }
 
 std::string ProxyUrl(const TSocksInfo& Socks) {
@@ -40,6 +59,9 @@ struct TMultiDeleter {
 int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksInfo& Socks,
                                 const std::atomic<bool>& Abort) {
   GlobalInit();
+  if (!UsableHost(Host)) throw EConnectError("Invalid host name: " + Host);
+  if (Socks.Version != TSocksVersion::svNoSocks && !UsableHost(Socks.Host))
+    throw EConnectError("Invalid proxy host name: " + Socks.Host);
   std::unique_ptr<CURL, TEasyDeleter> Easy(curl_easy_init());
   std::unique_ptr<CURLM, TMultiDeleter> Multi(curl_multi_init());
   if (!Easy || !Multi) throw EConnectError("Out of memory");

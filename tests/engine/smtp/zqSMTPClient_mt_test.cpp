@@ -311,3 +311,20 @@ TEST_F(SMTPClient, StopCutsAConnectionAttemptInProgress) {
   // Stopped connects end without the failure lines.
   EXPECT_EQ(LogLines.size(), 1u);
 }
+
+TEST_F(SMTPClient, HostNamesThatWouldNameAnotherPeerAreRefused) {
+  // Exchanger names come from DNS answers and recipient domains: none may steer the
+  // connection to another host or port than the one named.
+  TScriptedSmtpPeer Peer("127.0.0.1");
+  const std::string P = std::to_string(Peer.Port());
+  struct {
+    std::string Host;
+    int Port;
+  } Cases[] = {{"someone@127.0.0.1", Peer.Port()}, {"127.0.0.1:" + P, 25}, {"127.0.0.9/@127.0.0.1:" + P, 25}};
+  for (const auto& C : Cases) {
+    LogLines.clear();
+    EXPECT_EQ(Client.SendMail(C.Host, C.Port, "a@x.test", "b@y.test", {"x"}), scConnectFailed) << C.Host;
+    EXPECT_TRUE(Logged("Connect " + C.Host + " failed")) << C.Host;
+  }
+  EXPECT_EQ(Peer.SessionCount(), 0u);
+}
