@@ -52,6 +52,17 @@ struct DeliverMail : ::testing::Test {
     EXPECT_FALSE(T.Busy);
     EXPECT_TRUE(Done.WaitFor(0));
   }
+  // Aborts the attempt once Peer's first session has received DATA.
+  std::thread AbortAtData(const TScriptedSmtpPeer& Peer) {
+    return std::thread([this, &Peer] {
+      for (int I = 0; I < 500; ++I) {
+        const auto S = Peer.Sessions();
+        if (!S.empty() && !S[0].Commands.empty() && S[0].Commands.back() == "DATA") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      T.Abort();
+    });
+  }
   const TLines& Log() const { return T.Mail.Log; }
   bool Logged(const std::string& L) const { return std::find(Log().begin(), Log().end(), L) != Log().end(); }
   // Position of a line in the log, or -1.
@@ -251,14 +262,7 @@ TEST_F(DeliverMail, AbortEndsTheAttemptAsStopped) {
   TScriptedSmtpPeer Mx("", 25), Next("", 25);
   Mx.SetReply("DATA", "");
   T.MXHosts = {Mx.IP(), Next.IP()};
-  std::thread Aborter([&] {
-    for (int I = 0; I < 500; ++I) {
-      const auto S = Mx.Sessions();
-      if (!S.empty() && !S[0].Commands.empty() && S[0].Commands.back() == "DATA") break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    T.Abort();
-  });
+  std::thread Aborter = AbortAtData(Mx);
   Run();
   Aborter.join();
   EXPECT_EQ(T.Mail.Status, dsStopped);
@@ -274,14 +278,7 @@ TEST_F(DeliverMail, AbortDuringTheRelayFallbackTriesNoFurtherRelay) {
   Hanging.SetReply("DATA", "");
   Relays.Assign({Relay(Hanging), Relay(Accepting)});
   // No exchanger known: straight on to the relays, where the abort comes.
-  std::thread Aborter([&] {
-    for (int I = 0; I < 500; ++I) {
-      const auto S = Hanging.Sessions();
-      if (!S.empty() && !S[0].Commands.empty() && S[0].Commands.back() == "DATA") break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    T.Abort();
-  });
+  std::thread Aborter = AbortAtData(Hanging);
   Run();
   Aborter.join();
   EXPECT_EQ(T.Mail.Status, dsStopped);
