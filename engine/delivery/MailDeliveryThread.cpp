@@ -79,6 +79,9 @@ bool TMailDeliveryThread::Cancel(const std::string& ID) {
 void TMailDeliveryThread::AddLog(const std::string& Line) { Mail.Log.push_back(Line); }
 
 void TMailDeliveryThread::ClientLog(const std::string& Line) {
+  // Each dialogue clears the client's abort flag as it begins; one that begins after an
+  // abort or a cancel is stopped again at its first line, before it connects.
+  if (IsStopping() && !Client.Stopped) Client.Stop();
   Mail.Log.push_back(Line);
   DoDeliveryLog(Mail.ID, Line, LastPercent);
 }

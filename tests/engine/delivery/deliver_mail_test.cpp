@@ -285,3 +285,16 @@ TEST_F(DeliverMail, AbortDuringTheRelayFallbackTriesNoFurtherRelay) {
   EXPECT_EQ(Accepting.SessionCount(), 0u);
   EXPECT_NE(Log().back(), "Mail delivered Failed.");
 }
+
+TEST_F(DeliverMail, AnAbortJustBeforeADialogueBeginsStillStopsIt) {
+  RelayToSMTP = true;
+  T.RelayEnabled = true;
+  TScriptedSmtpPeer Chosen("127.0.0.1");
+  Relays.Assign({Relay(Chosen, "origin.test")});
+  // The abort lands after the attempt began but before the relay dialogue cleared the
+  // client's flag: the dialogue must not reach the relay.
+  T.Stopping = true;
+  Run();
+  EXPECT_EQ(T.Mail.Status, dsStopped);
+  EXPECT_EQ(Chosen.SessionCount(), 0u);
+}
