@@ -94,6 +94,7 @@ void TScriptedSmtpPeer::Serve(int Fd) {
     Index = FSessions.size() - 1;
   }
   const int Now = ++FOpen;
+  bool Counted = true;
   int Max = FMaxConcurrent;
   while (Now > Max && !FMaxConcurrent.compare_exchange_weak(Max, Now)) {
   }
@@ -163,7 +164,13 @@ void TScriptedSmtpPeer::Serve(int Fd) {
     const std::string Reply = ReplyFor(Step);
     if (Step == "AUTH" && Reply.rfind("334", 0) == 0) Mode = AuthUser;
     if (Step == "DATA" && Reply.rfind("354", 0) == 0) Mode = InData;
-    if (Step == "QUIT") Update(Index, [](TSession& S) { S.Quit = true; });
+    if (Step == "QUIT") {
+      Update(Index, [](TSession& S) { S.Quit = true; });
+      // The client is done with the session once it has the reply, and may open the next
+      // one before this thread gets round to closing: stop counting it before answering.
+      --FOpen;
+      Counted = false;
+    }
     Alive = Answer(Step);
     if (Step == "QUIT") break;
   }
@@ -173,5 +180,5 @@ void TScriptedSmtpPeer::Serve(int Fd) {
     FSessions[Index].Closed = true;
     FChanged.notify_all();
   }
-  --FOpen;
+  if (Counted) --FOpen;
 }
