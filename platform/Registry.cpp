@@ -12,6 +12,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/RegistryFile.h"
+#include "platform/IniFile.h"
 
 namespace {
 class TStore {
@@ -45,7 +46,7 @@ public:
   }
 
   TRegKey* FindKey(const std::string& Path) {
-    auto It = FKeys.find(RegLower(Path));
+    auto It = FKeys.find(LowerCase(Path));
     return It == FKeys.end() ? nullptr : &It->second;
   }
 
@@ -55,7 +56,7 @@ public:
   }
 
   bool DeleteKey(const std::string& Path) {
-    const std::string L = RegLower(Path);
+    const std::string L = LowerCase(Path);
     bool Found = false;
     for (auto It = FKeys.begin(); It != FKeys.end();) {
       if (It->first == L || It->first.compare(0, L.size() + 1, L + "\\") == 0) {
@@ -71,7 +72,7 @@ public:
 
   std::vector<std::string> SubkeyNames(const std::string& Path) {
     std::vector<std::string> R;
-    const std::string Prefix = Path.empty() ? std::string() : RegLower(Path) + "\\";
+    const std::string Prefix = Path.empty() ? std::string() : LowerCase(Path) + "\\";
     for (const auto& [L, K] : FKeys) {
       if (L.compare(0, Prefix.size(), Prefix) != 0 || L.size() == Prefix.size()) continue;
       const std::string Rest = K.Path.substr(Prefix.size());
@@ -235,7 +236,7 @@ bool TRegistry::DeleteValue(const std::string& Name) {
   QUILLON_OPEN_KEY_OR(return false)
   const auto Before = K->Values.size();
   K->Values.erase(std::remove_if(K->Values.begin(), K->Values.end(),
-                                 [&](const TRegValue& V) { return RegLower(V.Name) == RegLower(Name); }),
+                                 [&](const TRegValue& V) { return LowerCase(V.Name) == LowerCase(Name); }),
                   K->Values.end());
   if (K->Values.size() == Before) return false;
   S.MarkDirty();

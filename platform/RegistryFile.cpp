@@ -1,4 +1,5 @@
 #include "platform/RegistryFile.h"
+#include "platform/IniFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -51,7 +52,7 @@ bool ParseValue(const std::string& Line, TRegKey& Key) {
   const std::string Data = Line.substr(Pos + 1);
   if (Data == "-") {  // deletion mark of the export format
     Key.Values.erase(std::remove_if(Key.Values.begin(), Key.Values.end(),
-                                    [&](const TRegValue& X) { return RegLower(X.Name) == RegLower(V.Name); }),
+                                    [&](const TRegValue& X) { return LowerCase(X.Name) == LowerCase(V.Name); }),
                      Key.Values.end());
     return true;
   }
@@ -59,7 +60,7 @@ bool ParseValue(const std::string& Line, TRegKey& Key) {
     size_t P = 0;
     if (!ReadQuoted(Data, P, V.Bytes) || P != Data.size()) return false;
     V.Type = TRegDataType::rdString;
-  } else if (RegLower(Data.substr(0, 6)) == "dword:") {
+  } else if (LowerCase(Data.substr(0, 6)) == "dword:") {
     const std::string Digits = Data.substr(6);
     if (Digits.empty() || Digits.size() > 8) return false;
     uint32_t N = 0;
@@ -70,7 +71,7 @@ bool ParseValue(const std::string& Line, TRegKey& Key) {
     }
     V.Type = TRegDataType::rdInteger;
     V.Int = static_cast<int32_t>(N);
-  } else if (RegLower(Data.substr(0, 4)) == "hex:" || RegLower(Data.substr(0, 7)) == "hex(1):") {
+  } else if (LowerCase(Data.substr(0, 4)) == "hex:" || LowerCase(Data.substr(0, 7)) == "hex(1):") {
     // hex(1) is a REG_SZ given as bytes with its terminating zero: the form for texts
     // that hold line breaks.
     const bool Text = Data[3] == '(';
@@ -97,12 +98,6 @@ bool ParseValue(const std::string& Line, TRegKey& Key) {
 
 }  // namespace
 
-std::string RegLower(std::string S) {
-  for (char& C : S)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C + 32);
-  return S;
-}
-
 std::string NormaliseRegPath(const std::string& Key) {
   std::string R;
   for (char C : Key) {
@@ -114,9 +109,9 @@ std::string NormaliseRegPath(const std::string& Key) {
 }
 
 TRegValue* TRegKey::Find(const std::string& Name) {
-  const std::string L = RegLower(Name);
+  const std::string L = LowerCase(Name);
   for (auto& V : Values)
-    if (RegLower(V.Name) == L) return &V;
+    if (LowerCase(V.Name) == L) return &V;
   return nullptr;
 }
 
@@ -127,7 +122,7 @@ bool CreateRegKey(TRegKeyMap& Keys, const std::string& Path) {
     Pos = Path.find('\\', Pos);
     const std::string Part = Pos == std::string::npos ? Path : Path.substr(0, Pos);
     if (!Part.empty()) {
-      auto [It, New] = Keys.try_emplace(RegLower(Part));
+      auto [It, New] = Keys.try_emplace(LowerCase(Part));
       if (New) {
         It->second.Path = Part;
         Created = true;
@@ -177,11 +172,11 @@ bool ParseRegistryText(const std::string& Text, TRegKeyMap& Keys) {
       if (L.back() != ']') return false;
       std::string Path = L.substr(1, L.size() - 2);
       const std::string Root = std::string(RootName);
-      if (RegLower(Path.substr(0, Root.size())) != RegLower(Root)) return false;
+      if (LowerCase(Path.substr(0, Root.size())) != LowerCase(Root)) return false;
       Path = NormaliseRegPath(Path.substr(Root.size()));
       if (Path.empty()) return false;
       CreateRegKey(Keys, Path);
-        Current = &Keys[RegLower(Path)];
+        Current = &Keys[LowerCase(Path)];
       continue;
     }
     if (!Current || !ParseValue(L, *Current)) return false;

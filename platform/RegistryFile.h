@@ -26,7 +26,6 @@ struct TRegKey {
 // Keys by lower-cased path: names compare without case.
 using TRegKeyMap = std::map<std::string, TRegKey>;
 
-std::string RegLower(std::string S);
 // "\a\\b\" -> "a\b"
 std::string NormaliseRegPath(const std::string& Key);
 // Creates Path and its missing parents; true when something was created.

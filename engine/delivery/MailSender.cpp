@@ -272,7 +272,7 @@ void TMailSenderModule::ResolveMail(TMailDeliveryThread& Thread, int32_t Slot) {
     Thread.AddLog("Invalid mail address " + Recipient);
     return;
   }
-  const std::string Domain = LowerCaseAscii(Address.substr(At + 1));
+  const std::string Domain = LowerCase(Address.substr(At + 1));
   if (Trim(Domain).empty()) return;
 
   if (RelayToSMTP && RelayDomains) {
@@ -319,7 +319,7 @@ void TMailSenderModule::FinishMail(TMailDeliveryThread& Thread) {
     if (Mail.Status != dsDelivered && Mail.Status != dsStopped) {
       const std::string Address = ExtractAddress(Mail.GetRecipient(0));
       const size_t At = Address.find('@');
-      if (At != std::string::npos) DNSCache.Remove(LowerCaseAscii(Address.substr(At + 1)));
+      if (At != std::string::npos) DNSCache.Remove(LowerCase(Address.substr(At + 1)));
     }
   } catch (const std::exception& E) {
     DoLog(3, std::string("Error: ") + E.what());

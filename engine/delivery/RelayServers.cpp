@@ -78,13 +78,13 @@ bool TRelayServerList::Get(size_t Index, TRelaySMTPItem& Item) const {
 }
 
 bool TRelayServerList::FindRelayServer(const std::string& MailFrom, TRelaySMTPItem& Item) const {
-  const std::string From = LowerCaseAscii(MailFrom);
-  const std::string SenderDomain = LowerCaseAscii(ExtractDomain(MailFrom));
+  const std::string From = LowerCase(MailFrom);
+  const std::string SenderDomain = LowerCase(ExtractDomain(MailFrom));
   std::lock_guard<std::mutex> G(FLock);
   for (const auto& Relay : FItems) {
     std::string Senders = Relay.FromEmail;
     std::replace(Senders.begin(), Senders.end(), '|', ';');
-    const auto List = SplitDelimitedText(LowerCaseAscii(Senders), ';');
+    const auto List = SplitDelimitedText(LowerCase(Senders), ';');
     auto Has = [&](const std::string& S) {
       return std::any_of(List.begin(), List.end(), [&](const std::string& E) { return SameText(E, S); });
     };

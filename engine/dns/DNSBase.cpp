@@ -60,8 +60,3 @@ TDNSDomainRecordPtr CopyDomainRecord(const TDNSDomainRecord* Source) {
   return Copy;
 }
 
-std::string LowerCaseAscii(std::string S) {
-  for (char& C : S)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-  return S;
-}

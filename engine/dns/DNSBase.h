@@ -54,8 +54,6 @@ void FreeDomainRecord(TDNSDomainRecord*& Domain);
 // A deep copy (exchangers included) that the caller owns; null for a null source.
 TDNSDomainRecordPtr CopyDomainRecord(const TDNSDomainRecord* Source);
 
-// Only the letters A to Z become lower case; every other byte stays as it is.
-std::string LowerCaseAscii(std::string S);
 // A text passed as a length-prefixed name keeps at most 255 bytes.
 inline std::string CutName(const std::string& S) {
   return S.size() > DNSNameMaxLength ? S.substr(0, DNSNameMaxLength) : S;

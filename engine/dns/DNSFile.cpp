@@ -379,7 +379,7 @@ int TVexaDNSFile::Search(const std::string& Key) {
 
 TDNSDomainRecordPtr TVexaDNSFile::Lookup(const std::string& Domain, int Slot) {
   std::lock_guard<std::mutex> Guard(FLock);
-  const std::string Key = CutName(LowerCaseAscii(Domain));
+  const std::string Key = CutName(LowerCase(Domain));
   const int Pos = Search(Key);
   if (Pos > 0) {
     std::lock_guard<std::mutex> L(FEntriesLock);

@@ -105,7 +105,7 @@ TDNSDomainRecordPtr MXRecordFromAnswer(const unsigned char* Packet, size_t Size,
   for (ares_mx_reply* R = List; R; R = R->next) {
     const std::string Host = R->host ? R->host : "";
     if (Trim(Host).empty()) continue;
-    const std::string Key = LowerCaseAscii(Host);
+    const std::string Key = LowerCase(Host);
     bool Seen = false;
     for (const auto& T : Taken) Seen = Seen || T == Key;
     if (Seen) continue;

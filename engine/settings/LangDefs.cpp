@@ -115,11 +115,6 @@ const char* const EnglishTexts[LangStringCount] = {
 
 bool Blank(const std::string& S) { return Trim(S).empty(); }
 
-std::string LowerAscii(std::string S) {
-  for (char& C : S)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C + 32);
-  return S;
-}
 }  // namespace
 
 constinit TLangStrings LangStrings;
@@ -179,7 +174,7 @@ void LoadLanguageList() {
   for (std::filesystem::directory_iterator It(Folder, Ec), End; !Ec && It != End; It.increment(Ec)) {
     try {
       const auto& Path = It->path();
-      if (LowerAscii(Path.extension().string()) != ".ini") continue;
+      if (LowerCase(Path.extension().string()) != ".ini") continue;
       const TIniFile Ini(Path.string());
       const std::string Display = Ini.ReadString("Info", "Language", "");
       if (Blank(Display)) continue;
@@ -189,7 +184,7 @@ void LoadLanguageList() {
     }
   }
   std::sort(List.begin(), List.end(), [](const std::string& A, const std::string& B) {
-    return LowerAscii(A) < LowerAscii(B);
+    return LowerCase(A) < LowerCase(B);
   });
   SetLanguageList(std::move(List));
 }

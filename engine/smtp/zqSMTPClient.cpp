@@ -31,12 +31,6 @@ bool ParseInt(const std::string& S, int32_t& Value) {
   return true;
 }
 
-std::string Upper(std::string S) {
-  for (auto& C : S)
-    if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
-  return S;
-}
-
 // "<" in front unless there, ">" at the end unless there.
 std::string Wrap(const std::string& S) {
   std::string R = S;
@@ -163,7 +157,7 @@ bool TzqSMTPClient::SendCmd(const std::string& Cmd, int32_t& Result) {
 
 void TzqSMTPClient::ParseAuthMechanisms() {
   for (size_t I = 1; I < FReplyLines.size(); ++I) {
-    const std::string L = Upper(FReplyLines[I]);
+    const std::string L = UpperCase(FReplyLines[I]);
     if (L.size() < 9 || L.compare(4, 4, "AUTH") != 0 || (L[8] != ' ' && L[8] != '=')) continue;
     std::string Rest = L.substr(9);
     std::replace(Rest.begin(), Rest.end(), '=', ' ');

@@ -1,4 +1,5 @@
 #include "support/LoopbackDNS.h"
+#include "platform/IniFile.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,12 +14,6 @@
 #include <stdexcept>
 
 namespace {
-
-std::string Lower(std::string S) {
-  for (char& C : S)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-  return S;
-}
 
 void Put16(std::string& Out, uint16_t V) {
   Out += static_cast<char>(V >> 8);
@@ -113,7 +108,7 @@ TLoopbackDNS::~TLoopbackDNS() {
 
 void TLoopbackDNS::Set(const std::string& Domain, TReply Reply) {
   std::lock_guard<std::mutex> L(FLock);
-  FTable[Lower(Domain)] = std::move(Reply);
+  FTable[LowerCase(Domain)] = std::move(Reply);
 }
 
 void TLoopbackDNS::SetMX(const std::string& Domain, std::vector<TMX> MX) {
@@ -174,7 +169,7 @@ std::string TLoopbackDNS::Answer(const std::string& Query) {
   {
     std::lock_guard<std::mutex> L(FLock);
     FQuestions.push_back(Q);
-    auto It = FTable.find(Lower(Name));
+    auto It = FTable.find(LowerCase(Name));
     R = It != FTable.end() ? It->second : FDefault;
   }
   if (R.Kind == TReplyKind::Silent) return "";

@@ -1,4 +1,5 @@
 #include "support/ScriptedSmtpPeer.h"
+#include "platform/IniFile.h"
 
 
 #include <arpa/inet.h>
@@ -26,10 +27,6 @@ bool SendAll(int Fd, const std::string& S) {
   return true;
 }
 
-std::string Upper(std::string S) {
-  for (auto& C : S) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
-  return S;
-}
 }  // namespace
 
 TScriptedSmtpPeer::TScriptedSmtpPeer(const std::string& IP, int Port) : TLoopbackServer(IP, Port) {
@@ -159,7 +156,7 @@ void TScriptedSmtpPeer::Serve(int Fd) {
       Step = "PASS";
       Mode = Commands;
     } else {
-      Step = Upper(Line.substr(0, Line.find(' ')));
+      Step = UpperCase(Line.substr(0, Line.find(' ')));
     }
     const std::string Reply = ReplyFor(Step);
     if (Step == "AUTH" && Reply.rfind("334", 0) == 0) Mode = AuthUser;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/dns/DNSBase.h"
+#include "platform/IniFile.h"
 
 namespace {
 
@@ -74,5 +75,5 @@ TEST(DNSBase, CopyIsDeepAndIndependent) {
 }
 
 TEST(DNSBase, LowerCaseTouchesOnlyAsciiLetters) {
-  EXPECT_EQ(LowerCaseAscii("MiXeD.Example-9\xC3\x84"), "mixed.example-9\xC3\x84");
+  EXPECT_EQ(LowerCase("MiXeD.Example-9\xC3\x84"), "mixed.example-9\xC3\x84");
 }
