@@ -291,7 +291,12 @@ TEST_F(SenderModule, RetriedMailLogGrowsByAnAttempt) {
   Sender->Start();
   ASSERT_TRUE(WaitState(ID, msFailed));
   Mx.SetReply("RCPT", "250 OK");
-  Ticks(1);  // the retry falls due
+  // The record shows "failed" a moment before the finisher has put it in the failed list,
+  // where the tick finds it: tick until the retry has fallen due.
+  ASSERT_TRUE(WaitFor([&] {
+    Ticks(1);
+    return Record(ID).State != msFailed;
+  }));
   ASSERT_TRUE(WaitState(ID, msSent));
   Sender->Stop();
   const TLines Log = MailLog(ID);
