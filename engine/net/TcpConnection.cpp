@@ -186,6 +186,7 @@ std::string TTcpConnection::ReadLn(int TimeoutMs) {
       size_t End = Lf;
       if (End > FPos && FBuf[End - 1] == '\r') --End;
       if (End - FPos > MaxLineLength) break;
+      FLastCRLF = End != Lf;
       std::string Line = FBuf.substr(FPos, End - FPos);
       FPos = FScan = Lf + 1;
       if (FPos == FBuf.size()) {

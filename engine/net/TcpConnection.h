@@ -37,6 +37,8 @@ public:
   // line must arrive within TimeoutMs (EReadTimeout). Raises EConnectionClosed when the peer
   // closed the connection, ELineTooLong, or ESocketError.
   std::string ReadLn(int TimeoutMs = InfiniteTimeout);
+  // Whether the line ReadLn returned last ended in CR LF (false: a bare LF).
+  bool LastLineEndedWithCRLF() const { return FLastCRLF; }
   // Writes S and CR LF in one send.
   void WriteLn(const std::string& S);
   // Writes the bytes as they are.
@@ -61,6 +63,7 @@ private:
   int FFd;
   std::atomic<bool> FClosed{false};
   bool FOverLong = false;
+  bool FLastCRLF = false;
   std::string FBuf;    // received bytes not yet handed out start at FPos
   size_t FPos = 0;
   size_t FScan = 0;    // FBuf[FPos, FScan) is known to hold no LF

@@ -18,6 +18,11 @@ namespace {
 const char* const SLocalUserOnly = "Local user only.";
 const char* const SIPBlocked = "Your IP address is blocked by this server.";
 const char* const STooManyConnections = "Too many connection. Try again later.";
+const char* const SNoLoginUser = "SMTP login is required, but no user name is set: no mail client can log in.";
+
+// A listening port as the settings may give it; 0 is only for the bindings, where it lets
+// the system choose.
+bool UsablePort(int Port, bool AllowAny) { return Port <= 65535 && (Port >= 1 || (AllowAny && Port == 0)); }
 
 void Refuse(TzqSMTPServerThread& Thread, const char* Text) {
   try {
@@ -69,7 +74,7 @@ TMailReceiver::TMailReceiver(TMailStore* Store) : Store(Store) {
   Server.OnConnect = [this](TPeerThread& T) { ClientConnect(static_cast<TzqSMTPServerThread&>(T)); };
   Server.OnDisconnect = [this](TPeerThread& T) { ClientDisconnect(static_cast<TzqSMTPServerThread&>(T)); };
   Server.OnMailReceived = [this](TzqSMTPServerThread& T, const std::string& From, const std::vector<std::string>& Rcpt,
-                                 const std::vector<std::string>& Data) { MailReceived(T, From, Rcpt, Data); };
+                                 std::vector<std::string>& Data) { MailReceived(T, From, Rcpt, Data); };
   Server.OnAuth = [this](const std::string& U, const std::string& P) { return CheckLogin(U, P); };
   Server.OnCheckFrom = [this](const std::string& A) { return CheckFrom(A); };
 }
@@ -129,11 +134,14 @@ void TMailReceiver::Start() {
       if (Colon == std::string::npos) continue;
       const std::string Addr = Entry.substr(0, Colon);
       int Port;
-      if (!ReadInt(Entry.substr(Colon + 1), Port)) continue;
+      if (!ReadInt(Entry.substr(Colon + 1), Port) || !UsablePort(Port, true)) continue;
       if (Addr != "127.0.0.1" && std::find(Local.begin(), Local.end(), Addr) == Local.end()) continue;
       Server.Bindings.push_back({Addr, Port});
     }
   } else {
+    if (!UsablePort(SMTPPort, false))
+      throw ECouldNotBindSocket("Could not bind socket. Port " + std::to_string(SMTPPort.load()) +
+                                " is outside 1 to 65535.");
     Server.DefaultPort = SMTPPort;
   }
 
@@ -151,6 +159,7 @@ void TMailReceiver::Start() {
   }
   DoLog(0, LangFmt(27, SMTPPort.load()));
   DoLog(0, LangStrings[28] + GetLocalHostName());
+  if (Server.RequireAuth && SMTPLoginUsername.get().empty()) DoLog(3, SNoLoginUser);
 }
 
 void TMailReceiver::Stop() {
@@ -224,11 +233,13 @@ bool TMailReceiver::CheckFrom(const std::string& Address) {
 
 bool TMailReceiver::CheckLogin(const std::string& User, const std::string& Password) {
   if (!SMTPAUthLogin) return true;
-  return User == SMTPLoginUsername.get() && Password == SMTPLoginPassword.get();
+  // No user name (never set, or stored unscrambled and so unreadable) lets nobody in.
+  const std::string Name = SMTPLoginUsername.get();
+  return !Name.empty() && User == Name && Password == SMTPLoginPassword.get();
 }
 
 void TMailReceiver::MailReceived(TzqSMTPServerThread&, const std::string& MailFrom,
-                                 const std::vector<std::string>& Recipients, const std::vector<std::string>& Data) {
+                                 const std::vector<std::string>& Recipients, std::vector<std::string>& Data) {
   if (Store->GetMailCount(TMailKindSet{0, 1, 2, 3}, TMailStateSet{msWaiting}) > MaxStoredMails)
     throw EVexaTooCannotSaveMail("Too many mails received!");
   if (UseAttachmentFilter && !CheckAttachments(Data, BlockedExts)) throw EVexaAttachmentFilter("Illegal attachment");
@@ -236,15 +247,15 @@ void TMailReceiver::MailReceived(TzqSMTPServerThread&, const std::string& MailFr
   auto Mail = std::make_unique<TMailData>();
   Mail->MailFrom = Trim(MailFrom).empty() ? GetFromAddress(Data) : MailFrom;
   Mail->Recipients = Recipients;
-  Mail->Data = Data;
-  const std::string Subject = GetSubjectHeader(Data);
+  Mail->Data = std::move(Data);  // one copy of a message in memory, not two
+  const std::string Subject = GetSubjectHeader(Mail->Data);
   try {
     Mail->Subject = CutText(DecodeHeader(Subject), 80);
   } catch (...) {
     Mail->Subject = CutText(Subject, 80);
   }
   int64_t Size = 0;
-  for (const auto& L : Data) Size += static_cast<int64_t>(L.size()) + 2;
+  for (const auto& L : Mail->Data) Size += static_cast<int64_t>(L.size()) + 2;
   Mail->Size = static_cast<int32_t>(std::min<int64_t>(Size, INT32_MAX));
   Mail->ReceiveTime = Now();
   Mail->SentTime = 0;

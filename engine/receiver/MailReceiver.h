@@ -68,8 +68,9 @@ public:
   // Handlers of the server's events; they run on connection threads.
   void ClientConnect(TzqSMTPServerThread& Thread);
   void ClientDisconnect(TzqSMTPServerThread& Thread);
+  // Takes the lines out of Data into the stored mail.
   void MailReceived(TzqSMTPServerThread& Thread, const std::string& MailFrom, const std::vector<std::string>& Recipients,
-                    const std::vector<std::string>& Data);
+                    std::vector<std::string>& Data);
   bool CheckLogin(const std::string& User, const std::string& Password);
   bool CheckFrom(const std::string& Address);
 

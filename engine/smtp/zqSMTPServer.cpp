@@ -1,6 +1,8 @@
 #include "engine/smtp/zqSMTPServer.h"
 
+#include <algorithm>
 #include <ctime>
+#include <string_view>
 #include <thread>
 
 #include "engine/net/Base64.h"
@@ -22,6 +24,13 @@ TVerb FindVerb(const std::string& Line) {
   for (int I = 0; I < vUnknown; ++I)
     if (V == Verbs[I]) return static_cast<TVerb>(I);
   return vUnknown;
+}
+
+// A command line as traced: an AUTH line without what follows its mechanism (credentials).
+std::string TraceText(const std::string& Line) {
+  if (FindVerb(Line) != vAuth) return Line;
+  const size_t Mechanism = Line.find_first_not_of(' ', 5);
+  return Line.substr(0, Mechanism == std::string::npos ? Mechanism : Line.find(' ', Mechanism));
 }
 }  // namespace
 
@@ -82,27 +91,56 @@ void TzqSMTPServer::DoExecute(TPeerThread& Thread) {
   TTcpConnection& C = T.Connection;
   while (C.Connected() && !T.Terminated) {
     if (T.State == ssCommand) {
-      const std::string Line = C.ReadLn();
+      const std::string Line = ReadLine(T);
       std::this_thread::yield();
-      DoLog(0, Line);
-      RunCommand(T, Line);
+      DoLog(0, TraceText(Line));
+      // A CR or NUL inside a command would reach the next hop inside an address.
+      if (Line.find_first_of(std::string_view("\r\0", 2)) != std::string::npos)
+        Reply(T, "500 Command contains illegal character!", true);
+      else
+        RunCommand(T, Line);
     }
     // A DATA just accepted goes on here in the same pass.
-    while (T.State == ssData) {
-      std::string Line = C.ReadLn();
-      if (Line == ".")
-        T.State = ssComplete;
-      else
-        T.DataLines.push_back(std::move(Line));
-    }
+    while (T.State == ssData) ReadDataLine(T);
     if (T.State == ssComplete) HandOver(T);
+  }
+}
+
+std::string TzqSMTPServer::ReadLine(TzqSMTPServerThread& T) {
+  std::string Line = T.Connection.ReadLn(IdleTimeout);
+  T.LastLineCRLF = T.Connection.LastLineEndedWithCRLF();
+  return Line;
+}
+
+void TzqSMTPServer::ReadDataLine(TzqSMTPServerThread& T) {
+  const bool AfterCRLF = T.LastLineCRLF;
+  std::string Line = ReadLine(T);
+  if (Line == ".") {
+    // Only CR LF "." CR LF ends the data, as at every other hop: a bare LF on either side
+    // would let a client end the message here while the next hop reads on.
+    if (AfterCRLF && T.LastLineCRLF) {
+      T.State = ssComplete;
+      return;
+    }
+    // A line "." of the text: lines travel dot-stuffed, so the next hop gets it as such.
+    Line = "..";
+  }
+  T.DataSize += std::max<uint64_t>(Line.size() + 2, MinLineCost);
+  if (T.DataSize <= MaxMessageSize) {
+    T.DataLines.push_back(std::move(Line));
+  } else if (!T.DataLines.empty()) {
+    // Refused at the end line; nothing of it is held until then.
+    std::vector<std::string>().swap(T.DataLines);
   }
 }
 
 void TzqSMTPServer::HandOver(TzqSMTPServerThread& T) {
   std::string Answer = "250 OK";
   try {
-    DoMailReceived(T);
+    if (T.DataSize > MaxMessageSize)
+      Answer = "500 Mail size exceeds the limit of " + std::to_string(MaxMessageSize) + " bytes!";
+    else
+      DoMailReceived(T);
   } catch (const EVexaTooCannotSaveMail&) {
     Answer = "500 Can not save mail. Too many mails received!";
   } catch (const EVexaAttachmentFilter&) {
@@ -113,8 +151,8 @@ void TzqSMTPServer::HandOver(TzqSMTPServerThread& T) {
   T.State = ssCommand;
   T.MailFrom.clear();
   T.Recipients.clear();
-  T.DataLines.clear();
-  T.DataLines.shrink_to_fit();
+  std::vector<std::string>().swap(T.DataLines);
+  T.DataSize = 0;
   Reply(T, Answer);
 }
 
@@ -191,6 +229,7 @@ void TzqSMTPServer::CmdData(TzqSMTPServerThread& T) {
   if (T.Recipients.empty()) return Reply(T, "500 RCPT command first!");
   T.State = ssData;
   T.DataLines.clear();
+  T.DataSize = 0;
   if (AddReceivedHeader) {
     T.DataLines.push_back("Received: from " + T.HeloName + "([" + T.Connection.PeerIP() + "])");
     T.DataLines.push_back("\tby " + GetLocalHostName() + " with ESMTP");
@@ -200,13 +239,22 @@ void TzqSMTPServer::CmdData(TzqSMTPServerThread& T) {
 }
 
 void TzqSMTPServer::CmdAuth(TzqSMTPServerThread& T, const std::string& Line) {
-  const std::string Mechanism = UpperCase(Trim(From(Line, 6)));
-  if (Mechanism != "LOGIN") return Reply(T, "503 AUTH mechanism " + Mechanism + " not available.");
+  const std::string Args = Trim(From(Line, 6));
+  const size_t Blank = Args.find(' ');
+  if (UpperCase(Args.substr(0, Blank)) != "LOGIN")
+    return Reply(T, "503 AUTH mechanism " + UpperCase(Args) + " not available.");
   // The credentials are never traced. A line that is not base64 ends the connection.
-  Reply(T, "334 VXNlcm5hbWU6");
-  const std::string User = DecodeBase64(T.Connection.ReadLn());
+  std::string User;
+  if (Blank != std::string::npos) {
+    // The user name given with the command (an initial response; "=" is an empty one).
+    const std::string Initial = Trim(Args.substr(Blank + 1));
+    if (Initial != "=") User = DecodeBase64(Initial);
+  } else {
+    Reply(T, "334 VXNlcm5hbWU6");
+    User = DecodeBase64(ReadLine(T));
+  }
   Reply(T, "334 UGFzc3dvcmQ6");
-  const std::string Password = DecodeBase64(T.Connection.ReadLn());
+  const std::string Password = DecodeBase64(ReadLine(T));
   bool Ok = true;
   if (RequireAuth) Ok = OnAuth && OnAuth(User, Password);
   if (Ok) T.Authenticated = true;

@@ -42,13 +42,16 @@ public:
   std::vector<std::string> DataLines;   // message lines of the data phase
   TClientData* Slot = nullptr;          // the receiver's; never touched by the server
   bool Authenticated = false;           // set by a successful AUTH, kept for the connection
+  bool LastLineCRLF = false;            // the line read last ended in CR LF, not a bare LF
+  uint64_t DataSize = 0;                // the data phase's lines as counted against MaxMessageSize
 };
 
 class TzqSMTPServer : public TTcpServer {
 public:
+  // Data is the connection's own list, emptied after the handler: it may take the lines.
   using TMailReceivedEvent = std::function<void(TzqSMTPServerThread& Thread, const std::string& MailFrom,
                                                 const std::vector<std::string>& Recipients,
-                                                const std::vector<std::string>& Data)>;
+                                                std::vector<std::string>& Data)>;
   using TAuthEvent = std::function<bool(const std::string& User, const std::string& Password)>;
   using TCheckRecipientEvent =
       std::function<bool(TzqSMTPServerThread& Thread, const std::string& Address, std::string& ErrorText)>;
@@ -67,6 +70,12 @@ public:
   std::atomic<bool> RequireAuth{false};
   std::atomic<int32_t> MaxRecipients{0x7FFFFFFF};
   std::atomic<bool> AddReceivedHeader;
+  // A message whose lines count more bytes than this is refused once its end line has come;
+  // each line counts its length with CR LF, and at least MinLineCost (what holding it costs).
+  std::atomic<uint64_t> MaxMessageSize{100 * 1024 * 1024};
+  static constexpr uint64_t MinLineCost = 32;
+  // A client silent this long (milliseconds) is disconnected; a line must arrive within it.
+  std::atomic<int32_t> IdleTimeout{300 * 1000};
   TCheckRecipientEvent OnCheckRecipient;
   TCheckFromEvent OnCheckFrom;
 
@@ -81,6 +90,8 @@ protected:
   void DoExecute(TPeerThread& Thread) override;
 
 private:
+  std::string ReadLine(TzqSMTPServerThread& T);
+  void ReadDataLine(TzqSMTPServerThread& T);
   void RunCommand(TzqSMTPServerThread& T, const std::string& Line);
   void CmdMail(TzqSMTPServerThread& T, const std::string& Line);
   void CmdRcpt(TzqSMTPServerThread& T, const std::string& Line);

@@ -30,9 +30,10 @@ void TReceiverFixture::SetUp() {
   AuthFromGrantList = "";
   AuthFromDenyList = "";
   Receiver = std::make_unique<TMailReceiver>(&ReceiverStore());
-  Receiver->OnLog = [this](uint8_t, const std::string& T) {
+  Receiver->OnLog = [this](uint8_t Level, const std::string& T) {
     std::lock_guard<std::mutex> L(FLogLock);
     FLog.push_back(T);
+    FLevels.push_back(Level);
   };
 }
 
@@ -68,6 +69,12 @@ std::string TReceiverFixture::SendMail(TLineClient& C, const std::string& From, 
 std::vector<std::string> TReceiverFixture::LogLines() {
   std::lock_guard<std::mutex> L(FLogLock);
   return FLog;
+}
+
+int TReceiverFixture::LogLevel(const std::string& Text) {
+  std::lock_guard<std::mutex> L(FLogLock);
+  const auto It = std::find(FLog.begin(), FLog.end(), Text);
+  return It == FLog.end() ? -1 : FLevels[size_t(It - FLog.begin())];
 }
 
 bool TReceiverFixture::WaitForLog(const std::string& Text) {

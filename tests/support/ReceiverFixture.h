@@ -34,10 +34,13 @@ protected:
   // MAIL (when From is not empty), RCPT, DATA, the lines, ".": the reply to the end line.
   std::string SendMail(TLineClient& C, const std::string& From, const std::vector<std::string>& Lines);
   std::vector<std::string> LogLines();
+  // The level of the first log line equal to Text; -1 when there is none.
+  int LogLevel(const std::string& Text);
   // Waits until a log line equal to Text was written (up to 5 s).
   bool WaitForLog(const std::string& Text);
 
 private:
   std::mutex FLogLock;
   std::vector<std::string> FLog;
+  std::vector<uint8_t> FLevels;
 };

@@ -3,7 +3,7 @@
 // the DNS cache with the DNS servers chosen at server start, the sender module and the
 // receiver), prints every log line, delivery line and store change to standard output as
 // it comes, and on SIGINT or SIGTERM stops receiver, sender and store as the quit command
-// does and exits 0.
+// does and exits 0. When the SMTP server cannot start it prints why and exits 1.
 //
 // Output lines:
 //   log <level> <text>              status lines of store, DNS, sender and receiver
@@ -37,6 +37,19 @@ void PrintLine(const std::string& Line) {
 }
 
 void Log(uint8_t Level, const std::string& Text) { PrintLine("log " + std::to_string(Level) + " " + Text.substr(0, 255)); }
+
+// What the README says of this tool.
+const char* const Usage =
+    "Usage: quillon-relay [--help]\n"
+    "\n"
+    "Runs the Quillon relay engine without a window: it takes the settings from the registry\n"
+    "file ($XDG_CONFIG_HOME/quillon/registry.reg) and the mails from the data folder\n"
+    "($XDG_DATA_HOME/quillon/data/), starts the SMTP server, the store and the delivery\n"
+    "engine, and prints every status line (log <level> <text>), every delivery line of a mail\n"
+    "(mail <ID> <percent> <text>) and every store change (notice <action> <ID> <state>) as it\n"
+    "comes. SIGINT or SIGTERM stops it cleanly (exit status 0). When the SMTP server cannot\n"
+    "start (its port is taken, a binding is not usable, \"SMTPPort\" is outside 1 to 65535) it\n"
+    "prints the reason and exits with status 1.\n";
 
 // Takes the store's change notices off its queue on a thread of its own (a notify target
 // must not call back into the store).
@@ -83,7 +96,16 @@ private:
 };
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  for (int I = 1; I < argc; ++I) {
+    const std::string A = argv[I];
+    if (A == "--help" || A == "-h") {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    std::fprintf(stderr, "quillon-relay: unknown argument \"%s\" (see --help)\n", A.c_str());
+    return 2;
+  }
   // Every thread started from here on leaves the two signals to sigwait below.
   sigset_t Quit;
   sigemptyset(&Quit);
@@ -113,30 +135,28 @@ int main() {
   SelectDNSServers();
   Log(1, LangFmt(91, CurrentDNSPrimary.get(), CurrentDNSSecondary.get()));
   Cache->SetDNSServers(CurrentDNSPrimary.get(), CurrentDNSSecondary.get());
-  bool Running = true;
+  std::string StartError;
   try {
     Receiver->Start();
   } catch (const ECouldNotBindSocket& E) {
     Log(3, E.what());
     Log(3, LangStrings[41]);
-    Running = false;
-  } catch (const std::exception&) {
+    StartError = E.what();
+  } catch (const std::exception& E) {
     Log(3, LangStrings[41]);
-    Running = false;
+    StartError = E.what();
   }
-  if (Running) {
+  if (StartError.empty()) {
     Sender->Start();
     Store->Start();
-  }
-
-  int Signal = 0;
-  sigwait(&Quit, &Signal);
-
-  // The quit command.
-  if (Running) {
+    int Signal = 0;
+    sigwait(&Quit, &Signal);
+    // The quit command.
     Receiver->Stop();
     if (Sender->Running()) Sender->Stop();
     Store->Stop();
+  } else {
+    std::fprintf(stderr, "quillon-relay: the SMTP server could not start: %s\n", StartError.c_str());
   }
   Receiver.reset();
   Sender.reset();
@@ -144,5 +164,5 @@ int main() {
   Store->NotifyWindow = nullptr;
   Notices.reset();
   Store.reset();
-  return 0;
+  return StartError.empty() ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "engine/smtp/zqSMTPClient.h"
 #include "support/ChildProcess.h"
 #include "support/RelayHarness.h"
@@ -49,4 +51,38 @@ TEST(RelayHarness, DeliversAndStopsOnSigterm) {
   const std::string End = Env.ReadFile(Out);
   EXPECT_NE(End.find("log 0 SMTP Mail Sender Server Stoped.\n"), std::string::npos);
   EXPECT_NE(End.find("log 0 Built-in SMTP server stoped\n"), std::string::npos);
+}
+
+TEST(RelayHarness, ExitsWithTheReasonWhenTheServerCannotStart) {
+  TTestEnv Env;
+  TLoopbackDNS Dns;
+  std::string Out;
+  // The port is taken.
+  int Port = 0;
+  const int Taken = ListenTcp("127.0.0.1", 0, &Port);
+  WriteHarnessRegistry(Env, Port, Dns.Address());
+  EXPECT_EQ(1, RunHarnessToEnd({}, Out)) << Out;
+  close(Taken);
+  EXPECT_NE(Out.find("log 3 Could not bind socket. Address and port are already in use.\n"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("quillon-relay: the SMTP server could not start: Could not bind socket. Address and port are "
+                     "already in use.\n"),
+            std::string::npos)
+      << Out;
+  // Ports no socket can have are named as such.
+  for (const int Bad : {70000, -1}) {
+    WriteHarnessRegistry(Env, Bad, Dns.Address());
+    EXPECT_EQ(1, RunHarnessToEnd({}, Out)) << Out;
+    EXPECT_NE(Out.find("Port " + std::to_string(Bad) + " is outside 1 to 65535.\n"), std::string::npos) << Out;
+  }
+}
+
+TEST(RelayHarness, HelpAndUnknownArguments) {
+  TTestEnv Env;
+  std::string Out;
+  EXPECT_EQ(0, RunHarnessToEnd({"--help"}, Out));
+  for (const char* Part : {"Usage: quillon-relay [--help]", "log <level> <text>", "mail <ID> <percent> <text>",
+                           "notice <action> <ID> <state>", "SIGINT or SIGTERM stops it cleanly", "exits with status 1"})
+    EXPECT_NE(Out.find(Part), std::string::npos) << Part << "\n" << Out;
+  EXPECT_EQ(2, RunHarnessToEnd({"--port=2500"}, Out));
+  EXPECT_EQ("quillon-relay: unknown argument \"--port=2500\" (see --help)\n", Out);
 }

@@ -185,6 +185,67 @@ TEST_F(MailReceiver, Login) {
   EXPECT_TRUE(Receiver->CheckLogin("", ""));
 }
 
+TEST_F(MailReceiver, LoginWithoutAUserNameLetsNobodyIn) {
+  const std::string Red = "SMTP login is required, but no user name is set: no mail client can log in.";
+  SMTPAUthLogin = true;
+  // Stored as plain text instead of scrambled: unreadable, so no user name and no password.
+  Env.WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"SMTPAUthLogin\"=dword:00000001\r\n"
+                    "\"SMTPLoginUsername\"=\"me\"\r\n\"SMTPLoginPassword\"=\"\"\r\n\"LocalUserOnly\"=dword:00000000\r\n");
+  const int Port = SMTPPort;
+  ReadSettings();
+  SMTPPort = Port;
+  ASSERT_TRUE(SMTPAUthLogin);
+  ASSERT_EQ("", SMTPLoginUsername.get());
+  Receiver->Start();
+  EXPECT_EQ(3, LogLevel(Red));
+  EXPECT_FALSE(Receiver->CheckLogin("", ""));
+  EXPECT_FALSE(Receiver->CheckLogin("me", ""));
+  auto C = Client();
+  EXPECT_EQ("334 VXNlcm5hbWU6", C.Cmd("AUTH LOGIN"));
+  EXPECT_EQ("334 UGFzc3dvcmQ6", C.Cmd(""));
+  EXPECT_EQ("500 Authentication failed.", C.Cmd(""));
+  EXPECT_EQ("500 Authentication required!", C.Cmd("MAIL FROM:<a@b.c>"));
+  Receiver->Stop();
+  // With a user name there is no such line.
+  SMTPLoginUsername = "me";
+  Receiver->Start();
+  const auto L = LogLines();
+  EXPECT_EQ(1, std::count(L.begin(), L.end(), Red));
+}
+
+TEST_F(MailReceiver, SilentClientsGiveBackTheirSlot) {
+  SMTPMaxConnections = 1;
+  Receiver->Start();
+  Receiver->Server.IdleTimeout = 200;
+  auto Silent = Client();
+  EXPECT_TRUE(WaitForLog("Mail client from 127.0.0.1 connected"));
+  EXPECT_EQ("<closed>", Silent.Read());
+  EXPECT_TRUE(WaitForLog("Mail client from 127.0.0.1 disconnected"));
+  auto Next = Client();
+  EXPECT_EQ("250 OK", Next.Cmd("NOOP"));
+}
+
+TEST_F(MailReceiver, PortOutsideTheRangeIsNamed) {
+  for (const int Port : {0, -1, 65536, 70000}) {
+    SMTPPort = Port;
+    try {
+      Receiver->Start();
+      ADD_FAILURE() << "started on " << Port;
+      Receiver->Stop();
+    } catch (const ECouldNotBindSocket& E) {
+      EXPECT_EQ("Could not bind socket. Port " + std::to_string(Port) + " is outside 1 to 65535.", E.what());
+    }
+    EXPECT_FALSE(Receiver->Active);
+  }
+  // Such an entry of the bindings is skipped, like any unusable one.
+  SMTPMultiIPBind = true;
+  const int P = FreeLoopbackPort();
+  SMTPMultiIPBinds = "127.0.0.1:70000;127.0.0.1:-1;127.0.0.1:" + std::to_string(P);
+  Receiver->Start();
+  ASSERT_EQ(1u, Receiver->Server.Bindings.size());
+  EXPECT_EQ(P, Receiver->Server.Bindings[0].Port);
+}
+
 TEST_F(MailReceiver, RecipientLimit) {
   SMTPRcptLimit = true;
   SMTPMaxRcptNumber = 2;

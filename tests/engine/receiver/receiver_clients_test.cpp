@@ -53,12 +53,14 @@ s = smtplib.SMTP("127.0.0.1", int(sys.argv[1]), local_hostname="client.test", ti
 code, text = s.ehlo()
 assert code == 250 and b"AUTH LOGIN" in text, (code, text)
 assert "login" in s.esmtp_features.get("auth", "").lower()
-try:
-    s.login("me", "wrong", initial_response_ok=False)
-    raise SystemExit("wrong password accepted")
-except smtplib.SMTPAuthenticationError as e:
-    assert e.smtp_code == 500, e
-s.login("me", "s3cret", initial_response_ok=False)
+# Both ways smtplib logs in: the user name with AUTH LOGIN (its default), or after the prompt.
+for initial in (True, False):
+    try:
+        s.login("me", "wrong", initial_response_ok=initial)
+        raise SystemExit("wrong password accepted")
+    except smtplib.SMTPAuthenticationError as e:
+        assert e.smtp_code == 500, e
+s.login("me", "s3cret")
 msg = "From: Me <me@here.test>\r\nSubject: from smtplib\r\n\r\nline one\r\n.hidden dot\r\n"
 refused = s.sendmail("me@here.test", ["a@x.test", "b@y.test"], msg)
 assert refused == {}, refused

@@ -30,7 +30,7 @@ protected:
   void SetUp() override {
     S.Bindings = {{"127.0.0.1", 0}};
     S.OnMailReceived = [this](TzqSMTPServerThread&, const std::string& From, const std::vector<std::string>& Rcpt,
-                              const std::vector<std::string>& Data) {
+                              std::vector<std::string>& Data) {
       if (Refuse) {
         auto R = Refuse;
         Refuse = nullptr;
@@ -153,6 +153,99 @@ TEST_F(SmtpServer, DataLinesAreKeptAsReceived) {
   EXPECT_EQ((std::vector<std::string>{"bare LF", "CR only\rstays"}), Mails[1].Data);
 }
 
+TEST_F(SmtpServer, OnlyCrLfDotCrLfEndsTheData) {
+  Start();
+  // A client that hides a second transaction behind an end line other hops do not see.
+  for (const std::string End : {"\n.\n", "\n.\r\n", "\r\n.\n"}) {
+    auto C = Client();
+    C.Conn().Write("MAIL FROM:<a@b.c>\r\nRCPT TO:<r@x.y>\r\nDATA\r\nSubject: one\r\n\r\nfirst" + End +
+                   "MAIL FROM:<evil@b.c>\r\nRCPT TO:<victim@x.y>\r\nDATA\r\nsecond\r\n.\r\nNOOP\r\n");
+    for (const char* Want : {"250 Sender a@b.c OK", "250 Message will be forwarded to r@x.y",
+                             "354 Start mail input; end with <CRLF>.<CRLF>", "250 OK", "250 OK"})
+      EXPECT_EQ(Want, C.Read()) << testing::PrintToString(End);
+  }
+  std::lock_guard<std::mutex> L(M);
+  ASSERT_EQ(3u, Mails.size());
+  for (const auto& Mail : Mails) {
+    EXPECT_EQ(std::vector<std::string>{"r@x.y"}, Mail.Rcpt);
+    // The "." line is text, and goes on dot-stuffed as lines travel.
+    EXPECT_EQ((std::vector<std::string>{"Subject: one", "", "first", "..", "MAIL FROM:<evil@b.c>",
+                                        "RCPT TO:<victim@x.y>", "DATA", "second"}),
+              Mail.Data);
+  }
+}
+
+TEST_F(SmtpServer, CommandLinesWithCrOrNulAreRefused) {
+  Start();
+  auto C = Client();
+  for (const std::string& Line : {std::string("MAIL FROM:<a@b.c\rNOOP>"), std::string("RCPT TO:<r@x.y>\r"),
+                                 std::string("NOOP\0", 5), std::string("HELO a\0b", 8), std::string("\r")})
+    EXPECT_EQ("500 Command contains illegal character!", C.Cmd(Line)) << testing::PrintToString(Line);
+  // Bare LF ends a command as CR LF does; nothing of the refused lines was taken.
+  C.Conn().Write("RCPT TO:<r@x.y>\n");
+  EXPECT_EQ("250 Message will be forwarded to r@x.y", C.Read());
+  EXPECT_EQ("354 Start mail input; end with <CRLF>.<CRLF>", C.Cmd("DATA"));
+  EXPECT_EQ("250 OK", C.Cmd("."));
+  std::lock_guard<std::mutex> L(M);
+  ASSERT_EQ(1u, Mails.size());
+  EXPECT_EQ("", Mails[0].From);
+  EXPECT_EQ(std::vector<std::string>{"r@x.y"}, Mails[0].Rcpt);
+}
+
+TEST_F(SmtpServer, MessageSizeLimit) {
+  EXPECT_EQ(100u * 1024 * 1024, S.MaxMessageSize.load());
+  S.MaxMessageSize = 64 * 1024;
+  Start();
+  auto C = Client();
+  const std::string Refused = "500 Mail size exceeds the limit of 65536 bytes!";
+  // Every line counts its CR LF, and at least 32 bytes: 2048 lines of 30 or fewer fill it.
+  const struct {
+    size_t Count, Length;
+    bool Fits;
+  } Cases[] = {{2048, 30, true}, {2049, 30, false}, {2048, 0, true}, {2049, 0, false}, {5, 16000, false}};
+  for (const auto& K : Cases) {
+    std::string Lines;
+    for (size_t I = 0; I < K.Count; ++I) Lines += std::string(K.Length, 'x') + "\r\n";
+    C.Cmd("RCPT TO:<r@x.y>");
+    EXPECT_EQ("354 Start mail input; end with <CRLF>.<CRLF>", C.Cmd("DATA"));
+    C.Conn().Write(Lines);
+    EXPECT_EQ(K.Fits ? "250 OK" : Refused, C.Cmd(".")) << K.Count << " x " << K.Length;
+    EXPECT_EQ("500 RCPT command first!", C.Cmd("DATA"));  // back in the command phase
+  }
+  EXPECT_EQ("250 OK", Send(C, {"small"}));
+  std::lock_guard<std::mutex> L(M);
+  ASSERT_EQ(3u, Mails.size());
+  EXPECT_EQ(2048u, Mails[0].Data.size());
+  EXPECT_EQ(std::vector<std::string>{"small"}, Mails[2].Data);
+}
+
+TEST_F(SmtpServer, SilentClientsAreDisconnected) {
+  EXPECT_EQ(300 * 1000, S.IdleTimeout.load());
+  S.IdleTimeout = 200;
+  Start();
+  {
+    auto C = Client();
+    EXPECT_EQ("<closed>", C.Read());
+  }
+  {
+    // Silent in the middle of the data phase: nothing is handed over.
+    auto C = Client();
+    C.Cmd("RCPT TO:<r@x.y>");
+    C.Cmd("DATA");
+    C.Send("Subject: half");
+    EXPECT_EQ("<closed>", C.Read());
+  }
+  {
+    // Between the lines of AUTH LOGIN.
+    auto C = Client();
+    EXPECT_EQ("334 VXNlcm5hbWU6", C.Cmd("AUTH LOGIN"));
+    EXPECT_EQ("<closed>", C.Read());
+  }
+  EXPECT_EQ(0u, MailCount());
+  for (int I = 0; I < 500 && Disconnects < 3; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(3, Disconnects.load());
+}
+
 TEST_F(SmtpServer, AuthLogin) {
   S.RequireAuth = true;
   std::atomic<int> Asked{0};
@@ -167,7 +260,7 @@ TEST_F(SmtpServer, AuthLogin) {
   EXPECT_EQ("250 Hello h", C.Cmd("HELO h"));
   EXPECT_EQ("250 OK", C.Cmd("RSET"));
   EXPECT_EQ("503 AUTH mechanism PLAIN not available.", C.Cmd("AUTH plain"));
-  EXPECT_EQ("503 AUTH mechanism LOGIN ZM9V not available.", C.Cmd("auth login Zm9v"));
+  EXPECT_EQ("503 AUTH mechanism PLAIN ZM9V not available.", C.Cmd("auth plain Zm9v"));
   EXPECT_EQ("503 AUTH mechanism  not available.", C.Cmd("AUTH"));
   auto Auth = [&](const std::string& U, const std::string& P) {
     EXPECT_EQ("334 VXNlcm5hbWU6", C.Cmd("AUTH LOGIN"));
@@ -176,10 +269,19 @@ TEST_F(SmtpServer, AuthLogin) {
   };
   EXPECT_EQ("500 Authentication failed.", Auth("user", "wrong"));
   EXPECT_EQ("500 Authentication required!", C.Cmd("MAIL FROM:<a@b.c>"));
-  EXPECT_EQ("235 Authentication successful.", Auth("user", "pass word"));
+  // The user name as an initial response on the AUTH line; "=" is an empty one.
+  const struct {
+    std::string Line, Password, Want;
+  } Initial[] = {{"auth login " + EncodeBase64("user"), "wrong", "500 Authentication failed."},
+                 {"AUTH LOGIN =", "pass word", "500 Authentication failed."},
+                 {"AUTH LOGIN  " + EncodeBase64("user") + " ", "pass word", "235 Authentication successful."}};
+  for (const auto& I : Initial) {
+    EXPECT_EQ("334 UGFzc3dvcmQ6", C.Cmd(I.Line)) << I.Line;
+    EXPECT_EQ(I.Want, C.Cmd(EncodeBase64(I.Password))) << I.Line;
+  }
   // A later failure does not take the login back.
   EXPECT_EQ("500 Authentication failed.", Auth("user", ""));
-  EXPECT_EQ(3, Asked.load());
+  EXPECT_EQ(5, Asked.load());
   // A refused message leaves the login in place for the next transaction.
   Refuse = [] { throw EVexaAttachmentFilter("Illegal attachment"); };
   EXPECT_EQ("500 Mail contains illegal attachment!", Send(C, {"x"}));
