@@ -48,8 +48,8 @@ const char* const Usage =
     "engine, and prints every status line (log <level> <text>), every delivery line of a mail\n"
     "(mail <ID> <percent> <text>) and every store change (notice <action> <ID> <state>) as it\n"
     "comes. SIGINT or SIGTERM stops it cleanly (exit status 0). When the SMTP server cannot\n"
-    "start (its port is taken, a binding is not usable, \"SMTPPort\" is outside 1 to 65535) it\n"
-    "prints the reason and exits with status 1.\n";
+    "start (its port or an address binding is taken, \"SMTPPort\" is outside 1 to 65535) it\n"
+    "prints the reason and exits with status 1. It takes no other arguments.\n";
 
 // Takes the store's change notices off its queue on a thread of its own (a notify target
 // must not call back into the store).
