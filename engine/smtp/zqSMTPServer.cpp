@@ -1,6 +1,9 @@
 #include "engine/smtp/zqSMTPServer.h"
 
 #include <algorithm>
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #include <ctime>
 #include <string_view>
 #include <thread>
@@ -81,6 +84,10 @@ void TzqSMTPServer::Reply(TzqSMTPServerThread& T, const std::string& Text, bool 
 }
 
 void TzqSMTPServer::DoConnect(TPeerThread& Thread) {
+  // A client that stops reading its replies must not hold the connection for ever either.
+  const int32_t Ms = IdleTimeout;
+  const timeval Limit{Ms / 1000, (Ms % 1000) * 1000};
+  setsockopt(Thread.Connection.Handle(), SOL_SOCKET, SO_SNDTIMEO, &Limit, sizeof Limit);
   TTcpServer::DoConnect(Thread);
   // OnConnect may have refused the client and closed the connection.
   if (Thread.Connection.Connected()) Thread.Connection.WriteLn("220 Welcome to Quillon ESMTP Serivce.");
@@ -116,8 +123,8 @@ void TzqSMTPServer::ReadDataLine(TzqSMTPServerThread& T) {
   const bool AfterCRLF = T.LastLineCRLF;
   std::string Line = ReadLine(T);
   if (Line == ".") {
-    // Only CR LF "." CR LF ends the data, as at every other hop: a bare LF on either side
-    // would let a client end the message here while the next hop reads on.
+    // Only CR LF "." CR LF ends the data: with a bare LF on either side some servers see an
+    // end line and others text, which lets a sender hide a second message inside one.
     if (AfterCRLF && T.LastLineCRLF) {
       T.State = ssComplete;
       return;

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/socket.h>
+
 #include "engine/net/Base64.h"
 #include "engine/smtp/zqSMTPServer.h"
 #include "support/LineClient.h"
@@ -223,6 +225,10 @@ TEST_F(SmtpServer, SilentClientsAreDisconnected) {
   EXPECT_EQ(300 * 1000, S.IdleTimeout.load());
   S.IdleTimeout = 200;
   Start();
+  auto WaitForDisconnects = [&](int N) {
+    for (int I = 0; I < 500 && Disconnects < N; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Disconnects.load();
+  };
   {
     auto C = Client();
     EXPECT_EQ("<closed>", C.Read());
@@ -241,9 +247,26 @@ TEST_F(SmtpServer, SilentClientsAreDisconnected) {
     EXPECT_EQ("334 VXNlcm5hbWU6", C.Cmd("AUTH LOGIN"));
     EXPECT_EQ("<closed>", C.Read());
   }
+  EXPECT_EQ(3, WaitForDisconnects(3));
+  {
+    // Commands without end from a client that never reads a reply: the server's writes stall.
+    auto C = Client();
+    const int Small = 4096;
+    setsockopt(C.Conn().Handle(), SOL_SOCKET, SO_RCVBUF, &Small, sizeof Small);
+    std::thread Writer([&] {
+      std::string Noops;
+      for (int I = 0; I < 10000; ++I) Noops += "NOOP\r\n";
+      try {
+        for (;;) C.Conn().Write(Noops);
+      } catch (const std::exception&) {
+        // the server hung up, or we did
+      }
+    });
+    EXPECT_EQ(4, WaitForDisconnects(4));
+    C.Conn().Disconnect();  // wakes our own writer, stalled as well once the server stops reading
+    Writer.join();
+  }
   EXPECT_EQ(0u, MailCount());
-  for (int I = 0; I < 500 && Disconnects < 3; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(3, Disconnects.load());
 }
 
 TEST_F(SmtpServer, AuthLogin) {
