@@ -122,15 +122,16 @@ std::string TzqSMTPServer::ReadLine(TzqSMTPServerThread& T) {
 void TzqSMTPServer::ReadDataLine(TzqSMTPServerThread& T) {
   const bool AfterCRLF = T.LastLineCRLF;
   std::string Line = ReadLine(T);
-  if (Line == ".") {
+  if (!Line.empty() && Line[0] == '.' && Line.find_first_not_of('\r', 1) == std::string::npos) {
     // Only CR LF "." CR LF ends the data: with a bare LF on either side some servers see an
     // end line and others text, which lets a sender hide a second message inside one.
-    if (AfterCRLF && T.LastLineCRLF) {
+    if (Line.size() == 1 && AfterCRLF && T.LastLineCRLF) {
       T.State = ssComplete;
       return;
     }
-    // A line "." of the text: lines travel dot-stuffed, so the next hop gets it as such.
-    Line = "..";
+    // A line "." of the text, or one that is "." once its CRs go out as line ends: lines
+    // travel dot-stuffed, so the next hop gets it as text.
+    Line.insert(0, 1, '.');
   }
   T.DataSize += std::max<uint64_t>(Line.size() + 2, MinLineCost);
   if (T.DataSize <= MaxMessageSize) {
