@@ -85,9 +85,10 @@ void TzqSMTPServer::Reply(TzqSMTPServerThread& T, const std::string& Text, bool 
 
 void TzqSMTPServer::DoConnect(TPeerThread& Thread) {
   // A client that stops reading its replies must not hold the connection for ever either.
-  const int32_t Ms = IdleTimeout;
-  const timeval Limit{Ms / 1000, (Ms % 1000) * 1000};
-  setsockopt(Thread.Connection.Handle(), SOL_SOCKET, SO_SNDTIMEO, &Limit, sizeof Limit);
+  if (const int32_t Ms = IdleTimeout; Ms > 0) {
+    const timeval Limit{Ms / 1000, (Ms % 1000) * 1000};
+    setsockopt(Thread.Connection.Handle(), SOL_SOCKET, SO_SNDTIMEO, &Limit, sizeof Limit);
+  }
   TTcpServer::DoConnect(Thread);
   // OnConnect may have refused the client and closed the connection.
   if (Thread.Connection.Connected()) Thread.Connection.WriteLn("220 Welcome to Quillon ESMTP Serivce.");
@@ -137,7 +138,7 @@ void TzqSMTPServer::ReadDataLine(TzqSMTPServerThread& T) {
   if (T.DataSize <= MaxMessageSize) {
     T.DataLines.push_back(std::move(Line));
   } else if (!T.DataLines.empty()) {
-    // Refused at the end line; nothing of it is held until then.
+    // Over the limit: refused at its end line, and from here on nothing of it is held.
     std::vector<std::string>().swap(T.DataLines);
   }
 }
