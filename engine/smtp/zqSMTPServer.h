@@ -74,8 +74,8 @@ public:
   // each line counts its length with CR LF, and at least MinLineCost (what holding it costs).
   std::atomic<uint64_t> MaxMessageSize{100 * 1024 * 1024};
   static constexpr uint64_t MinLineCost = 32;
-  // A client silent this long (milliseconds) is disconnected: a line must arrive within it,
-  // and a reply must get out within it.
+  // A client silent this long (milliseconds; 0 or less: no limit) is disconnected: a line
+  // must arrive within it, and a reply must get out within it.
   std::atomic<int32_t> IdleTimeout{300 * 1000};
   TCheckRecipientEvent OnCheckRecipient;
   TCheckFromEvent OnCheckFrom;
