@@ -63,7 +63,7 @@ void Run(const char* Name, int Waiting, int Sent, bool Paused, int Runs) {
     const auto QuitStart = Clock::now();
     const int Status = Program.Stop(30000);
     const double Quit = std::chrono::duration<double, std::milli>(Clock::now() - QuitStart).count();
-    std::printf("%-34s run %d: listening after %7.1f ms, RSS %6.1f MiB (2 s later %6.1f MiB), quit %6.1f ms, status %d\n",
+    std::printf("%-36s run %d: listening after %7.1f ms, RSS %6.1f MiB (2 s later %6.1f MiB), quit %6.1f ms, status %d\n",
                 Name, R + 1, Listening, Rss / 1024.0, RssLater / 1024.0, Quit, Status);
   }
 }
