@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Quillon needs; quiet and quick when they are all present
 # already. "deps.sh" installs what building the program takes; "deps.sh test" adds the
-# compilers, libraries and loopback peers (SOCKS servers, SMTP tools) of the tests.
+# compilers, libraries and loopback peers (SOCKS servers, SMTP tools) of the tests, and the
+# X server and tray of the desktop program's smoke test.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
+  qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libcap2-bin
 )
 if [ "${1:-}" = test ]; then
   packages+=(
@@ -13,6 +15,7 @@ if [ "${1:-}" = test ]; then
     libgtest-dev libgmock-dev
     dante-server microsocks postfix
     swaks python3
+    xvfb x11-utils trayer
   )
 fi
 missing=()

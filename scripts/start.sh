@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# Builds Quillon and starts it.
+# Builds Quillon and starts it: the desktop program when there is a display, else the
+# window-less relay in the foreground.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset app >/dev/null
 cmake --build --preset app
-echo "Quillon's window is not built yet: this builds the relay engine and its harness,"
-echo "build/app/bin/quillon-relay (see the README's section for developers)."
+bin=build/app/bin
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running the relay without a window, $bin/quillon-relay (Ctrl+C stops it)."
+  exec "$bin/quillon-relay"
+fi
+# Port 25 is below 1024: the program gets the right to bind low ports once per build.
+if ! getcap "$bin/quillon" 2>/dev/null | grep -q cap_net_bind_service; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo setcap cap_net_bind_service=+ep "$bin/quillon"
+  echo "Gave $bin/quillon the right to listen on ports below 1024 (setcap cap_net_bind_service=+ep${sudo:+, through sudo})."
+fi
+exec "$bin/quillon" "$@"

@@ -164,6 +164,8 @@ void GetDNSServersFrom(const std::string& ResolvConf, std::vector<std::string>& 
 // servers with AutoDetectDNS (the configured ones when it has none), else the configured
 // ones; a blank choice falls back to the default pair.
 void SelectDNSServers();
+// The same with the machine's servers from GetSystemServers (tests, the main window).
+void SelectDNSServers(const std::function<void(std::vector<std::string>&)>& GetSystemServers);
 
 int CompareInt(int64_t A, int64_t B);
 int CompareDateTime(TDateTime A, TDateTime B);

@@ -224,11 +224,13 @@ void GetDNSServersFrom(const std::string& ResolvConf, std::vector<std::string>& 
 
 void GetDNSServers(std::vector<std::string>& List) { GetDNSServersFrom("/etc/resolv.conf", List); }
 
-void SelectDNSServers() {
+void SelectDNSServers() { SelectDNSServers(GetDNSServers); }
+
+void SelectDNSServers(const std::function<void(std::vector<std::string>&)>& GetSystemServers) {
   std::string Primary, Secondary;
   if (AutoDetectDNS) {
     std::vector<std::string> List;
-    GetDNSServers(List);
+    GetSystemServers(List);
     if (List.empty()) {
       Primary = DNSPrimary.get();
       Secondary = DNSSecondary.get();

@@ -1,0 +1,45 @@
+// Quillon's desktop program: one running copy, the settings, the main window, the loop.
+#include <signal.h>
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+#include "engine/settings/VexaBase.h"
+#include "ui/common/QuitSignals.h"
+#include "ui/common/ZQDiag.h"
+#include "ui/main/FormMain.h"
+
+int main(int argc, char** argv) {
+  // A second copy ends here, before it opens a window.
+  CheckSingleInstance();
+  signal(SIGPIPE, SIG_IGN);
+
+  QApplication App(argc, argv);
+  App.setApplicationName(ApplicationTitle());
+  App.setQuitOnLastWindowClosed(false);
+  // From here a termination signal waits in a pipe until the message loop takes it, so one
+  // that arrives during start-up still ends the program cleanly.
+  TQuitSignals Quit;
+  SetErrorBoxHandler([](const std::string& Text, const std::string& Caption) { ErrorBoxCaption(Text, Caption); });
+  InitSettings();
+
+  // The main window is also the program's task bar entry.
+  TFormMain FormMain(QSystemTrayIcon::isSystemTrayAvailable());
+  try {
+    FormMain.Initialize();
+  } catch (const std::exception& E) {
+    ErrorBox(E.what());
+    return 1;
+  }
+  if (FormMain.TrayAvailable()) FormMain.TrayIcon()->show();
+  if (MinToTray || !FormMain.TrayAvailable()) FormMain.show();
+
+  // The end of the desktop session and the usual termination signals end the program as
+  // the Exit command does: the server stops and the store and view settings are saved.
+  QObject::connect(&Quit, &TQuitSignals::Received, &FormMain, [&FormMain] { RunGuarded([&] { FormMain.QuitProgram(); }); });
+  QObject::connect(&App, &QGuiApplication::commitDataRequest, &FormMain,
+                   [&FormMain] { RunGuarded([&] { FormMain.QuitProgram(); }); });
+  QObject::connect(&App, &QCoreApplication::aboutToQuit, &FormMain,
+                   [&FormMain] { RunGuarded([&] { FormMain.QuitProgram(); }); });
+  return App.exec();
+}

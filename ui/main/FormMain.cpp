@@ -1,0 +1,214 @@
+// The main window's life: start-up, the server commands, hiding to the tray, the end.
+#include "ui/main/FormMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QScreen>
+#include <QUrl>
+
+#include "engine/delivery/MailSender.h"
+#include "engine/dns/DNSCache.h"
+#include "engine/receiver/MailReceiver.h"
+#include "engine/settings/LangDefs.h"
+#include "engine/settings/LangFormat.h"
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+#include "platform/Registry.h"
+#include "ui/common/Desktop.h"
+#include "ui/common/FormAbout.h"
+#include "ui/common/WindowMessages.h"
+#include "ui/common/ZQDiag.h"
+
+void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
+
+TFormMain::TFormMain(bool TrayAvailable)
+    : QMainWindow(nullptr), GetSystemDNSServers(GetDNSServers), FTrayAvailable(TrayAvailable) {
+  BuildWindow();
+  FormCreate();
+}
+
+TFormMain::~TFormMain() { FormDestroy(); }
+
+// The engine objects and the queues start out empty; Initialize makes them.
+void TFormMain::FormCreate() {
+  // Centred on the screen at its design size.
+  if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
+}
+
+// The order matters: the queues exist before any engine object that logs, and the view
+// settings are in force before the server may start. (The first-start wizard and the
+// daily version check will come first of all, once their windows exist.)
+void TFormMain::Initialize() {
+  FReceivedCount = FSentCount = FFailedCount = 0;
+  RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()));
+  FTimerMode = false;
+  FLogQueue = std::make_unique<TThreadList<TLogItem>>();
+  FProgressQueue = std::make_unique<TThreadList<TProgressItem>>();
+  setWindowTitle(QStringLiteral("Quillon Pro"));
+  BuildLanguageMenu();
+  FMailStore = std::make_unique<TMemoryMailStore>();
+  FMailStore->NotifyWindow = &FNotifyTarget;
+  FMailStore->OnLog = [this](uint8_t Level, const std::string& Text) { PostLogMessage(Level, Text); };
+  BuildCategoryTree();
+  ApplyLanguage();
+  FDNSCache = std::make_unique<TVexaDNSCache>();
+  FSender = std::make_unique<TMailSenderModule>(*FMailStore, *FDNSCache);
+  FSender->OnLog = [this](uint8_t Level, const std::string& Text) { PostLogMessage(Level, Text); };
+  FSender->OnDeliveryLog = [this](const std::string& ID, const std::string& Text, int Percent) {
+    PostDeliveryProgress(ID, Text, Percent);
+  };
+  PostLogMessage(0, LangStrings[14]);
+  FReceiver = std::make_unique<TMailReceiver>(FMailStore.get());
+  FReceiver->OnLog = [this](uint8_t Level, const std::string& Text) { PostLogMessage(Level, Text); };
+  PostLogMessage(0, LangStrings[15]);
+  FServerRunning = false;
+  LoadViewSettings();
+  if (AutoStartServer)
+    StartServer();
+  else
+    PostLogMessage(1, LangStrings[30]);
+  UpdateTrayIcon();
+}
+
+bool TFormMain::IsWizardAlreadyRun() {
+  try {
+    TRegistry Reg;
+    return Reg.OpenKey(SettingsKey, false) && Reg.ReadBool("WizardAlreadyRun");
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void TFormMain::SelectDNSServers() { ::SelectDNSServers(GetSystemDNSServers); }
+
+void TFormMain::SetServerControls() {
+  for (QAction* A : {SIStartServer, MIStart, PMIStartServer}) A->setEnabled(!FServerRunning);
+  for (QAction* A : {SIStopServer, MIStop, PMIStopServer}) A->setEnabled(FServerRunning);
+}
+
+void TFormMain::StartServer() {
+  if (FServerRunning) return;
+  FSendingCount = 0;
+  SelectDNSServers();
+  PostLogMessage(1, LangFmt(91, CurrentDNSPrimary.get(), CurrentDNSSecondary.get()));
+  FDNSCache->SetDNSServers(CurrentDNSPrimary.get(), CurrentDNSSecondary.get());
+  try {
+    FReceiver->Start();
+  } catch (const ECouldNotBindSocket&) {
+    PostLogMessage(3, "Could not bind socket. Address and port are already in use.");
+    PostLogMessage(3, LangStrings[41]);
+    return;
+  } catch (const std::exception&) {
+    PostLogMessage(3, LangStrings[41]);
+    return;
+  }
+  if (FPauseDelivery) {
+    PostLogMessage(1, LangStrings[16]);
+  } else {
+    FSender->Start();
+    FMailStore->Start();
+  }
+  FServerRunning = true;
+  SetServerControls();
+  UpdateTrayIcon();
+}
+
+void TFormMain::StopServer() {
+  if (!FServerRunning) return;
+  FServerRunning = false;
+  FReceiver->Stop();
+  if (FSender->Running()) FSender->Stop();
+  FMailStore->Stop();
+  SetServerControls();
+  FSendingCount = 0;
+  UpdateTrayIcon();
+}
+
+void TFormMain::TogglePauseDelivery(bool KeepState) {
+  if (!KeepState) FPauseDelivery = !FPauseDelivery;
+  for (QAction* A : {SIPause, MIPause, PMIPause}) A->setChecked(FPauseDelivery);
+  if (!FServerRunning) return;
+  if (FPauseDelivery) {
+    FSender->Stop();
+    FMailStore->Stop();
+    PostLogMessage(1, LangStrings[16]);
+  } else {
+    FSender->Start();
+    FMailStore->Start();
+    PostLogMessage(1, LangStrings[17]);
+  }
+  UpdateTrayIcon();
+}
+
+void TFormMain::QuitProgram() {
+  if (FQuitting) return;
+  FQuitting = true;
+  if (FServerRunning) StopServer();
+  SaveViewSettings();
+  // exit() rather than quit(): quit() asks the windows, and this one refuses to close.
+  QCoreApplication::exit(0);
+}
+
+// Closing only hides the window while the tray shows the program; without a tray nothing
+// would be left to bring it back, so closing ends the program.
+void TFormMain::closeEvent(QCloseEvent* E) {
+  E->ignore();
+  RunGuarded([this] {
+    if (FTrayAvailable)
+      hide();
+    else
+      QuitProgram();
+  });
+}
+
+void TFormMain::ShowMainWindow1Click() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+  FShowErrorIcon = false;
+  UpdateTrayIcon();
+}
+
+// The receiver still runs when the program ends without the quit command (a session that
+// ends abruptly): it and the sender are stopped before the store they use goes away.
+void TFormMain::FormDestroy() {
+  if (FReceiver && FReceiver->Active) FReceiver->Stop();
+  if (FSender && FSender->Running()) FSender->Stop();
+  if (FMailStore) {
+    FMailStore->NewMailEvent = nullptr;
+    FMailStore->NotifyWindow = nullptr;
+  }
+  FReceiver.reset();
+  FSender.reset();
+  FDNSCache.reset();
+  FMailStore.reset();
+  FLogQueue.reset();
+  FProgressQueue.reset();
+}
+
+bool TFormMain::event(QEvent* E) {
+  switch (static_cast<unsigned>(E->type())) {
+    case WM_MAILSTORECHANGE:
+      RunGuarded([this] { WMMailStoreChange(); });
+      return true;
+    case WM_LOGMESSAGE:
+      RunGuarded([this] { WMLogMessage(); });
+      return true;
+    case WM_DELIVERYPROGRESS:
+      RunGuarded([this] { WMDeliveryProgress(); });
+      return true;
+    default:
+      return QMainWindow::event(E);
+  }
+}
+
+void TFormMain::MIAboutQuillonClick() {
+  TFormAbout FormAbout(this);
+  FormAbout.exec();
+}
+
+void TFormMain::HelpTopics1Click() { HtmlHelp(HelpFileName()); }
+
+void TFormMain::MIHomepageClick() { Desktop().OpenUrl(QUrl(QString::fromLatin1(HomePageAddress))); }

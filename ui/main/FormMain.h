@@ -1,0 +1,190 @@
+#pragma once
+// The main window: it starts the program's engine, runs the server commands, and shows the
+// categories, the mail list, the coloured log and the tray icon.
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/store/MailStore.h"
+#include "ui/common/ThreadList.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QStandardItemModel;
+class QTextEdit;
+class QToolBar;
+class QTreeView;
+class QTreeWidget;
+class TVexaDNSCache;
+class TMailSenderModule;
+class TMailReceiver;
+
+// One queued log line.
+struct TLogItem {
+  uint8_t Level = 0;
+  std::string Text;  // at most 255 characters
+};
+
+// One queued delivery report.
+struct TProgressItem {
+  std::string MailID;  // at most 10 characters
+  std::string Text;    // at most 100 characters
+  int32_t Percent = 0;
+};
+
+// One category of the tree.
+struct TCategoryData {
+  uint8_t Kind = 0;
+  TMailKindSet MailKinds;
+  TMailStateSet States;
+  int32_t Count = 0;
+  int Caption = 0;  // LangStrings entry of the node text
+};
+
+class TFormMain : public QMainWindow {
+  Q_OBJECT
+public:
+  // TrayAvailable: the desktop has a system tray. Without one the window is the program's
+  // only face: it is always shown and closing it ends the program.
+  explicit TFormMain(bool TrayAvailable);
+  ~TFormMain() override;
+
+  void Initialize();
+  void StartServer();
+  void StopServer();
+  void TogglePauseDelivery(bool KeepState);
+  void SelectDNSServers();
+  void QuitProgram();
+  void ShowMainWindow1Click();
+  bool IsWizardAlreadyRun();
+  // Where SelectDNSServers finds the machine's DNS servers (tests put in their own).
+  std::function<void(std::vector<std::string>&)> GetSystemDNSServers;
+
+  // Engine callbacks: any thread.
+  void PostLogMessage(uint8_t Level, const std::string& Text);
+  void PostDeliveryProgress(const std::string& MailID, const std::string& Text, int32_t Percent);
+
+  void UpdateTrayIcon();
+  std::string BuildTrayHint();
+  void UpdateStatusBar();
+  void ToggleLogView(bool KeepState);
+  void LoadViewSettings();
+  void SaveViewSettings();
+  void BuildLanguageMenu();
+  void LanguageMenuClick(QAction* Item);
+  void ApplyLanguage();
+
+  bool TrayAvailable() const { return FTrayAvailable; }
+  bool ServerRunning() const { return FServerRunning; }
+  bool PauseDelivery() const { return FPauseDelivery; }
+  bool Quitting() const { return FQuitting; }
+  TMailStore* MailStore() const { return FMailStore.get(); }
+  QSystemTrayIcon* TrayIcon() const { return RTIconVexa; }
+
+protected:
+  bool event(QEvent* E) override;
+  void closeEvent(QCloseEvent* E) override;
+
+private:
+  void FormCreate();
+  void FormDestroy();
+  void BuildWindow();
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildClientArea();
+  void BuildStatusBar();
+  void BuildTray();
+  QAction* NewAction(const char* Name, const char* Caption, void (TFormMain::*Handler)(), bool Enabled = true);
+  QMenu* NewMenu(QWidget* Parent, const char* Name, const char* Caption);
+
+  // Commands.
+  void SIStartServerClick() { StartServer(); }
+  void SIStopServerClick() { StopServer(); }
+  void SIPauseClick() { TogglePauseDelivery(false); }
+  void SIExitClick() { QuitProgram(); }
+  void SIVewLogClick() { ToggleLogView(false); }
+  void PMIHideLogClick() { ToggleLogView(false); }
+  void PMIClearLogClick();
+  void MIAboutQuillonClick();
+  void HelpTopics1Click();
+  void MIHomepageClick();
+  void CommandNotReady() {}
+
+  // Window messages.
+  void WMMailStoreChange();
+  void WMLogMessage() { FlushLogQueue(); }
+  void WMDeliveryProgress() { FlushProgressQueue(); }
+  void FlushLogQueue();
+  void FlushProgressQueue();
+  void ProcessStoreEvents();
+  void BuildCategoryTree();
+  void UpdateCategoryNodes();
+  void SetServerControls();
+
+  // Fields of the window.
+  bool FServerRunning = false;
+  bool FPauseDelivery = false;
+  bool FViewLog = true;
+  int32_t FReceivedCount = 0;
+  int32_t FSentCount = 0;
+  int32_t FFailedCount = 0;
+  std::unique_ptr<TMailStore> FMailStore;
+  std::unique_ptr<TVexaDNSCache> FDNSCache;
+  std::unique_ptr<TMailSenderModule> FSender;
+  std::unique_ptr<TMailReceiver> FReceiver;
+  TCategoryData* FCurrentCategory = nullptr;
+  std::unique_ptr<TThreadList<TLogItem>> FLogQueue;
+  std::unique_ptr<TThreadList<TProgressItem>> FProgressQueue;
+  int32_t FSendingCount = 0;
+  bool FShowErrorIcon = false;
+  int32_t FSortColumn = 0;
+  uint8_t FSortDirection = 0;
+  bool FTimerMode = false;
+
+  const bool FTrayAvailable;
+  bool FQuitting = false;
+  std::array<TCategoryData, 4> FCategories;
+
+  // The store's notices reach the window as posted messages.
+  class TWindowTarget : public TNotifyTarget {
+  public:
+    explicit TWindowTarget(QObject* Window) : FWindow(Window) {}
+    void post(unsigned Message) override;
+
+  private:
+    QObject* const FWindow;
+  };
+  TWindowTarget FNotifyTarget{this};
+
+  // Controls.
+  QToolBar* ToolBar1 = nullptr;
+  QTreeWidget* TVCategory = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QTreeView* VTMails = nullptr;
+  QStandardItemModel* FMailModel = nullptr;
+  QSplitter* SplitterLog = nullptr;
+  QTextEdit* RELog = nullptr;
+  std::array<QLabel*, 4> FStatusPanels{};
+  QSystemTrayIcon* RTIconVexa = nullptr;
+  QTimer* TimerRefresh = nullptr;
+  QTimer* FIconCycle = nullptr;
+  int FIconFrame = 0;
+  QMenu* Language1 = nullptr;
+  QMenu* PMTrayIcon = nullptr;
+  QMenu* PMLog = nullptr;
+  QMenu* PMMailGrid = nullptr;
+  QAction *SIStartServer = nullptr, *MIStart = nullptr, *PMIStartServer = nullptr;
+  QAction *SIStopServer = nullptr, *MIStop = nullptr, *PMIStopServer = nullptr;
+  QAction *SIPause = nullptr, *MIPause = nullptr, *PMIPause = nullptr;
+  QAction *SIVewLog = nullptr, *MIViewlogs = nullptr, *PMIViewLog = nullptr;
+  QAction* ShowMainWindow1 = nullptr;
+};

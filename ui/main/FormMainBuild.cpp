@@ -1,0 +1,281 @@
+// The main window's composition: commands, menus, tool bar, client area, status bar, tray.
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "ui/common/AppImages.h"
+#include "ui/common/ZQDiag.h"
+#include "ui/main/FormMain.h"
+
+namespace {
+QIcon ToolIcon(const QWidget* W, const char* ThemeName, QStyle::StandardPixmap Fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(ThemeName), W->style()->standardIcon(Fallback));
+}
+
+// Opens Menu where the view is right-clicked (or the menu key pressed).
+void AttachPopupMenu(QAbstractScrollArea* View, QMenu* Menu) {
+  View->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(View, &QWidget::customContextMenuRequested, Menu,
+                   [View, Menu](const QPoint& At) { Menu->popup(View->viewport()->mapToGlobal(At)); });
+}
+}  // namespace
+
+QAction* TFormMain::NewAction(const char* Name, const char* Caption, void (TFormMain::*Handler)(), bool Enabled) {
+  auto* A = new QAction(QString::fromUtf8(Caption), this);
+  A->setObjectName(QString::fromLatin1(Name));
+  A->setEnabled(Enabled);
+  connect(A, &QAction::triggered, this, [this, Handler] { RunGuarded([&] { (this->*Handler)(); }); });
+  return A;
+}
+
+QMenu* TFormMain::NewMenu(QWidget* Parent, const char* Name, const char* Caption) {
+  auto* M = new QMenu(QString::fromUtf8(Caption), Parent);
+  M->setObjectName(QString::fromLatin1(Name));
+  return M;
+}
+
+void TFormMain::BuildWindow() {
+  setObjectName(QStringLiteral("FormMain"));
+  setWindowIcon(EnvelopeIcon(TMarkColour::None));
+  BuildActions();
+  BuildMenus();
+  BuildToolBar();
+  BuildClientArea();
+  BuildStatusBar();
+  BuildTray();
+  TimerRefresh = new QTimer(this);
+  TimerRefresh->setObjectName(QStringLiteral("TimerRefresh"));
+  TimerRefresh->setInterval(1000);
+  resize(600, 350);
+}
+
+// Tool buttons: the caption is the hint's short part, shown as the tool tip.
+void TFormMain::BuildActions() {
+  struct TTool {
+    const char* Name;
+    const char* Hint;
+    const char* Theme;
+    QStyle::StandardPixmap Fallback;
+    void (TFormMain::*Handler)();
+    bool Enabled;
+    QAction** Field;
+  };
+  const TTool Tools[] = {
+      {"SIStartServer", "Start Server|", "media-playback-start", QStyle::SP_MediaPlay, &TFormMain::SIStartServerClick, true, &SIStartServer},
+      {"SIStopServer", "Stop Server|", "media-playback-stop", QStyle::SP_MediaStop, &TFormMain::SIStopServerClick, false, &SIStopServer},
+      {"SIPause", "Pause Delivery|", "media-playback-pause", QStyle::SP_MediaPause, &TFormMain::SIPauseClick, true, &SIPause},
+      {"SIDelMsg", "Delete Message", "edit-delete", QStyle::SP_TrashIcon, &TFormMain::CommandNotReady, false, nullptr},
+      {"SIClearAll", "Clear All Messages", "edit-clear", QStyle::SP_DialogResetButton, &TFormMain::CommandNotReady, false, nullptr},
+      {"SIResend", "Resend Message|", "mail-send", QStyle::SP_BrowserReload, &TFormMain::CommandNotReady, false, nullptr},
+      {"SIViewMail", "View Message Source|", "document-open", QStyle::SP_FileDialogContentsView, &TFormMain::CommandNotReady, false, nullptr},
+      {"SIOptions", "Options|", "preferences-system", QStyle::SP_FileDialogDetailedView, &TFormMain::CommandNotReady, false, nullptr},
+      {"SIVewLog", "View Log|", "text-x-generic", QStyle::SP_FileDialogInfoView, &TFormMain::SIVewLogClick, true, &SIVewLog},
+      {"SIExit", "Exit|", "application-exit", QStyle::SP_DialogCloseButton, &TFormMain::SIExitClick, true, nullptr},
+  };
+  for (const TTool& T : Tools) {
+    const QString Hint = QString::fromLatin1(T.Hint);
+    const QString Short = Hint.section(QLatin1Char('|'), 0, 0);
+    QAction* A = NewAction(T.Name, "", T.Handler, T.Enabled);
+    A->setText(Short);
+    A->setToolTip(Short);
+    A->setIcon(ToolIcon(this, T.Theme, T.Fallback));
+    if (T.Field) *T.Field = A;
+  }
+  SIPause->setCheckable(true);
+  SIPause->setChecked(true);
+  SIVewLog->setCheckable(true);
+}
+
+void TFormMain::BuildMenus() {
+  QMenuBar* Bar = menuBar();
+  Bar->setObjectName(QStringLiteral("MainMenu"));
+  auto Add = [this](QMenu* M, const char* Name, const char* Caption, void (TFormMain::*Handler)(), bool Enabled = true) {
+    QAction* A = NewAction(Name, Caption, Handler, Enabled);
+    M->addAction(A);
+    return A;
+  };
+
+  QMenu* Server = NewMenu(Bar, "Server1", "&Server");
+  MIStart = Add(Server, "MIStart", "St&art", &TFormMain::SIStartServerClick);
+  MIStop = Add(Server, "MIStop", "St&op", &TFormMain::SIStopServerClick, false);
+  MIPause = Add(Server, "MIPause", "&Pause Delivery", &TFormMain::SIPauseClick);
+  Server->addSeparator();
+  Add(Server, "Exit1", "E&xit", &TFormMain::SIExitClick);
+
+  QMenu* Messages = NewMenu(Bar, "Messages1", "&Messages");
+  Add(Messages, "Delete1", "&Delete", &TFormMain::CommandNotReady, false);
+  Add(Messages, "Clear1", "Clear &All", &TFormMain::CommandNotReady, false);
+  Add(Messages, "Retry1", "&Resend", &TFormMain::CommandNotReady, false);
+  Messages->addSeparator();
+  Add(Messages, "ViewSource1", "&View Source", &TFormMain::CommandNotReady, false);
+
+  QMenu* View = NewMenu(Bar, "View1", "&View");
+  QMenu* SortBy = NewMenu(View, "SortBy1", "Sort By");
+  struct TSort {
+    const char* Name;
+    const char* Caption;
+    int Column;
+  };
+  for (const TSort& S : {TSort{"MISort1", "Sender", 2}, TSort{"MISort2", "Recipients", 3}, TSort{"MISort3", "Subject", 4},
+                         TSort{"MISort5", "Received Date", 6}, TSort{"MISort6", "Sent Date", 7},
+                         TSort{"MISort4", "Size", 5}, TSort{"MISort0", "Queue", 0}}) {
+    QAction* A = Add(SortBy, S.Name, S.Caption, &TFormMain::CommandNotReady, false);
+    A->setData(S.Column);
+    A->setCheckable(true);
+  }
+  SortBy->addSeparator();
+  for (auto [Name, Caption] : {std::pair{"SortOrder1", "Sort Ascending"}, std::pair{"SortOrder2", "Sort Descending"}})
+    Add(SortBy, Name, Caption, &TFormMain::CommandNotReady, false)->setCheckable(true);
+  View->addMenu(SortBy);
+  MIViewlogs = Add(View, "MIViewlogs", "View &Log", &TFormMain::SIVewLogClick);
+  MIViewlogs->setCheckable(true);
+
+  QMenu* Tools = NewMenu(Bar, "Tools1", "&Tools");
+  Add(Tools, "MIOptions", "&Options", &TFormMain::CommandNotReady, false);
+  Tools->addSeparator();
+  Add(Tools, "ConfigureWizard1", "Configuration Wizard", &TFormMain::CommandNotReady, false);
+
+  Language1 = NewMenu(Bar, "Language1", "Language");
+
+  QMenu* Help = NewMenu(Bar, "Help1", "&Help");
+  Add(Help, "HelpTopics1", "Help Topics", &TFormMain::HelpTopics1Click);
+  Add(Help, "MIHomepage", "&Homepage", &TFormMain::MIHomepageClick);
+  Help->addSeparator();
+  Add(Help, "MICheckVersion", "Check Latest Version ...", &TFormMain::CommandNotReady, false);
+  Help->addSeparator();
+  Add(Help, "MIAboutQuillon", "&About Quillon", &TFormMain::MIAboutQuillonClick);
+
+  for (QMenu* M : {Server, Messages, View, Tools, Language1, Help}) Bar->addMenu(M);
+}
+
+void TFormMain::BuildToolBar() {
+  auto* Bar = new QToolBar(this);
+  Bar->setObjectName(QStringLiteral("CBToolbar"));
+  Bar->setMovable(false);
+  Bar->setIconSize(QSize(32, 32));
+  Bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  ToolBar1 = Bar;
+  for (const char* Name : {"SIStartServer", "SIStopServer", "SIPause", "|", "SIDelMsg", "SIClearAll", "SIResend",
+                           "SIViewMail", "|", "SIOptions", "SIVewLog", "|", "SIExit"}) {
+    if (Name[0] == '|')
+      Bar->addSeparator();
+    else
+      Bar->addAction(findChild<QAction*>(QString::fromLatin1(Name), Qt::FindDirectChildrenOnly));
+  }
+  addToolBar(Qt::TopToolBarArea, Bar);
+}
+
+void TFormMain::BuildClientArea() {
+  SplitterLog = new QSplitter(Qt::Vertical, this);
+  SplitterLog->setObjectName(QStringLiteral("SplitterLog"));
+  SplitterLog->setHandleWidth(3);
+  SplitterLog->setChildrenCollapsible(false);
+  Splitter1 = new QSplitter(Qt::Horizontal, SplitterLog);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->setHandleWidth(3);
+
+  TVCategory = new QTreeWidget(Splitter1);
+  TVCategory->setObjectName(QStringLiteral("TVCategory"));
+  TVCategory->setHeaderHidden(true);
+  TVCategory->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  TVCategory->setSelectionMode(QAbstractItemView::SingleSelection);
+
+  VTMails = new QTreeView(Splitter1);
+  VTMails->setObjectName(QStringLiteral("VTMails"));
+  VTMails->setRootIsDecorated(false);
+  VTMails->setIndentation(0);
+  VTMails->setSelectionBehavior(QAbstractItemView::SelectRows);
+  VTMails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  VTMails->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  FMailModel = new QStandardItemModel(0, 8, VTMails);
+  FMailModel->setHorizontalHeaderLabels({QString(), QStringLiteral("%"), QStringLiteral("Sender"),
+                                         QStringLiteral("Recipient"), QStringLiteral("Subject"), QStringLiteral("Size"),
+                                         QStringLiteral("Receive Date"), QStringLiteral("Sent Date")});
+  VTMails->setModel(FMailModel);
+  const int Widths[8] = {20, 40, 120, 120, 150, 100, 100, 100};
+  for (int I = 0; I < 8; ++I) VTMails->header()->resizeSection(I, Widths[I]);
+  VTMails->header()->setSectionResizeMode(0, QHeaderView::Fixed);
+  VTMails->header()->setSortIndicatorShown(true);
+
+  PMMailGrid = NewMenu(VTMails, "PMMailGrid", "");
+  for (auto [Name, Caption] : {std::pair{"DeleteMessage1", "Delete Message"}, std::pair{"ClearAllMessages1", "Clear All Messages"},
+                               std::pair{"N8", "Resend Message"}, std::pair{"ViewMailSource1", "View Mail Source"}})
+    PMMailGrid->addAction(NewAction(Name, Caption, &TFormMain::CommandNotReady, false));
+  AttachPopupMenu(VTMails, PMMailGrid);
+
+  Splitter1->addWidget(TVCategory);
+  Splitter1->addWidget(VTMails);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({153, 447});
+
+  RELog = new QTextEdit(SplitterLog);
+  RELog->setObjectName(QStringLiteral("RELog"));
+  RELog->setReadOnly(true);
+  RELog->setLineWrapMode(QTextEdit::NoWrap);
+  RELog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  RELog->setMinimumHeight(22);
+  PMLog = NewMenu(RELog, "PMLog", "");
+  PMLog->addAction(NewAction("PMIHideLog", "Hide Log", &TFormMain::PMIHideLogClick));
+  PMLog->addSeparator();
+  PMLog->addAction(NewAction("PMIClearLog", "Clear", &TFormMain::PMIClearLogClick));
+  AttachPopupMenu(RELog, PMLog);
+
+  SplitterLog->addWidget(Splitter1);
+  SplitterLog->addWidget(RELog);
+  SplitterLog->setStretchFactor(0, 1);
+  SplitterLog->setSizes({180, 80});
+  setCentralWidget(SplitterLog);
+}
+
+void TFormMain::BuildStatusBar() {
+  QStatusBar* Bar = statusBar();
+  Bar->setObjectName(QStringLiteral("StatusBarMain"));
+  const int Widths[4] = {100, 100, 100, 50};
+  for (int I = 0; I < 4; ++I) {
+    FStatusPanels[I] = new QLabel(Bar);
+    FStatusPanels[I]->setFixedWidth(Widths[I]);
+    Bar->addWidget(FStatusPanels[I]);
+  }
+}
+
+void TFormMain::BuildTray() {
+  PMTrayIcon = NewMenu(this, "PMTrayIcon", "");
+  ShowMainWindow1 = NewAction("ShowMainWindow1", "&Show Main Window  ", &TFormMain::ShowMainWindow1Click);
+  PMIStartServer = NewAction("PMIStartServer", "St&art Server", &TFormMain::SIStartServerClick);
+  PMIStopServer = NewAction("PMIStopServer", "St&op Server", &TFormMain::SIStopServerClick, false);
+  PMIPause = NewAction("PMIPause", "&Pause Delivery", &TFormMain::SIPauseClick);
+  QAction* Options = NewAction("PMIOptions", "Op&tions", &TFormMain::CommandNotReady, false);
+  PMIViewLog = NewAction("PMIViewLog", "View &Log", &TFormMain::SIVewLogClick);
+  QAction* About = NewAction("AboutQuillon2", "&About Quillon", &TFormMain::MIAboutQuillonClick);
+  QAction* Exit = NewAction("Exit2", "E&xit", &TFormMain::SIExitClick);
+  for (QAction* A : {MIPause, PMIPause, PMIViewLog}) A->setCheckable(true);
+  PMTrayIcon->addAction(ShowMainWindow1);
+  PMTrayIcon->setDefaultAction(ShowMainWindow1);
+  PMTrayIcon->addSeparator();
+  PMTrayIcon->addActions({PMIStartServer, PMIStopServer, PMIPause});
+  PMTrayIcon->addSeparator();
+  PMTrayIcon->addActions({Options, PMIViewLog});
+  PMTrayIcon->addSeparator();
+  PMTrayIcon->addAction(About);
+  PMTrayIcon->addSeparator();
+  PMTrayIcon->addAction(Exit);
+
+  RTIconVexa = new QSystemTrayIcon(EnvelopeIcon(TMarkColour::Grey), this);
+  RTIconVexa->setObjectName(QStringLiteral("RTIconVexa"));
+  RTIconVexa->setContextMenu(PMTrayIcon);
+  connect(RTIconVexa, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Why) {
+    if (Why == QSystemTrayIcon::DoubleClick) RunGuarded([this] { ShowMainWindow1Click(); });
+  });
+  FIconCycle = new QTimer(this);
+  FIconCycle->setInterval(800);
+}
