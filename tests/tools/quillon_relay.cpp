@@ -3,7 +3,8 @@
 // the DNS cache with the DNS servers chosen at server start, the sender module and the
 // receiver), prints every log line, delivery line and store change to standard output as
 // it comes, and on SIGINT or SIGTERM stops receiver, sender and store as the quit command
-// does and exits 0.
+// does and exits 0. A start-up that fails (a data folder it cannot write, for one) prints
+// one line with the reason to standard error and exits 1.
 //
 // Output lines:
 //   log <level> <text>              status lines of store, DNS, sender and receiver
@@ -83,7 +84,7 @@ private:
 };
 }  // namespace
 
-int main() {
+int main() try {
   // Every thread started from here on leaves the two signals to sigwait below.
   sigset_t Quit;
   sigemptyset(&Quit);
@@ -145,4 +146,7 @@ int main() {
   Notices.reset();
   Store.reset();
   return 0;
+} catch (const std::exception& E) {
+  std::fprintf(stderr, "quillon-relay: %s\n", E.what());
+  return 1;
 }
