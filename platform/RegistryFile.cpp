@@ -41,17 +41,8 @@ int HexDigit(char C) {
   return -1;
 }
 
-bool StartsWithNoCase(const std::string& S, const char* Prefix) {
-  size_t I = 0;
-  for (; Prefix[I]; ++I) {
-    if (I >= S.size()) return false;
-    char C = S[I];
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-    char P = Prefix[I];
-    if (P >= 'A' && P <= 'Z') P = static_cast<char>(P - 'A' + 'a');
-    if (C != P) return false;
-  }
-  return true;
+bool StartsWithNoCase(const std::string& S, const std::string& Prefix) {
+  return S.size() >= Prefix.size() && SameText(S.substr(0, Prefix.size()), Prefix);
 }
 
 // "01,02, 03" -> bytes; false on anything but pairs of hexadecimal digits.
