@@ -140,11 +140,6 @@ bool IsCurrentUserKey(const std::string& Name, std::string& Path) {
   return !Path.empty();
 }
 
-std::string Trimmed(const std::string& S) {
-  const size_t B = S.find_first_not_of(" \t"), E = S.find_last_not_of(" \t");
-  return B == std::string::npos ? std::string() : S.substr(B, E - B + 1);
-}
-
 }  // namespace
 
 std::string NormaliseRegPath(const std::string& Key) {
@@ -241,8 +236,10 @@ bool ParseRegistryText(const std::string& Text, TRegistryData& Data, TRegReadErr
   };
 
   // Logical lines: CR LF or LF ends, a trailing "\" continues a hex list on the next line.
+  // Blanks around a line are layout, so a "\" before trailing blanks still continues it.
+  auto IsBlank = [](char C) { return C == ' ' || C == '\t'; };
   std::string Cur;
-  bool Continuing = false, CurHasHex = false;
+  bool CurHasHex = false;
   int LineNo = 0, CurLine = 0;
   size_t Pos = Text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (Pos <= Text.size()) {
@@ -252,25 +249,23 @@ bool ParseRegistryText(const std::string& Text, TRegistryData& Data, TRegReadErr
     Pos = End + 1;
     ++LineNo;
     if (E > B && Text[E - 1] == '\r') --E;
-    // Trailing blanks are layout too, so a "\" before them still continues the line.
-    while (E > B && (Text[E - 1] == ' ' || Text[E - 1] == '\t')) --E;
-    if (Continuing) {
-      while (B < E && (Text[B] == ' ' || Text[B] == '\t')) ++B;
-    } else {
+    while (B < E && IsBlank(Text[B])) ++B;
+    if (Cur.empty()) {
       CurLine = LineNo;
       CurHasHex = false;
     }
     // Only the joint and the new part can bring a first "hex" in: the scan stays linear.
     const size_t From = Cur.size() < 2 ? 0 : Cur.size() - 2;
     Cur.append(Text, B, E - B);
+    while (!Cur.empty() && IsBlank(Cur.back())) Cur.pop_back();
     CurHasHex = CurHasHex || Cur.find("hex", From) != std::string::npos;
     if (!Cur.empty() && Cur.back() == '\\' && CurHasHex && Cur[0] != '[') {
       Cur.pop_back();
-      Continuing = true;
       if (Pos <= Text.size()) continue;
+      // The text ends: there is nothing left to continue with.
+      while (!Cur.empty() && (Cur.back() == '\\' || IsBlank(Cur.back()))) Cur.pop_back();
     }
-    Continuing = false;
-    if (!Take(Trimmed(Cur), CurLine)) return false;
+    if (!Take(Cur, CurLine)) return false;
     Cur.clear();
   }
   return true;

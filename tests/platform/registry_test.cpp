@@ -76,6 +76,8 @@ TEST(Registry, HandWrittenFileIsRead) {
       "\"SMTPPort\"=dword:00000019\n"
       "\"Hex\"=hex:01,02,\\\n"
       "  03\n"
+      "\"Hex2\"=hex:04,\\  \t\n"  // blanks after the "\\" are layout
+      "  05\n"
       "@=\"default\"\n"
       "  \"Indented\"=\"x \"  \t\r\n"
       "[HKEY_CURRENT_USER\\Software\\B]  \n");
@@ -83,6 +85,7 @@ TEST(Registry, HandWrittenFileIsRead) {
   ASSERT_TRUE(R.OpenKey(Key, false));
   EXPECT_EQ(R.ReadInteger("SMTPPort"), 25);
   EXPECT_EQ(R.ReadBinaryData("Hex"), "\x01\x02\x03");
+  EXPECT_EQ(R.ReadBinaryData("Hex2"), "\x04\x05");
   EXPECT_EQ(R.ReadString(""), "default");
   EXPECT_EQ(R.ReadString("Indented"), "x ");
   EXPECT_TRUE(R.KeyExists("Software\\B"));
