@@ -1,7 +1,8 @@
 #pragma once
 // A file that replaces its target by rename: written to a temporary file in the same
-// folder, flushed to disk with its folder, then renamed over the target. Until Commit
-// succeeds the target is untouched, and the destructor removes the temporary file.
+// folder ("<target>.tmp<pid>_<n>"), flushed to disk with its folder, then renamed over the
+// target. Until Commit succeeds the target is untouched, and the destructor removes the
+// temporary file; only a crash leaves one behind (see RemoveStaleTempFiles).
 #include <string>
 
 class TAtomicFile {
@@ -32,3 +33,7 @@ private:
 bool WriteFileAtomically(const std::string& Path, const std::string& Data, unsigned Mode = 0644);
 // fsync of a folder, so that a rename or a new file in it survives a crash.
 bool SyncDirectory(const std::string& Dir);
+// Removes from Dir what a TAtomicFile of an ended process left there (a crash between
+// writing and renaming): regular files named "<Target>.tmp<pid>_<n>", of any target when
+// Target is empty. Those of running processes, and every other file, stay.
+void RemoveStaleTempFiles(const std::string& Dir, const std::string& Target = std::string());

@@ -4,17 +4,32 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/Paths.h"
 
-std::string TInstanceLock::LockFilePath(const std::string& Name) { return RuntimeDir() + "quillon-" + Name + ".lock"; }
+std::string TInstanceLock::LockFilePath(const std::string& Name) { return RuntimeDir() + LockFileName(Name); }
 
 bool TInstanceLock::Acquire(const std::string& Name) {
   Release();
-  const std::string Dir = RuntimeDir();
-  ForceDirectories(Dir);
-  const int Fd = ::open(LockFilePath(Name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (Fd < 0) return false;
+  ForceDirectories(RuntimeDir());
+  return AcquireFile(LockFilePath(Name));
+}
+
+bool TInstanceLock::AcquireIn(const std::string& Dir, const std::string& Name) {
+  Release();
+  return AcquireFile((Dir.empty() || Dir.back() == '/' ? Dir : Dir + "/") + LockFileName(Name));
+}
+
+bool TInstanceLock::AcquireFile(const std::string& Path) {
+  FError = 0;
+  const int Fd = ::open(Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (Fd < 0) {
+    FError = errno;
+    return false;
+  }
   if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+    FError = errno;
     ::close(Fd);
     return false;
   }

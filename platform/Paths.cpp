@@ -1,8 +1,11 @@
 #include "platform/Paths.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -59,4 +62,15 @@ bool ForceDirectories(const std::string& Dir) {
   std::error_code Ec;
   std::filesystem::create_directories(Dir, Ec);
   return std::filesystem::is_directory(Dir, Ec);
+}
+
+void RequireFolder(const std::string& Dir) {
+  std::error_code Ec;
+  std::filesystem::create_directories(Dir, Ec);
+  std::string Bare = Dir;  // "x/" of a file x fails with ENOTDIR before it can be told apart
+  while (Bare.size() > 1 && Bare.back() == '/') Bare.pop_back();
+  struct stat St;
+  if (::stat(Bare.c_str(), &St) != 0) throw EFolderError(Dir, Ec ? Ec.message() : std::strerror(errno));
+  if (!S_ISDIR(St.st_mode)) throw EFolderError(Dir, std::strerror(ENOTDIR));
+  if (::access(Dir.c_str(), W_OK | X_OK) != 0) throw EFolderError(Dir, std::strerror(errno));
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Where the program finds its files. Folder names end with "/".
+#include <stdexcept>
 #include <string>
 
 // Full path of the running executable.
@@ -20,3 +21,15 @@ std::string RuntimeDir();
 
 // Creates Dir and its parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& Dir);
+
+// A folder the program must write to is not usable: the message names the folder and the
+// reason in one line, for whichever entry point catches it.
+class EFolderError : public std::runtime_error {
+public:
+  EFolderError(const std::string& Dir, const std::string& Reason)
+      : std::runtime_error("Cannot use the folder \"" + Dir + "\": " + Reason) {}
+};
+
+// Creates Dir and its parents when missing; raises EFolderError unless Dir is then a folder
+// this process may write in.
+void RequireFolder(const std::string& Dir);

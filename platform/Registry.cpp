@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -26,41 +28,51 @@ public:
       FPath = Path;
       FBroken = false;
       FDirty = false;
+      FError.clear();
+      // What a crash left of an earlier rewrite.
+      const auto Slash = Path.rfind('/');
+      RemoveStaleTempFiles(Path.substr(0, Slash + 1), Path.substr(Slash + 1));
     }
     if (FBroken) return false;
     if (FDirty) return true;
-    FKeys.clear();
+    FData.Clear();
     struct stat St;
     if (::stat(Path.c_str(), &St) != 0) return true;  // no file yet: an empty registry
     std::ifstream In(Path, std::ios::binary);
     if (!S_ISREG(St.st_mode) || !In) {
-      FBroken = true;  // there, but unreadable
+      // There, but unreadable.
+      Broken("Cannot read the registry file \"" + Path + "\": " + std::strerror(S_ISREG(St.st_mode) ? errno : EISDIR));
       return false;
     }
     std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-    if (In.bad() || !ParseRegistryText(Text, FKeys)) {
-      FKeys.clear();
-      FBroken = true;
+    TRegReadError Why;
+    if (In.bad()) {
+      Broken("Cannot read the registry file \"" + Path + "\": " + std::strerror(EIO));
+    } else if (!ParseRegistryText(Text, FData, &Why)) {
+      // The line number only: the line itself may hold a password.
+      Broken("Cannot read the registry file \"" + Path + "\", line " + std::to_string(Why.Line) + ": " + Why.Reason);
     }
     return !FBroken;
   }
 
+  const std::string& Error() const { return FError; }
+
   TRegKey* FindKey(const std::string& Path) {
-    auto It = FKeys.find(LowerCase(Path));
-    return It == FKeys.end() ? nullptr : &It->second;
+    auto It = FData.Keys.find(LowerCase(Path));
+    return It == FData.Keys.end() ? nullptr : &It->second;
   }
 
   TRegKey& CreateKey(const std::string& Path) {
-    if (CreateRegKey(FKeys, Path)) FDirty = true;
+    if (CreateRegKey(FData.Keys, Path)) FDirty = true;
     return *FindKey(Path);
   }
 
   bool DeleteKey(const std::string& Path) {
     const std::string L = LowerCase(Path);
     bool Found = false;
-    for (auto It = FKeys.begin(); It != FKeys.end();) {
+    for (auto It = FData.Keys.begin(); It != FData.Keys.end();) {
       if (It->first == L || It->first.compare(0, L.size() + 1, L + "\\") == 0) {
-        It = FKeys.erase(It);
+        It = FData.Keys.erase(It);
         Found = true;
       } else {
         ++It;
@@ -73,7 +85,7 @@ public:
   std::vector<std::string> SubkeyNames(const std::string& Path) {
     std::vector<std::string> R;
     const std::string Prefix = Path.empty() ? std::string() : LowerCase(Path) + "\\";
-    for (const auto& [L, K] : FKeys) {
+    for (const auto& [L, K] : FData.Keys) {
       if (L.compare(0, Prefix.size(), Prefix) != 0 || L.size() == Prefix.size()) continue;
       const std::string Rest = K.Path.substr(Prefix.size());
       if (Rest.find('\\') == std::string::npos) R.push_back(Rest);
@@ -88,19 +100,27 @@ public:
     if (!FDirty || FBroken) return;
     ForceDirectories(ConfigDir());
     // Private to the user: the relay list keeps its passwords as plain text.
-    if (WriteFileAtomically(FPath, ExportRegistryText(FKeys), 0600)) FDirty = false;
+    if (WriteFileAtomically(FPath, ExportRegistryText(FData), 0600)) FDirty = false;
   }
 
   void Reset() {
-    FKeys.clear();
+    FData.Clear();
     FPath.clear();
+    FError.clear();
     FDirty = false;
     FBroken = false;
   }
 
 private:
-  TRegKeyMap FKeys;
+  void Broken(std::string Why) {
+    FData.Clear();
+    FBroken = true;
+    FError = std::move(Why);
+  }
+
+  TRegistryData FData;
   std::string FPath;
+  std::string FError;
   bool FDirty = false;
   bool FBroken = false;
 };
@@ -111,14 +131,11 @@ TStore& Store() {
 }
 
 void Put(TRegKey& K, const std::string& Name, TRegDataType Type, std::string Bytes, int32_t Int) {
-  TRegValue* V = K.Find(Name);
-  if (!V) {
-    K.Values.push_back({Name, Type, {}, 0});
-    V = &K.Values.back();
-  }
-  V->Type = Type;
-  V->Bytes = std::move(Bytes);
-  V->Int = Int;
+  TRegValue& V = K.Put(Name);
+  V.Type = Type;
+  V.Bytes = std::move(Bytes);
+  V.Int = Int;
+  V.KeptType.clear();
 }
 }  // namespace
 
@@ -127,6 +144,11 @@ TRegistry::TRegistry() = default;
 TRegistry::~TRegistry() { CloseKey(); }
 
 std::string TRegistry::FileName() { return ConfigDir() + "registry.reg"; }
+
+std::string TRegistry::ReadError() {
+  std::lock_guard<std::mutex> G(Store().Lock);
+  return Store().Error();
+}
 
 void TRegistry::ResetForTests() {
   std::lock_guard<std::mutex> G(Store().Lock);
@@ -234,11 +256,7 @@ void TRegistry::WriteBinaryData(const std::string& Name, const std::string& Byte
 
 bool TRegistry::DeleteValue(const std::string& Name) {
   QUILLON_OPEN_KEY_OR(return false)
-  const auto Before = K->Values.size();
-  K->Values.erase(std::remove_if(K->Values.begin(), K->Values.end(),
-                                 [&](const TRegValue& V) { return LowerCase(V.Name) == LowerCase(Name); }),
-                  K->Values.end());
-  if (K->Values.size() == Before) return false;
+  if (!K->Erase(Name)) return false;
   S.MarkDirty();
   return true;
 }
@@ -251,6 +269,6 @@ std::vector<std::string> TRegistry::GetKeyNames() const {
 std::vector<std::string> TRegistry::GetValueNames() const {
   QUILLON_OPEN_KEY_OR(return {})
   std::vector<std::string> R;
-  for (const auto& V : K->Values) R.push_back(V.Name);
+  for (const auto& V : K->Values()) R.push_back(V.Name);
   return R;
 }

@@ -5,7 +5,9 @@
 //
 // The file is read again whenever a key is opened (unless this process holds unsaved
 // changes) and rewritten atomically when a changed key is closed. A file that cannot be
-// read or parsed makes every OpenKey fail, and is never overwritten by this process.
+// read or parsed makes every OpenKey fail, and is never overwritten by this process;
+// ReadError then says which file and which line. Sections and value types the program does
+// not use are kept and written back as they are.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -54,6 +56,9 @@ public:
 
   // The file behind the registry and a way for tests to forget what was loaded.
   static std::string FileName();
+  // Why the registry file could not be used, in one line with its path (and line); empty
+  // while it can be.
+  static std::string ReadError();
   static void ResetForTests();
 
 private:

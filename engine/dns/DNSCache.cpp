@@ -10,8 +10,8 @@ TVexaDNSCache::TVexaDNSCache(TDNSFileAccess* Files) {
     Dir += '/';
     DataDir = Dir;
   }
-  ForceDirectories(Dir);
-  ForceDirectories(Dir + "dns");
+  // The cache cannot work without its folder: say which folder and why.
+  RequireFolder(Dir + "dns/");
   const std::string IndexFile = Dir + "dns" + "/DNSCache.idx";
   const std::string DataFile = Dir + "dns" + "/DNSCache.dat";
   FPrimaryServer = CutName(CurrentDNSPrimary.get());

@@ -112,7 +112,10 @@ void ReadSettings();
 void WriteSettings();
 
 // --- Start-up ---
-// Ends the process at once, without a message, when another copy holds "VexaRunInstance".
+// Ends the process at once, without a message, when another copy holds "VexaRunInstance",
+// in the runtime folder or in the data folder (a copy with another runtime folder must not
+// share the mails). Raises EFolderError when the data folder cannot be written. Removes
+// what crashed atomic writes left in the data folder.
 void CheckSingleInstance();
 // DataDir, code page, version, the constants, ReadSettings, LoadLanguageList.
 void InitSettings();
@@ -120,7 +123,8 @@ void InitSettings();
 void InitConstants();
 
 // "Error reading registry!" with the caption "Error": shown through the handler the
-// front end installs (standard error when none is installed). Fatal ends the program.
+// front end installs (standard error when none is installed), after a line on standard
+// error that names the file and the line that could not be read. Fatal ends the program.
 using TErrorBoxHandler = std::function<void(const std::string& Text, const std::string& Caption)>;
 void SetErrorBoxHandler(TErrorBoxHandler Handler);
 void ShowRegistryError();

@@ -1,6 +1,7 @@
 // Start-up of the settings unit and the small services that engine and front end share.
 #include <openssl/evp.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "engine/settings/LangDefs.h"
 #include "engine/settings/VexaBase.h"
 #include "engine/settings/ZQCipher.h"
+#include "platform/AtomicFile.h"
 #include "platform/AutoStart.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceLock.h"
@@ -59,6 +61,11 @@ TInstanceLock& InstanceLock() {
   static TInstanceLock L;
   return L;
 }
+
+TInstanceLock& DataFolderLock() {
+  static TInstanceLock L;
+  return L;
+}
 }  // namespace
 
 std::vector<std::string> GetLanguageList() {
@@ -73,6 +80,17 @@ void SetLanguageList(std::vector<std::string> List) {
 
 void CheckSingleInstance() {
   if (!InstanceLock().Acquire("VexaRunInstance")) std::_Exit(0);
+  // A copy started with another runtime folder (or none) takes another lock above; the
+  // data folder's own lock keeps it off this copy's mail numbers and files.
+  const std::string Data = DataFolder();
+  RequireFolder(Data);
+  if (!DataFolderLock().AcquireIn(Data, "VexaRunInstance")) {
+    if (DataFolderLock().Error() == EWOULDBLOCK) std::_Exit(0);
+    throw EFolderError(Data, std::string("cannot lock ") + TInstanceLock::LockFileName("VexaRunInstance") + ": " +
+                                 std::strerror(DataFolderLock().Error()));
+  }
+  // No other copy writes here now: what is left of an atomic rewrite is a crash's.
+  RemoveStaleTempFiles(Data);
 }
 
 void InitConstants() {

@@ -223,6 +223,8 @@ TErrorBoxHandler& ErrorBoxHandler() {
 void SetErrorBoxHandler(TErrorBoxHandler Handler) { ErrorBoxHandler() = std::move(Handler); }
 
 void ShowRegistryError() {
+  // Which file and which line, for whoever has to mend it; the box keeps its own text.
+  if (const std::string Why = TRegistry::ReadError(); !Why.empty()) std::fprintf(stderr, "%s\n", Why.c_str());
   if (ErrorBoxHandler())
     ErrorBoxHandler()("Error reading registry!", "Error");
   else

@@ -1,4 +1,5 @@
-// The registry file parser: whatever it accepts must export and read back to the same keys.
+// The registry file parser: whatever it accepts (kept sections and value types included)
+// must export and read back to the same keys.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -7,10 +8,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string Text(reinterpret_cast<const char*>(Data), Size);
-  TRegKeyMap Keys;
+  TRegistryData Keys;
   if (!ParseRegistryText(Text, Keys)) return 0;
   const std::string Exported = ExportRegistryText(Keys);
-  TRegKeyMap Again;
+  TRegistryData Again;
   if (!ParseRegistryText(Exported, Again)) std::abort();
   if (ExportRegistryText(Again) != Exported) std::abort();
   return 0;

@@ -76,6 +76,8 @@ TEST(Registry, HandWrittenFileIsRead) {
       "\"SMTPPort\"=dword:00000019\n"
       "\"Hex\"=hex:01,02,\\\n"
       "  03\n"
+      "\"Hex2\"=hex:04,\\  \t\n"  // blanks after the "\\" are layout
+      "  05\n"
       "@=\"default\"\n"
       "  \"Indented\"=\"x \"  \t\r\n"
       "[HKEY_CURRENT_USER\\Software\\B]  \n");
@@ -83,6 +85,7 @@ TEST(Registry, HandWrittenFileIsRead) {
   ASSERT_TRUE(R.OpenKey(Key, false));
   EXPECT_EQ(R.ReadInteger("SMTPPort"), 25);
   EXPECT_EQ(R.ReadBinaryData("Hex"), "\x01\x02\x03");
+  EXPECT_EQ(R.ReadBinaryData("Hex2"), "\x04\x05");
   EXPECT_EQ(R.ReadString(""), "default");
   EXPECT_EQ(R.ReadString("Indented"), "x ");
   EXPECT_TRUE(R.KeyExists("Software\\B"));
@@ -115,21 +118,32 @@ TEST(Registry, UnparsableFileCannotBeOpenedAndIsNeverOverwritten) {
   EXPECT_FALSE(R.OpenKey("Software\\A", true));
 }
 
-TEST(Registry, BadFilesTable) {
-  const char* const Cases[] = {
-      "not a registry\r\n",
-      "REGEDIT4\r\n\"Orphan\"=\"value\"\r\n",
-      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n",
-      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"Unclosed=\"x\"\r\n",
-      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=hex:0\r\n",
-      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=dword:123456789\r\n",
-      "REGEDIT4\r\n[HKEY_CURRENT_USER\\A\r\n",
+TEST(Registry, BadFilesTableSaysWhichLine) {
+  struct {
+    const char* Text;
+    int Line;
+    const char* Reason;
+  } const Cases[] = {
+      {"not a registry\r\n", 1, "not a registry file"},
+      {"\r\n  \r\nREGEDIT5\r\n", 3, "not a registry file"},
+      {"REGEDIT4\r\n\"Orphan\"=\"value\"\r\n", 2, "a value outside any key"},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"Unclosed=\"x\"\r\n", 3, "a value that cannot be read"},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=hex:0\r\n", 3, "a value that cannot be read"},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=hex(2):4g\r\n", 3, "a value that cannot be read"},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=qword:1\r\n", 3, "a value that cannot be read"},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=dword:123456789\r\n", 3, "a value that cannot be read"},
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\A\r\n", 2, "a key name without its closing bracket"},
+      // Lines continued with "\\" count as the lines of the file they are.
+      {"REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"H\"=hex:01,\\\n  02,\\\n  03\n\"V\"=\n", 7, "a value that cannot be read"},
   };
-  for (const char* Text : Cases) {
+  for (const auto& C : Cases) {
     TTestEnv Env;
-    Env.WriteFile(TRegistry::FileName(), Text);
+    Env.WriteFile(TRegistry::FileName(), C.Text);
     TRegistry R;
-    EXPECT_FALSE(R.OpenKey("A", true)) << Text;
+    EXPECT_FALSE(R.OpenKey("A", true)) << C.Text;
+    EXPECT_EQ(TRegistry::ReadError(), "Cannot read the registry file \"" + TRegistry::FileName() + "\", line " +
+                                          std::to_string(C.Line) + ": " + C.Reason)
+        << C.Text;
   }
 }
 
@@ -139,6 +153,59 @@ TEST(Registry, UnreadableFileCountsAsBroken) {
   TRegistry R;
   EXPECT_FALSE(R.OpenKey("A", true));
   EXPECT_TRUE(std::filesystem::is_directory(TRegistry::FileName()));
+  EXPECT_EQ(TRegistry::ReadError(), "Cannot read the registry file \"" + TRegistry::FileName() + "\": Is a directory");
+}
+
+TEST(Registry, OtherRootsAndValueTypesAreKeptAndWrittenBack) {
+  TTestEnv Env;
+  Env.WriteRegistry(
+      "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"
+      "\"SMTPPort\"=dword:00000019\r\n"
+      "\"Path\"=hex(2):25,00,48,00,00,00\r\n"
+      "\"Multi\"=hex(7):61,00,00,\\\r\n"
+      "  00,00\r\n"
+      "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+      "\"Gone\"=hex(b):02\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n"
+      "\"Installed\"=dword:00000001\r\n"
+      "\"Odd\"=qword:7\r\n"
+      "[HKEY_CURRENT_USER]\r\n"
+      "@=\"root\"\r\n");
+  {
+    TRegistry R;
+    ASSERT_TRUE(R.OpenKey(Key, false)) << TRegistry::ReadError();
+    EXPECT_EQ(TRegistry::ReadError(), "");
+    EXPECT_EQ(R.ReadInteger("SMTPPort"), 25);
+    EXPECT_TRUE(R.ValueExists("path"));
+    EXPECT_EQ(R.GetDataType("Path"), TRegDataType::rdUnknown);
+    EXPECT_THROW(R.ReadString("Path"), ERegistryException);
+    EXPECT_THROW(R.ReadBinaryData("Multi"), ERegistryException);
+    EXPECT_EQ(R.GetValueNames(), (std::vector<std::string>{"SMTPPort", "Path", "Multi", "Q", "Gone"}));
+    EXPECT_TRUE(R.DeleteValue("Gone"));
+    R.WriteString("Q", "a text now");  // a write replaces a kept value with its own type
+    EXPECT_FALSE(R.KeyExists("SOFTWARE\\Vendor"));  // other roots are not keys of this registry
+  }
+  const std::string File = Env.ReadFile(TRegistry::FileName());
+  EXPECT_NE(File.find("\r\n\"Path\"=hex(2):25,00,48,00,00,00\r\n\"Multi\"=hex(7):61,00,00,00,00\r\n"
+                      "\"Q\"=\"a text now\"\r\n"),
+            std::string::npos)
+      << File;
+  EXPECT_EQ(File.find("Gone"), std::string::npos);
+  EXPECT_NE(File.find("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n\"Installed\"=dword:00000001\r\n\"Odd\"=qword:7\r\n"
+                      "\r\n[HKEY_CURRENT_USER]\r\n@=\"root\"\r\n"),
+            std::string::npos)
+      << File;
+
+  // Read back and written again, the file stays as it is.
+  TRegistry::ResetForTests();
+  {
+    TRegistry R;
+    ASSERT_TRUE(R.OpenKey(Key, false));
+    EXPECT_EQ(R.GetDataType("Multi"), TRegDataType::rdUnknown);
+    R.WriteInteger("SMTPPort", 25);
+  }
+  EXPECT_EQ(Env.ReadFile(TRegistry::FileName()), File);
 }
 
 TEST(Registry, RewriteLeavesNoTemporaryFiles) {

@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "platform/AtomicFile.h"
 #include "platform/AutoStart.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceLock.h"
@@ -70,6 +73,21 @@ TEST(InstanceLock, FallsBackToTheConfigFolderWithoutRuntimeDir) {
   TInstanceLock L;
   ASSERT_TRUE(L.Acquire("VexaRunInstance"));
   EXPECT_EQ(TInstanceLock::LockFilePath("VexaRunInstance"), Env.ConfigHome() + "quillon/quillon-VexaRunInstance.lock");
+}
+
+TEST(AtomicFile, LeftoversCarryingOurOwnPidAreStaleUnlessWeAreWritingThem) {
+  // A restarted container often gets the process id its crashed predecessor had.
+  TTestEnv Env;
+  const std::string Dir = Env.Root();
+  const std::string Mine = ".tmp" + std::to_string(getpid()) + "_";
+  Env.WriteFile(Dir + "a.idx" + Mine + "999999", "left by a crash");
+  TAtomicFile Live(Dir + "b.idx");
+  ASSERT_TRUE(Live.IsOpen());
+  ASSERT_TRUE(Live.Write("new"));
+  RemoveStaleTempFiles(Dir);
+  EXPECT_FALSE(std::filesystem::exists(Dir + "a.idx" + Mine + "999999"));
+  EXPECT_TRUE(Live.Commit());
+  EXPECT_EQ(Env.ReadFile(Dir + "b.idx"), "new");
 }
 
 TEST(ResolvConf, IPv4NameserversInOrderEachOnce) {

@@ -90,6 +90,25 @@ int TChildProcess::Wait() {
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
 }
 
+int TChildProcess::Run(const std::vector<std::string>& Argv, const std::string& LogFile, int TimeoutMs) {
+  Stop();
+  const int Out = open(LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const pid_t Pid = Spawn(Argv, Out, -1);
+  if (Out >= 0) close(Out);
+  if (Pid < 0) return -1;
+  FPid = Pid;
+  int Status = 0;
+  for (auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+       std::chrono::steady_clock::now() < End; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    if (waitpid(FPid, &Status, WNOHANG) == FPid) {
+      FPid = -1;
+      return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+    }
+  }
+  Stop();
+  return -1;
+}
+
 bool ProgramAvailable(const std::string& Name) {
   const char* Path = std::getenv("PATH");
   std::string P = Path ? Path : "/usr/bin:/bin";

@@ -23,6 +23,9 @@ public:
   int Stop(int TimeoutMs = 1000);
   // Waits for the child to end by itself; its exit status as Stop answers it.
   int Wait();
+  // Runs Argv to its end with its output sent to LogFile: its exit status as Stop answers
+  // it, or -1 when it was still running after TimeoutMs (it is then stopped).
+  int Run(const std::vector<std::string>& Argv, const std::string& LogFile, int TimeoutMs);
   pid_t Pid() const { return FPid; }
   bool Running();  // reaps a child that has ended
 

@@ -3,7 +3,9 @@
 // the DNS cache with the DNS servers chosen at server start, the sender module and the
 // receiver), prints every log line, delivery line and store change to standard output as
 // it comes, and on SIGINT or SIGTERM stops receiver, sender and store as the quit command
-// does and exits 0. When the SMTP server cannot start it prints why and exits 1.
+// does and exits 0. When the SMTP server cannot start it prints why and exits 1; any other
+// start-up that fails (a data folder it cannot write, for one) prints one line with the
+// reason to standard error and exits 1.
 //
 // Output lines:
 //   log <level> <text>              status lines of store, DNS, sender and receiver
@@ -49,7 +51,9 @@ const char* const Usage =
     "(mail <ID> <percent> <text>) and every store change (notice <action> <ID> <state>) as it\n"
     "comes. SIGINT or SIGTERM stops it cleanly (exit status 0). When the SMTP server cannot\n"
     "start (its port or an address binding is taken, \"SMTPPort\" is outside 1 to 65535) it\n"
-    "prints the reason and exits with status 1. It takes no other arguments.\n";
+    "prints the reason and exits with status 1; any other start that fails (a data folder it\n"
+    "cannot write, for one) prints one line that says where and why, and exits 1. It takes\n"
+    "no other arguments.\n";
 
 // Takes the store's change notices off its queue on a thread of its own (a notify target
 // must not call back into the store).
@@ -96,7 +100,7 @@ private:
 };
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   for (int I = 1; I < argc; ++I) {
     const std::string A = argv[I];
     if (A == "--help" || A == "-h") {
@@ -165,4 +169,7 @@ int main(int argc, char** argv) {
   Notices.reset();
   Store.reset();
   return StartError.empty() ? 0 : 1;
+} catch (const std::exception& E) {
+  std::fprintf(stderr, "quillon-relay: %s\n", E.what());
+  return 1;
 }
