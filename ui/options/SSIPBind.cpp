@@ -146,11 +146,8 @@ void TFormSMTPIPBind::CBSMTPMultiIPBindClick() {
 
 void TFormSMTPIPBind::UpdateControls() {
   const bool On = CBSMTPMultiIPBind->isChecked();
-  for (QWidget* Input : {static_cast<QWidget*>(LVIPBind), static_cast<QWidget*>(CBIPAddress), static_cast<QWidget*>(EditPort)})
-    SetInputEnabled(Input, On);
-  for (QWidget* W : {static_cast<QWidget*>(LabelIPAddress), static_cast<QWidget*>(LabelTCPPort), static_cast<QWidget*>(BtnAdd),
-                     static_cast<QWidget*>(BtnRemove)})
-    W->setEnabled(On);
+  for (QWidget* Input : std::initializer_list<QWidget*>{LVIPBind, CBIPAddress, EditPort}) SetInputEnabled(Input, On);
+  for (QWidget* W : std::initializer_list<QWidget*>{LabelIPAddress, LabelTCPPort, BtnAdd, BtnRemove}) W->setEnabled(On);
 }
 
 void TFormSMTPIPBind::BtnAddClick() {
