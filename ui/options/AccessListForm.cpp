@@ -59,6 +59,8 @@ TAccessListForm::TAccessListForm(QWidget* Owner, const TTexts& Texts) : QDialog(
 void TAccessListForm::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVIPList->setHeaderLabels({ToQ(LangStrings[61]), ToQ(LangStrings[FEntryColumn])});
+  // List views take no name from a label; a screen reader names the list after its own.
+  LVIPList->setAccessibleName(Label2->text().remove(QLatin1Char('&')));
 }
 
 int TAccessListForm::Execute() {

@@ -66,6 +66,7 @@ TFormAttachmentFilter::TFormAttachmentFilter(QWidget* Owner) : QDialog(Owner) {
 void TFormAttachmentFilter::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVFileExt->setHeaderLabels({ToQ(LangStrings[59]), ToQ(LangStrings[60])});
+  LVFileExt->setAccessibleName(windowTitle());
 }
 
 int TFormAttachmentFilter::Execute(bool UseFilter, const std::string& Filters) {

@@ -49,7 +49,12 @@ TFormFromAddrEdit::TFormFromAddrEdit(QWidget* Owner) : QDialog(Owner) {
   RBAddressClick();
 }
 
-void TFormFromAddrEdit::FormCreate() { LoadFormLanguage(this, LanguageDir() + LanguageName.get()); }
+void TFormFromAddrEdit::FormCreate() {
+  LoadFormLanguage(this, LanguageDir() + LanguageName.get());
+  // The edits have no labels of their own: a screen reader names them after their buttons.
+  EditAddress->setAccessibleName(RBAddress->text().remove(QLatin1Char('&')));
+  EditDomainName->setAccessibleName(RBDomainName->text().remove(QLatin1Char('&')));
+}
 
 int TFormFromAddrEdit::Execute(const std::string& Entry) {
   OldValue = Entry;

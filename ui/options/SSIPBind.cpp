@@ -116,6 +116,7 @@ TFormSMTPIPBind::TFormSMTPIPBind(QWidget* Owner) : QDialog(Owner) {
 void TFormSMTPIPBind::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVIPBind->setHeaderLabels({ToQ(LangStrings[51]), ToQ(LangStrings[52])});
+  LVIPBind->setAccessibleName(windowTitle());
   std::vector<std::string> Addresses = LocalAddresses ? LocalAddresses() : std::vector<std::string>();
   bool HasLoopback = false;
   for (const auto& A : Addresses) HasLoopback = HasLoopback || SameText(A, "127.0.0.1");
