@@ -235,6 +235,14 @@ void RemoveNuls(std::string& S) { std::erase(S, '\0'); }
 
 }  // namespace
 
+bool CharsetToUTF8(const std::string& Charset, const std::string& In, std::string& Out) {
+  TCharsetConverters Converter;
+  std::string Converted;
+  if (!Converter.Convert(Charset, In, Converted)) return false;
+  Out = std::move(Converted);
+  return true;
+}
+
 std::string DecodeHeader(const std::string& Text) {
   // The text works as one string S that is changed in place: Out is the part of S before
   // the search position, which is never looked at again, Rest the part from it on.

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QScreen>
 #include <QUrl>
+#include <cmath>
 
 #include "engine/delivery/MailSender.h"
 #include "engine/dns/DNSCache.h"
@@ -19,6 +20,8 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/update/UpdateBase.h"
+#include "ui/update/UpdateHost.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
 
@@ -26,6 +29,7 @@ TFormMain::TFormMain(bool TrayAvailable)
     : QMainWindow(nullptr), GetSystemDNSServers(GetDNSServers), FTrayAvailable(TrayAvailable) {
   BuildWindow();
   FormCreate();
+  InstallUpdateHost();
 }
 
 TFormMain::~TFormMain() { FormDestroy(); }
@@ -40,6 +44,7 @@ void TFormMain::FormCreate() {
 }
 
 void TFormMain::Initialize() {
+  if (std::trunc(Date()) != std::trunc(GetLastCheckVersionDate())) StartVersionCheck();
   FReceivedCount = FSentCount = FFailedCount = 0;
   RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()));
   FTimerMode = false;
@@ -174,6 +179,8 @@ void TFormMain::ShowMainWindow1Click() {
 // The receiver still runs when the program ends without the quit command (a session that
 // ends abruptly): it and the sender are stopped before the store they use goes away.
 void TFormMain::FormDestroy() {
+  FCheckVersionThread.reset();
+  UpdateHost() = TUpdateHost();
   if (FReceiver && FReceiver->Active) FReceiver->Stop();
   if (FSender && FSender->Running()) FSender->Stop();
   if (FMailStore) {
@@ -199,6 +206,11 @@ bool TFormMain::event(QEvent* E) {
     case WM_DELIVERYPROGRESS:
       RunGuarded([this] { WMDeliveryProgress(); });
       return true;
+    case WM_CHECKVERSIONRESULT: {
+      const uintptr_t WParam = static_cast<TWindowMessage*>(E)->WParam;
+      RunGuarded([&] { WMCheckVersionResult(WParam); });
+      return true;
+    }
     default:
       return QMainWindow::event(E);
   }
