@@ -148,13 +148,14 @@ void ParseMessageHeader(const TMimeLines& Lines, int& Cursor, TMimeHeader& Heade
   Header.Boundary = P.Boundary;
 }
 
-void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part, TMimeCharsetMap Charsets) {
+void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part, const TMimePartRules& Rules) {
   Part = TMimePartHeader();
-  Part.Charset = Charsets(std::string());
-  ReadHeader(Lines, Cursor, true, Charsets, Part);
+  Part.Charset = Rules.Charsets(std::string());
+  Part.Encoding = Rules.DefaultEncoding;
+  ReadHeader(Lines, Cursor, true, Rules.Charsets, Part);
 }
 
-bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boundary, TMimeCharsetMap Charsets,
+bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boundary, const TMimePartRules& Rules,
                    const TMimePartVisitor& OnPart) {
   std::vector<std::string> Boundaries{Boundary};
   std::string Opening = "--" + Boundary, Closing = Opening + "--";
@@ -163,7 +164,7 @@ bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boun
     if (Line.compare(0, 2, "--") != 0) continue;
     if (Line == Opening) {
       TMimePartHeader Part;
-      ParsePartHeader(Lines, Cursor, Part, Charsets);
+      ParsePartHeader(Lines, Cursor, Part, Rules);
       if (Part.MainType == mtMultipart) {
         Boundaries.push_back(Part.Boundary);
         Opening = "--" + Part.Boundary;
@@ -186,7 +187,7 @@ bool CheckAttachments(const TMimeLines& Lines, const std::vector<std::string>& B
   TMimeHeader Header;
   ParseMessageHeader(Lines, Cursor, Header);
   if (Header.MainType != mtMultipart) return true;
-  return WalkMimeParts(Lines, Cursor, Header.Boundary, FilterCharsetCode,
+  return WalkMimeParts(Lines, Cursor, Header.Boundary, TMimePartRules(),
                        [&](const TMimePartHeader& Part, int&, const std::string&, const std::string&) {
                          if (Part.Name.empty()) return true;
                          const std::string Ext = NameExtension(Part.Name);

@@ -95,9 +95,15 @@ void ApplyContentType(const std::string& Value, bool IsPart, TMimeCharsetMap Cha
 // Reads the message header from line 0 (Cursor is set to 0 first) and leaves Cursor on the
 // line after it.
 void ParseMessageHeader(const TMimeLines& Lines, int& Cursor, TMimeHeader& Header);
+// How a reader numbers charsets and what a part without a Content-Transfer-Encoding is.
+struct TMimePartRules {
+  TMimeCharsetMap Charsets = FilterCharsetCode;
+  TMimeEncoding DefaultEncoding = meOther;
+};
+
 // Reads a part header from Cursor and leaves Cursor on the line after it.
 void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part,
-                     TMimeCharsetMap Charsets = FilterCharsetCode);
+                     const TMimePartRules& Rules = TMimePartRules());
 
 // Called for each part of a multipart message that is not multipart itself, after its
 // header was read (Cursor on the line after it). It may move Cursor on, up to the next
@@ -107,7 +113,7 @@ using TMimePartVisitor = std::function<bool(const TMimePartHeader& Part, int& Cu
 // The forward walk over the boundary lines of a multipart message from Cursor, with a stack
 // of boundaries (a nested multipart part pushes its own). Ends at the outermost closing
 // line or when the lines (but the last) run out: true, or false when OnPart ended it.
-bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boundary, TMimeCharsetMap Charsets,
+bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boundary, const TMimePartRules& Rules,
                    const TMimePartVisitor& OnPart);
 
 // False when a part of a multipart message names a file whose extension is in BlockedExts

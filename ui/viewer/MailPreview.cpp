@@ -148,8 +148,9 @@ bool ParseMailPreview(const std::string& Text, TMailContent& Content) {
     return true;
   }
 
-  // Of the text parts, the last one before the walk ends is shown.
-  WalkMimeParts(Lines, Cursor, Header.Boundary, ViewerCharsetCode,
+  // Of the text parts, the last one before the walk ends is shown. A part that names no
+  // transfer encoding is 7bit, as for the message itself.
+  WalkMimeParts(Lines, Cursor, Header.Boundary, TMimePartRules{ViewerCharsetCode, meSevenBit},
                 [&](const TMimePartHeader& Part, int& At, const std::string& Opening, const std::string& Closing) {
                   if (Part.MainType != mtText || Part.SubType != stPlain || !Part.Name.empty()) return true;
                   const size_t First = static_cast<size_t>(At);
