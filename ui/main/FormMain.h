@@ -70,6 +70,7 @@ public:
   bool IsWizardAlreadyRun();
   // The automatic version check (at most one a calendar day, from Initialize).
   void StartVersionCheck();
+  bool VersionCheckRunning() const { return FCheckVersionThread != nullptr; }
   // Shows mail ID of the store in the mail viewer; nothing when the store has no such mail.
   void ShowMailSource(const std::string& ID);
   // Where SelectDNSServers finds the machine's DNS servers (tests put in their own).

@@ -19,10 +19,12 @@ TFormCheckVersion::TFormCheckVersion(QWidget* Owner) : QDialog(Owner) {
   setFixedSize(352, 71);
   Label1 = new QLabel(QStringLiteral("Please wait while Quillon is checking for the latest version..."), this);
   Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(12, 12, 330, 18);
+  Label1->setGeometry(8, 4, 336, 34);
+  Label1->setWordWrap(true);
+  Label1->setAlignment(Qt::AlignCenter);
   Button1 = new QPushButton(QStringLiteral("Cancel"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(138, 38, 75, 25);
+  Button1->setGeometry(138, 41, 75, 25);
   connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
   FormCreate();
 }
