@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/settings/ZQCipher.h"
+#include "platform/HexDigit.h"
 #include "platform/IniFile.h"
 
 std::string ExtractAddress(const std::string& S) {
@@ -215,13 +216,6 @@ bool SameAscii(const std::string& A, const char* B) {
   return I == A.size() && !B[I];
 }
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
 int Base64Index(char C) {
   if (C >= 'A' && C <= 'Z') return C - 'A';
   if (C >= 'a' && C <= 'z') return C - 'a' + 26;
@@ -288,7 +282,7 @@ std::string DecodeHeader(const std::string& Text) {
             Decoded += ' ';
           } else if (C == '=' && I + 3 <= E) {
             // Two digits plus the closing "?=" follow.
-            int Hi = HexValue(V[I + 1]), Lo = HexValue(V[I + 2]);
+            int Hi = HexDigitValue(V[I + 1]), Lo = HexDigitValue(V[I + 2]);
             if (Hi < 0 || Lo < 0)
               throw EConvertError("'" + std::string(V.substr(I + 1, 2)) + "' is not a valid integer value");
             Decoded += char(Hi * 16 + Lo);

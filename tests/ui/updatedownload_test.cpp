@@ -144,16 +144,25 @@ private slots:
     VerifyRestored();
   }
 
-  void CancelDuringTheTransfer() {
+private:
+  // The server stops after the first bytes; Cancel is pressed once the transfer has begun.
+  void CancelMidway(bool Answer) {
     THttpAnswer A;
     A.Body = Package(200000);
     A.HoldAfter = 1000;
     Server->Answer(Path, A);
-    Boxes->Answer = true;
+    Boxes->Answer = Answer;
     Run([&](TFormUpdate& U) {
-      WhenReady([&] { return !Text(U, "LabelProgress").isEmpty(); },
-                [&] { QTest::mouseClick(U.findChild<QPushButton*>("BtnCancel"), Qt::LeftButton); });
+      WhenReady([&] { return !Text(U, "LabelProgress").isEmpty(); }, [&] {
+        QTest::mouseClick(U.findChild<QPushButton*>("BtnCancel"), Qt::LeftButton);
+        Server->Release();
+      });
     });
+  }
+
+private slots:
+  void CancelDuringTheTransfer() {
+    CancelMidway(true);
     QCOMPARE(Boxes->Boxes.size(), size_t(1));
     QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Question);
     QCOMPARE(Boxes->Boxes[0].Text,
@@ -164,17 +173,7 @@ private slots:
   }
 
   void CancelAnsweredNo() {
-    THttpAnswer A;
-    A.Body = Package(200000);
-    A.HoldAfter = 1000;
-    Server->Answer(Path, A);
-    Boxes->Answer = false;
-    Run([&](TFormUpdate& U) {
-      WhenReady([&] { return !Text(U, "LabelProgress").isEmpty(); }, [&] {
-        QTest::mouseClick(U.findChild<QPushButton*>("BtnCancel"), Qt::LeftButton);
-        Server->Release();
-      });
-    });
+    CancelMidway(false);
     QCOMPARE(Boxes->Boxes.size(), size_t(1));
     QCOMPARE(Desktop->Opened.size(), size_t(1));
     QCOMPARE(Host->Quits, 1);

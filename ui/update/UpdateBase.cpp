@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/settings/VexaBase.h"
+#include "platform/HexDigit.h"
 #include "platform/IniFile.h"
 #include "ui/common/WindowMessages.h"
 
@@ -28,18 +29,11 @@ int32_t VersionPart(const std::string& S) {
   return R.ec == std::errc() && R.ptr == End ? V : 0;
 }
 
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
 std::string PercentDecoded(const std::string& S) {
   std::string Out;
   for (size_t I = 0; I < S.size(); ++I) {
-    if (S[I] == '%' && I + 2 < S.size() && HexDigit(S[I + 1]) >= 0 && HexDigit(S[I + 2]) >= 0) {
-      Out += static_cast<char>(HexDigit(S[I + 1]) * 16 + HexDigit(S[I + 2]));
+    if (S[I] == '%' && I + 2 < S.size() && HexDigitValue(S[I + 1]) >= 0 && HexDigitValue(S[I + 2]) >= 0) {
+      Out += static_cast<char>(HexDigitValue(S[I + 1]) * 16 + HexDigitValue(S[I + 2]));
       I += 2;
     } else {
       Out += S[I];

@@ -5,6 +5,7 @@
 #include "engine/net/Base64.h"
 #include "engine/store/MailData.h"
 #include "engine/store/MailText.h"
+#include "platform/HexDigit.h"
 
 const char* const HtmlNotPreviewed = "Content is in HTML format that can't be previewed";
 
@@ -35,11 +36,24 @@ std::string JoinLines(const TMimeLines& Lines, size_t From, size_t To) {
   return Text;
 }
 
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
+// Text by its transfer encoding into Out; false, Out untouched, for binary and unknown
+// encodings. A multipart mail's parts take 7bit and 8bit text through quoted-printable
+// decoding as well (QuotePlain).
+bool DecodeTransfer(TMimeEncoding Encoding, bool QuotePlain, const std::string& Text, std::string& Out) {
+  switch (Encoding) {
+    case meSevenBit:
+    case meEightBit:
+      Out = QuotePlain ? DecodeQuotedPrintable(Text) : Text;
+      return true;
+    case meQuotedPrintable:
+      Out = DecodeQuotedPrintable(Text);
+      return true;
+    case meBase64:
+      Out = DecodeBase64Lines(Text);
+      return true;
+    default:
+      return false;
+  }
 }
 
 // The charsets that are converted; every other text is shown as it is.
@@ -129,21 +143,7 @@ bool ParseMailPreview(const std::string& Text, TMailContent& Content) {
       Content.Body = HtmlNotPreviewed;
       return true;
     }
-    const std::string BodyText = JoinLines(Lines, static_cast<size_t>(Cursor), Lines.size());
-    switch (Header.Encoding) {
-      case meSevenBit:
-      case meEightBit:
-        Content.Body = BodyText;
-        break;
-      case meQuotedPrintable:
-        Content.Body = DecodeQuotedPrintable(BodyText);
-        break;
-      case meBase64:
-        Content.Body = DecodeBase64Lines(BodyText);
-        break;
-      default:
-        break;
-    }
+    DecodeTransfer(Header.Encoding, false, JoinLines(Lines, static_cast<size_t>(Cursor), Lines.size()), Content.Body);
     ConvertCharset(Header.Charset, Content.Body);
     return true;
   }
@@ -158,20 +158,8 @@ bool ParseMailPreview(const std::string& Text, TMailContent& Content) {
                   size_t End = std::min(First + 1, Lines.size());
                   while (End < Lines.size() && Lines[End] != Opening && Lines[End] != Closing) ++End;
                   At = static_cast<int>(End);
-                  const std::string PartText = JoinLines(Lines, First, End);
-                  switch (Part.Encoding) {
-                    case meSevenBit:
-                    case meEightBit:
-                    case meQuotedPrintable:
-                      Content.Body = DecodeQuotedPrintable(PartText);
-                      break;
-                    case meBase64:
-                      Content.Body = DecodeBase64Lines(PartText);
-                      break;
-                    default:
-                      return true;
-                  }
-                  ConvertCharset(Part.Charset, Content.Body);
+                  if (DecodeTransfer(Part.Encoding, true, JoinLines(Lines, First, End), Content.Body))
+                    ConvertCharset(Part.Charset, Content.Body);
                   return true;
                 });
   return true;
@@ -188,7 +176,7 @@ std::string DecodeQuotedPrintable(const std::string& Text) {
     const char A = Text[I + 1], B = Text[I + 2];
     I += 2;
     if (A == '\r' && B == '\n') continue;  // soft line break
-    const int Hi = HexDigit(A), Lo = HexDigit(B);
+    const int Hi = HexDigitValue(A), Lo = HexDigitValue(B);
     if (Hi >= 0 && Lo >= 0)
       Out += static_cast<char>(Hi * 16 + Lo);
     else
