@@ -32,10 +32,11 @@ inline void WhenShown(QWidget* W, std::function<void()> Act) {
   WhenReady([W] { return W->isVisible() && QApplication::activeModalWidget() == W; }, std::move(Act));
 }
 
-// The build folder's screenshots/ (beside bin/), or the current folder outside ctest.
+// The build folder's screenshots/ (beside bin/); outside ctest a folder in /tmp.
 inline void SaveScreenshot(QWidget* W, const QString& Name) {
   const char* Bin = std::getenv("QUILLON_TEST_BIN");
-  const QString Dir = Bin ? QString::fromLocal8Bit(Bin) + QStringLiteral("/../screenshots") : QStringLiteral(".");
+  const QString Dir = Bin ? QString::fromLocal8Bit(Bin) + QStringLiteral("/../screenshots")
+                          : QDir::tempPath() + QStringLiteral("/quillon-screenshots");
   QDir().mkpath(Dir);
   W->grab().save(Dir + QLatin1Char('/') + Name + QStringLiteral(".png"));
 }
