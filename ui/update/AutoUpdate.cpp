@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
@@ -66,6 +66,7 @@ TFormUpdate::TFormUpdate(QWidget* Owner, const TAvailableRelease& Release) : QDi
   Animate1 = new TDownloadAnimation(this);
   Animate1->setObjectName(QStringLiteral("Animate1"));
   Animate1->setGeometry(12, 32, 370, 56);
+  Animate1->setAccessibleName(QStringLiteral("Download animation"));
   Label2 = NewLabel(this, "Label2", "Downloading:", 12, 98, 160, 18);
   LabelDownloadFile = NewLabel(this, "LabelDownloadFile", "", 130, 98, 252, 18);
   Label3 = NewLabel(this, "Label3", "Download Rate:", 12, 120, 180, 18);
@@ -142,11 +143,10 @@ void TFormUpdate::RestoreServer() {
   if (Host.ShowTrayIcon) Host.ShowTrayIcon(true);
 }
 
-bool TFormUpdate::Failed(const std::string& Reason) {
+void TFormUpdate::Failed(const std::string& Reason) {
   ErrorBox(LangFmt(98, Reason));
   RestoreServer();
   QDialog::done(QDialog::Rejected);
-  return false;
 }
 
 void TFormUpdate::Download() {
@@ -209,14 +209,21 @@ void TFormUpdate::Download() {
     RestoreServer();
     return;
   }
+  std::string Failure;
   if (HTTPClient.ResponseCode() != 200)
-    return void(Failed(HTTPClient.ResponseText().empty() ? HTTPClient.ErrorText() : HTTPClient.ResponseText()));
-  // A connection cut before the announced size is no release to install.
-  if (FTotalSize > 0 && FReceivedSize != FTotalSize)
-    return void(Failed("Incomplete transfer: " + std::to_string(FReceivedSize) + " of " + std::to_string(FTotalSize) +
-                       " bytes received"));
-  if (!Complete) return void(Failed(HTTPClient.ErrorText()));
-  if (!Closed) return void(Failed("Write error"));
+    Failure = HTTPClient.ResponseText().empty() ? HTTPClient.ErrorText() : HTTPClient.ResponseText();
+  else if (FTotalSize > 0 && FReceivedSize != FTotalSize)
+    // A connection cut before the announced size is no release to install.
+    Failure = "Incomplete transfer: " + std::to_string(FReceivedSize) + " of " + std::to_string(FTotalSize) +
+              " bytes received";
+  else if (!Complete)
+    Failure = HTTPClient.ErrorText();
+  else if (!Closed)
+    Failure = "Write error";
+  if (!Failure.empty()) {
+    Failed(Failure);
+    return;
+  }
 
   Desktop().OpenUrl(QUrl::fromLocalFile(QString::fromStdString(Path)));
   QDialog::done(QDialog::Rejected);

@@ -49,7 +49,8 @@ private:
   void Timer1Timer() { UpdateProgress(); }
   // Processes pending window messages, as the library's anti-freeze does.
   static void ProcessMessages();
-  bool Failed(const std::string& Reason);
+  // Entry 98 with Reason, the server back, the window closed.
+  void Failed(const std::string& Reason);
 
   const TAvailableRelease FRelease;
   int64_t FTotalSize = 0;

@@ -30,6 +30,7 @@ TFormNotifyUpdate::TFormNotifyUpdate(QWidget* Owner, const TAvailableRelease& Re
   setFixedSize(359, 251);
   Image1 = NewLabel("Image1", "", 12, 12, 32, 32);
   Image1->setPixmap(EnvelopeIcon(TMarkColour::Green).pixmap(32, 32));
+  Image1->setAccessibleName(QStringLiteral("Quillon Pro"));
   Label1 = NewLabel("Label1", "New version available!", 56, 12, 290, 18);
   Label2 = NewLabel("Label2", "Program has dectected a new version available on web. Do you want to upgrade now?", 56, 32,
                     290, 34);
