@@ -34,15 +34,15 @@ TFormMain::TFormMain(bool TrayAvailable)
 
 TFormMain::~TFormMain() { FormDestroy(); }
 
+// The engine objects and the queues start out empty; Initialize makes them.
 void TFormMain::FormCreate() {
-  FMailStore.reset();
-  FDNSCache.reset();
-  FSender.reset();
-  FLogQueue.reset();
   // Centred on the screen at its design size.
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
 }
 
+// The order matters: the daily version check starts before anything else (the first-start
+// wizard will come before it once its window exists), the queues exist before any engine
+// object that logs, and the view settings are in force before the server may start.
 void TFormMain::Initialize() {
   if (std::trunc(Date()) != std::trunc(GetLastCheckVersionDate())) StartVersionCheck();
   FReceivedCount = FSentCount = FFailedCount = 0;
