@@ -218,6 +218,29 @@ private slots:
     });
   }
 
+  // The main window gives the viewer the language file's texts and its own font.
+  void MainWindowAppliesTheLanguage() {
+    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000000\r\n");
+    InitSettings();
+    SetLastCheckVersionDate(Date());
+    Env->WriteFile(Env->ProgramDir() + "Language/Deutsch.ini",
+                   "[Info]\r\nLanguage=Deutsch\r\nFontSize=13\r\n\r\n[FormViewMail]\r\n"
+                   "Caption=Mail ansehen\r\nBitBtn1.Caption=Schlie\xc3\x9f" "en\r\n"
+                   "TabSheetSource.Caption=Quelltext\r\n");
+    LanguageName = "Deutsch.ini";
+    TFormMain Main(false);
+    View.reset();
+    FormViewMail = new TFormViewMail(&Main);
+    Main.Initialize();
+    QCOMPARE(FormViewMail->windowTitle(), QString("Mail ansehen"));
+    QCOMPARE(FormViewMail->findChild<QPushButton*>("BitBtn1")->text(), QString("Schließen"));
+    QCOMPARE(FormViewMail->findChild<QTabWidget*>("PageControlMain")->tabText(1), QString("Quelltext"));
+    QCOMPARE(Main.font().pointSize(), 13);
+    for (const char* N : {"REPreview", "REMailSource", "REMailLog"})
+      QCOMPARE(FormViewMail->findChild<QPlainTextEdit*>(N)->font(), Main.font());
+    LanguageName = "English.ini";
+  }
+
   void MainWindowOpensAMailOfItsStore() {
     Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000000\r\n");
     InitSettings();
