@@ -15,7 +15,9 @@
 #include "WindowTestSupport.h"
 #include "engine/settings/VexaBase.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
+#include "ui/main/FormMain.h"
 #include "ui/update/AutoUpdate.h"
 #include "ui/update/UpdateBase.h"
 
@@ -253,6 +255,38 @@ private slots:
     QCOMPARE(Server->Requests(Path), 0);
     QVERIFY(std::filesystem::is_empty(Env->Root() + "elsewhere"));
     VerifyRestored();
+  }
+
+  // The main window's own server: stopped for the download, started again after it failed.
+  void MainWindowServerDuringTheDownload() {
+    Host.reset();
+    const int Port = FreeLoopbackPort();
+    char Settings[512];
+    std::snprintf(Settings, sizeof Settings,
+                  "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000001\r\n"
+                  "\"SMTPPort\"=dword:%08x\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n\"SMTPMultiIPBinds\"=\"127.0.0.1:%d\"\r\n"
+                  "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n",
+                  Port, Port);
+    Env->WriteRegistry(Settings);
+    InitSettings();
+    SetLastCheckVersionDate(Date());
+    TFormMain Main(false);
+    Main.Initialize();
+    QVERIFY(Main.ServerRunning());
+    THttpAnswer Gone{404, "Not Found", ""};
+    Gone.HoldBeforeHeaders = true;
+    Server->Answer(Path, Gone);
+    bool StoppedMeanwhile = false;
+    TFormUpdate F(&Main, TAvailableRelease{"9.0.0.1", Server->URL(Path)});
+    WhenReady([&] { return Server->Requests(Path) == 1; }, [&] {
+      StoppedMeanwhile = !Main.ServerRunning();
+      Server->Release();
+    });
+    F.StartUpdate();
+    QVERIFY(StoppedMeanwhile);
+    QVERIFY(Main.ServerRunning());
+    QVERIFY(!Main.Quitting());
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
   }
 
   void OneDecimal() {
