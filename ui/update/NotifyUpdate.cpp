@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -59,7 +60,6 @@ TFormNotifyUpdate::TFormNotifyUpdate(QWidget* Owner, const TAvailableRelease& Re
   BtnUpgrade->setObjectName(QStringLiteral("BtnUpgrade"));
   BtnUpgrade->setGeometry(252, 218, 95, 25);
   BtnUpgrade->setDefault(true);
-  // Escape rejects the dialog: the same as "Remind me later".
   connect(btnRemindLater, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnRemindLaterClick(); }); });
   connect(BtnUpgrade, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnUpgradeClick(); }); });
   FormCreate();
@@ -91,6 +91,14 @@ void TFormNotifyUpdate::FormCreate() {
   else if (const QScreen* S = QGuiApplication::primaryScreen())
     Around = S->availableGeometry();
   if (Around.isValid()) move(Around.center() - rect().center());
+}
+
+void TFormNotifyUpdate::keyPressEvent(QKeyEvent* E) {
+  if (E->key() == Qt::Key_Escape && E->modifiers() == Qt::NoModifier) {
+    btnRemindLater->click();
+    return;
+  }
+  QDialog::keyPressEvent(E);
 }
 
 void TFormNotifyUpdate::btnRemindLaterClick() {

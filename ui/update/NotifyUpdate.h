@@ -17,6 +17,10 @@ public:
   void btnRemindLaterClick();
   void BtnUpgradeClick();
 
+protected:
+  // Escape is "Remind me later".
+  void keyPressEvent(QKeyEvent* E) override;
+
 private:
   void FormCreate();
   QLabel* NewLabel(const char* Name, const char* Text, int X, int Y, int W, int H);
