@@ -8,6 +8,7 @@
 #include "ui/common/QuitSignals.h"
 #include "ui/common/ZQDiag.h"
 #include "ui/main/FormMain.h"
+#include "ui/viewer/ViewMail.h"
 
 int main(int argc, char** argv) {
   // A second copy ends here, before it opens a window.
@@ -23,8 +24,10 @@ int main(int argc, char** argv) {
   SetErrorBoxHandler([](const std::string& Text, const std::string& Caption) { ErrorBoxCaption(Text, Caption); });
   InitSettings();
 
-  // The main window is also the program's task bar entry.
+  // The main window is also the program's task bar entry. The mail viewer is made once and
+  // reused for every mail (the main window owns it).
   TFormMain FormMain(QSystemTrayIcon::isSystemTrayAvailable());
+  FormViewMail = new TFormViewMail(&FormMain);
   try {
     FormMain.Initialize();
   } catch (const std::exception& E) {

@@ -6,14 +6,40 @@ namespace {
 // The last line is never read: the walk and the readers stop before it.
 bool CanRead(const TMimeLines& Lines, int Cursor) { return Cursor < static_cast<int>(Lines.size()) - 1; }
 
-TMimeCharset CharsetCode(const std::string& V) {
+void ReadHeader(const TMimeLines& Lines, int& Cursor, bool IsPart, TMimeCharsetMap Charsets, TMimePartHeader& Part) {
+  std::string Name, Value;
+  while (NextMimeHeaderField(Lines, Cursor, Name, Value)) {
+    if (Name == "content-type")
+      ApplyContentType(Value, IsPart, Charsets, Part);
+    else if (IsPart && Name == "content-transfer-encoding")
+      Part.Encoding = MimeEncodingCode(Value);
+  }
+}
+
+// The extension of a file name without its dot, lower-cased; empty when there is none.
+std::string NameExtension(const std::string& Name) {
+  const size_t Dot = Name.rfind('.');
+  if (Dot == std::string::npos) return std::string();
+  const std::string Ext = Name.substr(Dot + 1);
+  if (Ext.find_first_of("\\:") != std::string::npos) return std::string();
+  return LowerCase(Ext);
+}
+
+bool IsBlocked(const std::string& Ext, const std::vector<std::string>& BlockedExts) {
+  for (const auto& B : BlockedExts)
+    if (SameText(B, Ext)) return true;
+  return false;
+}
+}  // namespace
+
+TMimeCharset FilterCharsetCode(const std::string& V) {
   if (V == "gb2312") return csGB2312;
   if (V == "big5") return csBig5;
   if (V == "us-ascii") return csUSASCII;
   return csOther;
 }
 
-TMimeEncoding EncodingCode(const std::string& V) {
+TMimeEncoding MimeEncodingCode(const std::string& V) {
   // Compared exactly: "Base64" is not known.
   if (V == "7bit") return meSevenBit;
   if (V == "8bit") return meEightBit;
@@ -23,8 +49,7 @@ TMimeEncoding EncodingCode(const std::string& V) {
   return meOther;
 }
 
-// One Content-Type value into Part. The message reader knows fewer main types and no name.
-void ApplyContentType(const std::string& Value, bool IsPart, TMimePartHeader& Part) {
+void ApplyContentType(const std::string& Value, bool IsPart, TMimeCharsetMap Charsets, TMimePartHeader& Part) {
   const size_t Slash = Value.find('/');
   if (Slash == std::string::npos) return;
   const std::string Main = LowerCase(Value.substr(0, Slash));
@@ -55,39 +80,13 @@ void ApplyContentType(const std::string& Value, bool IsPart, TMimePartHeader& Pa
 
   ForEachMimeParam(Rest.substr(Semi + 1), [&](const std::string& Name, const std::string& V) {
     if (Name == "charset")
-      Part.Charset = CharsetCode(LowerCase(V));
+      Part.Charset = Charsets(LowerCase(V));
     else if (Name == "boundary")
       Part.Boundary = V.substr(0, MaxMimeBoundary);
     else if (IsPart && Name == "name")
       Part.Name = V.substr(0, MaxMimeName);
   });
 }
-
-void ReadHeader(const TMimeLines& Lines, int& Cursor, bool IsPart, TMimePartHeader& Part) {
-  std::string Name, Value;
-  while (NextMimeHeaderField(Lines, Cursor, Name, Value)) {
-    if (Name == "content-type")
-      ApplyContentType(Value, IsPart, Part);
-    else if (IsPart && Name == "content-transfer-encoding")
-      Part.Encoding = EncodingCode(Value);
-  }
-}
-
-// The extension of a file name without its dot, lower-cased; empty when there is none.
-std::string NameExtension(const std::string& Name) {
-  const size_t Dot = Name.rfind('.');
-  if (Dot == std::string::npos) return std::string();
-  const std::string Ext = Name.substr(Dot + 1);
-  if (Ext.find_first_of("\\:") != std::string::npos) return std::string();
-  return LowerCase(Ext);
-}
-
-bool IsBlocked(const std::string& Ext, const std::vector<std::string>& BlockedExts) {
-  for (const auto& B : BlockedExts)
-    if (SameText(B, Ext)) return true;
-  return false;
-}
-}  // namespace
 
 void SplitParam(const std::string& Text, std::string& Name, std::string& Value) {
   const size_t Eq = Text.find('=');
@@ -141,7 +140,7 @@ void ForEachMimeParam(const std::string& Text,
 void ParseMessageHeader(const TMimeLines& Lines, int& Cursor, TMimeHeader& Header) {
   Cursor = 0;
   TMimePartHeader P;
-  ReadHeader(Lines, Cursor, false, P);
+  ReadHeader(Lines, Cursor, false, FilterCharsetCode, P);
   Header = TMimeHeader();
   Header.MainType = P.MainType;
   Header.SubType = P.SubType;
@@ -149,32 +148,29 @@ void ParseMessageHeader(const TMimeLines& Lines, int& Cursor, TMimeHeader& Heade
   Header.Boundary = P.Boundary;
 }
 
-void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part) {
+void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part, const TMimePartRules& Rules) {
   Part = TMimePartHeader();
-  ReadHeader(Lines, Cursor, true, Part);
+  Part.Charset = Rules.Charsets(std::string());
+  Part.Encoding = Rules.DefaultEncoding;
+  ReadHeader(Lines, Cursor, true, Rules.Charsets, Part);
 }
 
-bool CheckAttachments(const TMimeLines& Lines, const std::vector<std::string>& BlockedExts) {
-  int Cursor = 0;
-  TMimeHeader Header;
-  ParseMessageHeader(Lines, Cursor, Header);
-  if (Header.MainType != mtMultipart) return true;
-
-  std::vector<std::string> Boundaries{Header.Boundary};
-  std::string Opening = "--" + Header.Boundary, Closing = Opening + "--";
+bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boundary, const TMimePartRules& Rules,
+                   const TMimePartVisitor& OnPart) {
+  std::vector<std::string> Boundaries{Boundary};
+  std::string Opening = "--" + Boundary, Closing = Opening + "--";
   while (CanRead(Lines, Cursor)) {
     const std::string& Line = Lines[static_cast<size_t>(Cursor++)];
     if (Line.compare(0, 2, "--") != 0) continue;
     if (Line == Opening) {
       TMimePartHeader Part;
-      ParsePartHeader(Lines, Cursor, Part);
+      ParsePartHeader(Lines, Cursor, Part, Rules);
       if (Part.MainType == mtMultipart) {
         Boundaries.push_back(Part.Boundary);
         Opening = "--" + Part.Boundary;
         Closing = Opening + "--";
-      } else if (!Part.Name.empty()) {
-        const std::string Ext = NameExtension(Part.Name);
-        if (!Ext.empty() && IsBlocked(Ext, BlockedExts)) return false;
+      } else if (!OnPart(Part, Cursor, Opening, Closing)) {
+        return false;
       }
     } else if (Line == Closing) {
       Boundaries.pop_back();
@@ -184,4 +180,17 @@ bool CheckAttachments(const TMimeLines& Lines, const std::vector<std::string>& B
     }
   }
   return true;
+}
+
+bool CheckAttachments(const TMimeLines& Lines, const std::vector<std::string>& BlockedExts) {
+  int Cursor = 0;
+  TMimeHeader Header;
+  ParseMessageHeader(Lines, Cursor, Header);
+  if (Header.MainType != mtMultipart) return true;
+  return WalkMimeParts(Lines, Cursor, Header.Boundary, TMimePartRules(),
+                       [&](const TMimePartHeader& Part, int&, const std::string&, const std::string&) {
+                         if (Part.Name.empty()) return true;
+                         const std::string Ext = NameExtension(Part.Name);
+                         return Ext.empty() || !IsBlocked(Ext, BlockedExts);
+                       });
 }

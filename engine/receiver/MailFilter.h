@@ -34,6 +34,11 @@ constexpr TMimeCharset csBig5 = 1;
 constexpr TMimeCharset csOther = 4;
 constexpr TMimeCharset csUSASCII = 5;
 
+// A charset table: the code of a lower-cased charset name. An unknown name (the empty one
+// too) gives the table's "other" code, which is also where a part header starts.
+using TMimeCharsetMap = TMimeCharset (*)(const std::string& LowerName);
+TMimeCharset FilterCharsetCode(const std::string& LowerName);
+
 using TMimeEncoding = uint8_t;
 constexpr TMimeEncoding meSevenBit = 0;
 constexpr TMimeEncoding meEightBit = 1;
@@ -80,11 +85,36 @@ bool NextMimeHeaderField(const TMimeLines& Lines, int& Cursor, std::string& Name
 void ForEachMimeParam(const std::string& Text,
                       const std::function<void(const std::string& Name, const std::string& Value)>& Param);
 
+// The transfer encoding a Content-Transfer-Encoding value names, compared exactly.
+TMimeEncoding MimeEncodingCode(const std::string& Value);
+
+// One Content-Type value into Part. The message reader (IsPart false) knows only the text
+// and multipart main types and no "name" parameter.
+void ApplyContentType(const std::string& Value, bool IsPart, TMimeCharsetMap Charsets, TMimePartHeader& Part);
+
 // Reads the message header from line 0 (Cursor is set to 0 first) and leaves Cursor on the
 // line after it.
 void ParseMessageHeader(const TMimeLines& Lines, int& Cursor, TMimeHeader& Header);
+// How a reader numbers charsets and what a part without a Content-Transfer-Encoding is.
+struct TMimePartRules {
+  TMimeCharsetMap Charsets = FilterCharsetCode;
+  TMimeEncoding DefaultEncoding = meOther;
+};
+
 // Reads a part header from Cursor and leaves Cursor on the line after it.
-void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part);
+void ParsePartHeader(const TMimeLines& Lines, int& Cursor, TMimePartHeader& Part,
+                     const TMimePartRules& Rules = TMimePartRules());
+
+// Called for each part of a multipart message that is not multipart itself, after its
+// header was read (Cursor on the line after it). It may move Cursor on, up to the next
+// line equal to Opening or Closing; false ends the walk.
+using TMimePartVisitor = std::function<bool(const TMimePartHeader& Part, int& Cursor, const std::string& Opening,
+                                            const std::string& Closing)>;
+// The forward walk over the boundary lines of a multipart message from Cursor, with a stack
+// of boundaries (a nested multipart part pushes its own). Ends at the outermost closing
+// line or when the lines (but the last) run out: true, or false when OnPart ended it.
+bool WalkMimeParts(const TMimeLines& Lines, int& Cursor, const std::string& Boundary, const TMimePartRules& Rules,
+                   const TMimePartVisitor& OnPart);
 
 // False when a part of a multipart message names a file whose extension is in BlockedExts
 // (extensions without their dot, compared without case). Never raises on malformed input.

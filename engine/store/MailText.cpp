@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/settings/ZQCipher.h"
+#include "platform/HexDigit.h"
 #include "platform/IniFile.h"
 
 std::string ExtractAddress(const std::string& S) {
@@ -215,13 +216,6 @@ bool SameAscii(const std::string& A, const char* B) {
   return I == A.size() && !B[I];
 }
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
-}
-
 int Base64Index(char C) {
   if (C >= 'A' && C <= 'Z') return C - 'A';
   if (C >= 'a' && C <= 'z') return C - 'a' + 26;
@@ -234,6 +228,14 @@ int Base64Index(char C) {
 void RemoveNuls(std::string& S) { std::erase(S, '\0'); }
 
 }  // namespace
+
+bool CharsetToUTF8(const std::string& Charset, const std::string& In, std::string& Out) {
+  TCharsetConverters Converter;
+  std::string Converted;
+  if (!Converter.Convert(Charset, In, Converted)) return false;
+  Out = std::move(Converted);
+  return true;
+}
 
 std::string DecodeHeader(const std::string& Text) {
   // The text works as one string S that is changed in place: Out is the part of S before
@@ -280,7 +282,7 @@ std::string DecodeHeader(const std::string& Text) {
             Decoded += ' ';
           } else if (C == '=' && I + 3 <= E) {
             // Two digits plus the closing "?=" follow.
-            int Hi = HexValue(V[I + 1]), Lo = HexValue(V[I + 2]);
+            int Hi = HexDigitValue(V[I + 1]), Lo = HexDigitValue(V[I + 2]);
             if (Hi < 0 || Lo < 0)
               throw EConvertError("'" + std::string(V.substr(I + 1, 2)) + "' is not a valid integer value");
             Decoded += char(Hi * 16 + Lo);

@@ -18,3 +18,6 @@ std::string GetFromAddress(const std::vector<std::string>& Lines);
 std::string DecodeHeader(const std::string& S);
 // UTF-8 to the engine's text encoding (also UTF-8): invalid sequences become "?".
 std::string UTF8ToAnsi(const std::string& S);
+// Text in Charset (an iconv name) to UTF-8; bytes the charset does not allow become "?".
+// False, and Out untouched, when iconv does not know the charset.
+bool CharsetToUTF8(const std::string& Charset, const std::string& In, std::string& Out);

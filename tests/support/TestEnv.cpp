@@ -14,14 +14,17 @@
 #include "platform/Registry.h"
 
 namespace {
-const char* const Vars[3] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
+const char* const Vars[5] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME",
+                             "QUILLON_UPDATE_URL"};
+// Nothing listens on port 1 of loopback: a check there fails at once.
+const char* const ClosedUpdateURL = "http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php";
 }
 
 TTestEnv::TTestEnv() {
   std::string Tmpl = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
   if (!mkdtemp(Tmpl.data())) throw std::runtime_error("mkdtemp failed");
   FRoot = Tmpl + "/";
-  for (int I = 0; I < 3; ++I) {
+  for (int I = 0; I < 5; ++I) {
     const char* Old = std::getenv(Vars[I]);
     FHad[I] = Old != nullptr;
     if (Old) FOld[I] = Old;
@@ -30,6 +33,8 @@ TTestEnv::TTestEnv() {
   setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
   setenv("XDG_DATA_HOME", DataHome().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", RuntimeDir().c_str(), 1);
+  setenv("XDG_CACHE_HOME", CacheHome().c_str(), 1);
+  setenv("QUILLON_UPDATE_URL", ClosedUpdateURL, 1);
   SetProgramDirOverride(ProgramDir());
   TRegistry::ResetForTests();
   DataDir = DataFolder();
@@ -37,7 +42,7 @@ TTestEnv::TTestEnv() {
 }
 
 TTestEnv::~TTestEnv() {
-  for (int I = 0; I < 3; ++I) {
+  for (int I = 0; I < 5; ++I) {
     if (FHad[I])
       setenv(Vars[I], FOld[I].c_str(), 1);
     else

@@ -1,6 +1,8 @@
 #pragma once
 // A private set of XDG folders for one test: the registry file, the data folder, the lock
-// files and the autostart entry all land in a fresh temporary tree.
+// files, the autostart entry and the update downloads all land in a fresh temporary tree.
+// The version check is pointed at a closed loopback port unless the test names its own
+// server, so no test ever asks the real update service.
 #include <string>
 
 class TTestEnv {
@@ -14,6 +16,7 @@ public:
   std::string ConfigHome() const { return FRoot + "config/"; }
   std::string DataHome() const { return FRoot + "data/"; }
   std::string RuntimeDir() const { return FRoot + "run/"; }
+  std::string CacheHome() const { return FRoot + "cache/"; }
   // A program folder of the test's own (for Language/ and Sound/).
   std::string ProgramDir() const { return FRoot + "program/"; }
 
@@ -24,6 +27,6 @@ public:
 
 private:
   std::string FRoot;
-  std::string FOld[3];
-  bool FHad[3] = {};
+  std::string FOld[5];
+  bool FHad[5] = {};
 };

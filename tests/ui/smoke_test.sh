@@ -49,9 +49,11 @@ run_case() {
   printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n' \
     "$min_to_tray" "$port" "$port" > "$work/config/quillon/registry.reg"
 
+  # The start-up version check goes to a closed loopback port, never to the update service.
   # Without a D-Bus session Qt offers its icon through the X11 tray protocol, which trayer speaks.
   env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb \
     XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
+    XDG_CACHE_HOME="$work/cache" QUILLON_UPDATE_URL="http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php" \
     "$quillon" >"$work/quillon.log" 2>&1 &
   qpid=$!
   pids+=($qpid)

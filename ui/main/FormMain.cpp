@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QScreen>
 #include <QUrl>
+#include <cmath>
 
 #include "engine/delivery/MailSender.h"
 #include "engine/dns/DNSCache.h"
@@ -19,6 +20,8 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/update/UpdateBase.h"
+#include "ui/update/UpdateHost.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
 
@@ -26,6 +29,7 @@ TFormMain::TFormMain(bool TrayAvailable)
     : QMainWindow(nullptr), GetSystemDNSServers(GetDNSServers), FTrayAvailable(TrayAvailable) {
   BuildWindow();
   FormCreate();
+  InstallUpdateHost();
 }
 
 TFormMain::~TFormMain() { FormDestroy(); }
@@ -36,10 +40,11 @@ void TFormMain::FormCreate() {
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
 }
 
-// The order matters: the queues exist before any engine object that logs, and the view
-// settings are in force before the server may start. (The first-start wizard and the
-// daily version check will come first of all, once their windows exist.)
+// The order matters: the daily version check starts before anything else (the first-start
+// wizard will come before it once its window exists), the queues exist before any engine
+// object that logs, and the view settings are in force before the server may start.
 void TFormMain::Initialize() {
+  if (std::trunc(Date()) != std::trunc(GetLastCheckVersionDate())) StartVersionCheck();
   FReceivedCount = FSentCount = FFailedCount = 0;
   RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()));
   FTimerMode = false;
@@ -174,6 +179,8 @@ void TFormMain::ShowMainWindow1Click() {
 // The receiver still runs when the program ends without the quit command (a session that
 // ends abruptly): it and the sender are stopped before the store they use goes away.
 void TFormMain::FormDestroy() {
+  FCheckVersionThread.reset();
+  UpdateHost() = TUpdateHost();
   if (FReceiver && FReceiver->Active) FReceiver->Stop();
   if (FSender && FSender->Running()) FSender->Stop();
   if (FMailStore) {
@@ -199,6 +206,11 @@ bool TFormMain::event(QEvent* E) {
     case WM_DELIVERYPROGRESS:
       RunGuarded([this] { WMDeliveryProgress(); });
       return true;
+    case WM_CHECKVERSIONRESULT: {
+      const uintptr_t WParam = static_cast<TWindowMessage*>(E)->WParam;
+      RunGuarded([&] { WMCheckVersionResult(WParam); });
+      return true;
+    }
     default:
       return QMainWindow::event(E);
   }

@@ -26,6 +26,7 @@ class QTreeWidget;
 class TVexaDNSCache;
 class TMailSenderModule;
 class TMailReceiver;
+class TCheckVersionThread;
 
 // One queued log line.
 struct TLogItem {
@@ -65,6 +66,11 @@ public:
   void QuitProgram();
   void ShowMainWindow1Click();
   bool IsWizardAlreadyRun();
+  // The automatic version check (at most one a calendar day, from Initialize).
+  void StartVersionCheck();
+  bool VersionCheckRunning() const { return FCheckVersionThread != nullptr; }
+  // Shows mail ID of the store in the mail viewer; nothing when the store has no such mail.
+  void ShowMailSource(const std::string& ID);
   // Where SelectDNSServers finds the machine's DNS servers (tests put in their own).
   std::function<void(std::vector<std::string>&)> GetSystemDNSServers;
 
@@ -117,12 +123,16 @@ private:
   void MIAboutQuillonClick();
   void HelpTopics1Click();
   void MIHomepageClick();
+  void MICheckVersionClick();
   void CommandNotReady() {}
 
   // Window messages.
   void WMMailStoreChange();
   void WMLogMessage() { FlushLogQueue(); }
   void WMDeliveryProgress() { FlushProgressQueue(); }
+  void WMCheckVersionResult(uintptr_t WParam);
+  // The update windows reach the server, the tray icon and the quit routine through it.
+  void InstallUpdateHost();
   void FlushLogQueue();
   void FlushProgressQueue();
   void ProcessStoreEvents();
@@ -149,6 +159,7 @@ private:
   int32_t FSortColumn = 0;
   uint8_t FSortDirection = 0;
   bool FTimerMode = false;
+  std::unique_ptr<TCheckVersionThread> FCheckVersionThread;
 
   const bool FTrayAvailable;
   bool FQuitting = false;

@@ -151,7 +151,7 @@ void TFormMain::BuildMenus() {
   Add(Help, "HelpTopics1", "Help Topics", &TFormMain::HelpTopics1Click);
   Add(Help, "MIHomepage", "&Homepage", &TFormMain::MIHomepageClick);
   Help->addSeparator();
-  Add(Help, "MICheckVersion", "Check Latest Version ...", &TFormMain::CommandNotReady, false);
+  Add(Help, "MICheckVersion", "Check Latest Version ...", &TFormMain::MICheckVersionClick);
   Help->addSeparator();
   Add(Help, "MIAboutQuillon", "&About Quillon", &TFormMain::MIAboutQuillonClick);
 

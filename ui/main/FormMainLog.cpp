@@ -18,6 +18,7 @@
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
 #include "ui/main/FormMain.h"
+#include "ui/viewer/ViewMail.h"
 
 void TFormMain::PostLogMessage(uint8_t Level, const std::string& Text) {
   if (!FLogQueue) return;
@@ -194,7 +195,9 @@ void TFormMain::LanguageMenuClick(QAction* Item) {
 
 void TFormMain::ApplyLanguage() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
+  if (FormViewMail) LoadFormLanguage(FormViewMail, LanguageDir() + LanguageName.get());
   RELog->setFont(font());
+  if (FormViewMail) FormViewMail->SetPaneFont(font());
   setWindowTitle(QStringLiteral("Quillon Pro"));
   UpdateCategoryNodes();
   UpdateStatusBar();

@@ -1,0 +1,301 @@
+// The download window against a loopback HTTP server of the test: a complete download
+// handed to the desktop and the program ended, a cut or refused transfer, Cancel during
+// the transfer and before it, the "qvu" names beside an old file that cannot go, and an
+// update folder that is not ours.
+#include <sys/stat.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "UiTestSupport.h"
+#include "UpdateTestSupport.h"
+#include "WindowTestSupport.h"
+#include "engine/settings/VexaBase.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/LoopbackSockets.h"
+#include "support/TestEnv.h"
+#include "ui/main/FormMain.h"
+#include "ui/update/AutoUpdate.h"
+#include "ui/update/UpdateBase.h"
+
+Q_DECLARE_METATYPE(THttpAnswer)
+
+namespace {
+const char* const Path = "/releases/Quillon_9.0.0.1.deb";
+const char* const FileName = "Quillon_9.0.0.1.deb";
+
+std::string Package(size_t Size) {
+  std::string S(Size, '\0');
+  for (size_t I = 0; I < Size; ++I) S[I] = char('A' + I * 7 % 26);
+  return S;
+}
+}  // namespace
+
+class TestUpdateDownload : public QObject {
+  Q_OBJECT
+  std::unique_ptr<TTestEnv> Env;
+  std::unique_ptr<TLoopbackHttpServer> Server;
+  std::unique_ptr<TRecordingBoxes> Boxes;
+  std::unique_ptr<TRecordingDesktop> Desktop;
+  std::unique_ptr<TRecordingUpdateHost> Host;
+
+  std::string Folder() { return Env->CacheHome() + "quillon/onlineupdate/"; }
+
+  // Runs the download window of the release at Path to its end.
+  std::unique_ptr<TFormUpdate> Run(std::function<void(TFormUpdate&)> Before = nullptr) {
+    auto F = std::make_unique<TFormUpdate>(nullptr, TAvailableRelease{"9.0.0.1", Server->URL(Path)});
+    if (Before) Before(*F);
+    F->StartUpdate();
+    return F;
+  }
+  QString Text(TFormUpdate& F, const char* Label) { return F.findChild<QLabel*>(Label)->text(); }
+
+  void VerifyRestored() {
+    QCOMPARE(Host->Stops, 1);
+    QCOMPARE(Host->Starts, 1);
+    QVERIFY(Host->Running);
+    QCOMPARE(Host->Tray, std::vector<bool>({false, true}));
+    QCOMPARE(Host->Quits, 0);
+    QVERIFY(Desktop->Opened.empty());
+  }
+
+private slots:
+  void init() {
+    Env = std::make_unique<TTestEnv>();
+    Server = std::make_unique<TLoopbackHttpServer>();
+    Boxes = std::make_unique<TRecordingBoxes>();
+    Desktop = std::make_unique<TRecordingDesktop>();
+    Host = std::make_unique<TRecordingUpdateHost>();
+  }
+  void cleanup() {
+    Host.reset();
+    Desktop.reset();
+    Boxes.reset();
+    Server.reset();
+    Env.reset();
+  }
+
+  void CompleteDownloadIsInstalled() {
+    const std::string Body = Package(3 * 65536 + 123);
+    THttpAnswer A;
+    A.Body = Body;
+    A.HoldAfter = 65536;
+    Server->Answer(Path, A);
+    bool Seen = false;
+    auto F = Run([&](TFormUpdate& U) {
+      QCOMPARE(U.windowTitle(), QString("Auto Update"));
+      QCOMPARE(Text(U, "LabelTimeRemaining"), QString("0:00:00"));
+      WhenReady([&] { return Text(U, "LabelProgress").startsWith("64 KB/"); }, [&] {
+        Seen = true;
+        QCOMPARE(Text(U, "LabelDownloadFile"), QString("Quillon Pro 9.0.0.1 update file"));
+        QCOMPARE(Text(U, "LabelProgress"), QString("64 KB/") + TFormUpdate::FormatOneDecimal(Body.size() / 1024.0) + " KB");
+        QCOMPARE(Host->Stops, 1);
+        QCOMPARE(Host->Tray, std::vector<bool>({false}));
+        SaveScreenshot(&U, "update-download");
+        Server->Release();
+      });
+    });
+    QVERIFY(Seen);
+    QVERIFY(Boxes->Boxes.empty());
+    const std::string File = Folder() + FileName;
+    QCOMPARE(Desktop->Opened, std::vector<QUrl>({QUrl::fromLocalFile(QString::fromStdString(File))}));
+    QCOMPARE(Env->ReadFile(File), Body);
+    QCOMPARE(Host->Quits, 1);
+    QCOMPARE(Host->Starts, 0);
+    QVERIFY(!F->isVisible());
+    struct stat St;
+    QCOMPARE(::stat(Folder().c_str(), &St), 0);
+    QCOMPARE(St.st_mode & 0777, mode_t(0700));
+  }
+
+  void FailedDownload_data() {
+    QTest::addColumn<THttpAnswer>("Answer");
+    QTest::addColumn<QString>("Message");
+    THttpAnswer Short;
+    Short.Body = Package(400);
+    Short.Announced = 1000;
+    QTest::newRow("short") << Short
+                           << "Error to get the update file. Error: Incomplete transfer: 400 of 1000 bytes received";
+    THttpAnswer Missing;
+    Missing.Status = 404;
+    Missing.Reason = "Not Found";
+    Missing.Body = "gone";
+    QTest::newRow("404") << Missing << "Error to get the update file. Error: HTTP/1.1 404 Not Found";
+  }
+
+  void FailedDownload() {
+    QFETCH(THttpAnswer, Answer);
+    QFETCH(QString, Message);
+    Server->Answer(Path, Answer);
+    auto F = Run();
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Error);
+    QCOMPARE(Boxes->Boxes[0].Text, Message);
+    VerifyRestored();
+    QVERIFY(!F->isVisible());
+  }
+
+  void NoServerIsAFailedDownload() {
+    auto F = std::make_unique<TFormUpdate>(nullptr, TAvailableRelease{"9.0.0.1", "http://127.0.0.1:1/Quillon.deb"});
+    F->StartUpdate();
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QVERIFY(Boxes->Boxes[0].Text.startsWith("Error to get the update file. Error: "));
+    VerifyRestored();
+  }
+
+private:
+  // The server stops after the first bytes; Cancel is pressed once the transfer has begun.
+  void CancelMidway(bool Answer) {
+    THttpAnswer A;
+    A.Body = Package(200000);
+    A.HoldAfter = 1000;
+    Server->Answer(Path, A);
+    Boxes->Answer = Answer;
+    Run([&](TFormUpdate& U) {
+      WhenReady([&] { return !Text(U, "LabelProgress").isEmpty(); }, [&] {
+        QTest::mouseClick(U.findChild<QPushButton*>("BtnCancel"), Qt::LeftButton);
+        Server->Release();
+      });
+    });
+  }
+
+private slots:
+  void CancelDuringTheTransfer() {
+    CancelMidway(true);
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Question);
+    QCOMPARE(Boxes->Boxes[0].Text,
+             QString("Program is downloading the update file. Are you sure you want to cancel it?"));
+    VerifyRestored();
+    // The partial file stays for the next update to remove.
+    QVERIFY(std::filesystem::exists(Folder() + FileName));
+  }
+
+  void CancelAnsweredNo() {
+    CancelMidway(false);
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Desktop->Opened.size(), size_t(1));
+    QCOMPARE(Host->Quits, 1);
+  }
+
+  // Cancel while the download prepares or waits for the server: no question, nothing fetched.
+  void CancelWhileConnecting() {
+    THttpAnswer A;
+    A.Body = Package(1000);
+    A.HoldBeforeHeaders = true;
+    Server->Answer(Path, A);
+    Run([&](TFormUpdate& U) {
+      WhenReady([&] { return Server->Requests(Path) == 1; },
+                [&] { QTest::mouseClick(U.findChild<QPushButton*>("BtnCancel"), Qt::LeftButton); });
+    });
+    QVERIFY(Boxes->Boxes.empty());
+    VerifyRestored();
+  }
+
+  void CancelBeforeTheDownloadBegins() {
+    Server->Answer(Path, THttpAnswer{200, "OK", Package(1000)});
+    Run([&](TFormUpdate& U) { QMetaObject::invokeMethod(&U, [&U] { U.BtnCancelClick(); }, Qt::QueuedConnection); });
+    QCoreApplication::processEvents();
+    QCOMPARE(Server->Requests(Path), 0);
+    QVERIFY(Boxes->Boxes.empty());
+    VerifyRestored();
+  }
+
+  void ServerThatWasStoppedStaysStopped() {
+    Host->Running = false;
+    Server->Answer(Path, THttpAnswer{404, "Not Found", ""});
+    Run();
+    QCOMPARE(Host->Stops, 0);
+    QCOMPARE(Host->Starts, 0);
+    QCOMPARE(Host->Tray, std::vector<bool>({false, true}));
+  }
+
+  // An old file goes; one that cannot go (here a folder of the same name) is avoided by a
+  // "qvu" prefix, once more for each name that is taken.
+  void EarlierFilesOfTheSameName() {
+    Server->Answer(Path, THttpAnswer{200, "OK", Package(5000)});
+    Env->WriteFile(Folder() + FileName, "old package");
+    Run();
+    QCOMPARE(Env->ReadFile(Folder() + FileName), Package(5000));
+
+    // The recorders put themselves in and take themselves out: the old ones go first.
+    Host.reset();
+    Desktop.reset();
+    Host = std::make_unique<TRecordingUpdateHost>();
+    Desktop = std::make_unique<TRecordingDesktop>();
+    std::filesystem::remove(Folder() + FileName);
+    Env->WriteFile(Folder() + FileName + "/in-use", "x");
+    Env->WriteFile(Folder() + "qvu" + FileName + "/in-use", "x");
+    Run();
+    const std::string Stacked = Folder() + "qvuqvu" + FileName;
+    QCOMPARE(Desktop->Opened, std::vector<QUrl>({QUrl::fromLocalFile(QString::fromStdString(Stacked))}));
+    QCOMPARE(Env->ReadFile(Stacked), Package(5000));
+    QVERIFY(std::filesystem::exists(Folder() + FileName + "/in-use"));
+  }
+
+  // A folder another user could have put there (here a link to elsewhere) is not written to.
+  void UpdateFolderThatIsNotOurs() {
+    Server->Answer(Path, THttpAnswer{200, "OK", Package(100)});
+    std::filesystem::create_directories(Env->CacheHome() + "quillon");
+    std::filesystem::create_directories(Env->Root() + "elsewhere");
+    std::filesystem::create_directory_symlink(Env->Root() + "elsewhere", Env->CacheHome() + "quillon/onlineupdate");
+    bool Open = false;
+    Run([&](TFormUpdate& U) {
+      WhenReady([&] { return !Boxes->Boxes.empty(); }, [&] {
+        Open = U.isVisible();
+        QTest::mouseClick(U.findChild<QPushButton*>("BtnCancel"), Qt::LeftButton);
+      });
+    });
+    QCOMPARE(Boxes->Boxes.at(0).Text, QString("Can't create the update temp data file."));
+    // The window stayed open until Cancel.
+    QVERIFY(Open);
+    QCOMPARE(Server->Requests(Path), 0);
+    QVERIFY(std::filesystem::is_empty(Env->Root() + "elsewhere"));
+    VerifyRestored();
+  }
+
+  // The main window's own server: stopped for the download, started again after it failed.
+  void MainWindowServerDuringTheDownload() {
+    Host.reset();
+    const int Port = FreeLoopbackPort();
+    char Settings[512];
+    std::snprintf(Settings, sizeof Settings,
+                  "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000001\r\n"
+                  "\"SMTPPort\"=dword:%08x\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n\"SMTPMultiIPBinds\"=\"127.0.0.1:%d\"\r\n"
+                  "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n",
+                  Port, Port);
+    Env->WriteRegistry(Settings);
+    InitSettings();
+    SetLastCheckVersionDate(Date());
+    TFormMain Main(false);
+    Main.Initialize();
+    QVERIFY(Main.ServerRunning());
+    THttpAnswer Gone{404, "Not Found", ""};
+    Gone.HoldBeforeHeaders = true;
+    Server->Answer(Path, Gone);
+    bool StoppedMeanwhile = false;
+    TFormUpdate F(&Main, TAvailableRelease{"9.0.0.1", Server->URL(Path)});
+    WhenReady([&] { return Server->Requests(Path) == 1; }, [&] {
+      StoppedMeanwhile = !Main.ServerRunning();
+      Server->Release();
+    });
+    F.StartUpdate();
+    QVERIFY(StoppedMeanwhile);
+    QVERIFY(Main.ServerRunning());
+    QVERIFY(!Main.Quitting());
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+  }
+
+  void OneDecimal() {
+    QCOMPARE(TFormUpdate::FormatOneDecimal(1024), QString("1024"));
+    QCOMPARE(TFormUpdate::FormatOneDecimal(12.25), QString("12.3"));
+    QCOMPARE(TFormUpdate::FormatOneDecimal(0.04), QString("0"));
+    QCOMPARE(TFormUpdate::FormatOneDecimal(2047.96), QString("2048"));
+  }
+};
+
+QTEST_MAIN(TestUpdateDownload)
+#include "updatedownload_test.moc"

@@ -1,0 +1,6 @@
+#include "ui/update/UpdateHost.h"
+
+TUpdateHost& UpdateHost() {
+  static TUpdateHost Host;
+  return Host;
+}
