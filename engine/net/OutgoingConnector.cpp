@@ -76,7 +76,11 @@ int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksI
   // Never pick up a proxy from the environment: the only proxy is the one configured.
   const std::string Proxy = ProxyUrl(Socks);
   curl_easy_setopt(Easy.get(), CURLOPT_PROXY, Proxy.c_str());
-  if (!Proxy.empty() && Socks.Authentication == TSocksAuthentication::saUsernamePassword) {
+  // SOCKS 5 offers only what is configured: libcurl would offer GSS-API as well, and a
+  // proxy that picks it fails the attempt.
+  const bool Login = !Proxy.empty() && Socks.Authentication == TSocksAuthentication::saUsernamePassword;
+  curl_easy_setopt(Easy.get(), CURLOPT_SOCKS5_AUTH, static_cast<long>(Login ? CURLAUTH_BASIC : CURLAUTH_NONE));
+  if (Login) {
     curl_easy_setopt(Easy.get(), CURLOPT_PROXYUSERNAME, Socks.Username.c_str());
     curl_easy_setopt(Easy.get(), CURLOPT_PROXYPASSWORD, Socks.Password.c_str());
   }

@@ -191,6 +191,27 @@ TEST_F(SenderModule, StopDuringAnAttemptReturnsTheMailToWaiting) {
   EXPECT_TRUE(WaitState(ID, msSent));
 }
 
+TEST_F(SenderModule, MailAcceptedBeforeAStopStaysDelivered) {
+  // The exchanger has answered 250 to the end of the data and is slow to answer QUIT: a
+  // stop (or a cancel) now must not send the mail back to waiting, to go out again later.
+  SenderConntecTimeout = 0;
+  for (const bool Cancel : {false, true}) {
+    TScriptedSmtpPeer Mx("", 25);
+    Mx.SetReply("QUIT", "");
+    DNS.Set("dest.test", {{{10, Mx.IP()}}});
+    const std::string ID = Add("rcpt@dest.test");
+    Sender->Start();
+    ASSERT_TRUE(WaitCommand(Mx, "QUIT"));
+    if (Cancel)
+      Sender->CancelMail(ID);
+    else
+      Sender->Stop();
+    EXPECT_TRUE(WaitState(ID, msSent)) << Cancel;
+    EXPECT_TRUE(Has(MailLog(ID), "Mail delivered successful.")) << Cancel;
+    if (Cancel) Sender->Stop();
+  }
+}
+
 TEST_F(SenderModule, StopWhileWaitingForMailAndRestart) {
   Sender->Start();
   std::this_thread::sleep_for(150ms);
