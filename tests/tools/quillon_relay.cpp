@@ -100,6 +100,7 @@ int main() {
   auto Notices = std::make_unique<TNoticePrinter>(*Store);
   Store->NotifyWindow = Notices.get();
   auto Cache = std::make_unique<TVexaDNSCache>();
+  Cache->OnLog = Log;
   auto Sender = std::make_unique<TMailSenderModule>(*Store, *Cache);
   Sender->OnLog = Log;
   Sender->OnDeliveryLog = [](const std::string& ID, const std::string& Text, int Percent) {

@@ -20,6 +20,7 @@ public:
     std::vector<std::pair<uint16_t, std::string>> MX;
     bool Nil = false;
     bool Throw = false;
+    bool ThrowOther = false;  // something that is no std::exception
   };
   void Set(const std::string& Domain, TAnswer A) {
     std::lock_guard<std::mutex> G(Lock);
@@ -31,6 +32,7 @@ public:
     const auto It = Answers.find(Domain);
     if (It == Answers.end() || It->second.Nil) return nullptr;
     if (It->second.Throw) throw std::runtime_error("DNS index file read error");
+    if (It->second.ThrowOther) throw 42;
     TDNSDomainRecordPtr R(NewDomainRecord());
     R->Domain = Domain;
     for (const auto& [Pref, Host] : It->second.MX) {
@@ -258,6 +260,28 @@ TEST_F(SenderModule, BrokenDNSCacheFailsTheAttemptOnly) {
   EXPECT_TRUE(Has(Log, "DNS Query failed: DNS index file read error"));
   EXPECT_TRUE(Has(Log, "Error: Can not get MX information."));
   EXPECT_EQ(DNS.RemovedList(), TLines{"broken.test"});
+}
+
+TEST_F(SenderModule, UnexpectedErrorInTheResolverIsLoggedAndTheResolverGoesOn) {
+  std::mutex LogLock;
+  TLines Red;
+  Sender->OnLog = [&](uint8_t Level, const std::string& Text) {
+    std::lock_guard<std::mutex> G(LogLock);
+    if (Level == 3) Red.push_back(Text);
+  };
+  TScriptedSmtpPeer Mx("", 25);
+  DNS.Set("odd.test", {{}, false, false, true});
+  DNS.Set("fine.test", {{{10, Mx.IP()}}});
+  const std::string Odd = Add("rcpt@odd.test");
+  const std::string Good = Add("rcpt@fine.test");
+  Sender->Start();
+  // The odd mail is attempted (and fails) rather than left in its thread.
+  ASSERT_TRUE(WaitState(Odd, msFailed));
+  ASSERT_TRUE(WaitState(Good, msSent));
+  Sender->Stop();
+  EXPECT_TRUE(Has(MailLog(Odd), "Error: Unknow error."));
+  std::lock_guard<std::mutex> G(LogLock);
+  EXPECT_EQ(Red, TLines{"Error: Unknow error."});
 }
 
 TEST_F(SenderModule, ResolveStepVariants) {
