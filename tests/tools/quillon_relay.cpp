@@ -11,6 +11,7 @@
 //   notice <action> <ID> <state>    store changes (0 added, 1 changed, 2 removed)
 #include <signal.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -27,14 +28,55 @@
 #include "engine/store/MemMailStore.h"
 
 namespace {
-std::mutex OutputLock;
+// Standard output through a buffer: a write and flush per line (a hundred per mail, one
+// per percent of progress) would hold every delivery thread up on one lock. A line waits
+// at most FlushDelay before it is written; order and lines are kept.
+class TOutput {
+public:
+  static constexpr auto FlushDelay = std::chrono::milliseconds(20);
+  TOutput() : FThread([this] { Run(); }) {}
+  ~TOutput() {
+    {
+      std::lock_guard<std::mutex> G(FLock);
+      FDone = true;
+    }
+    FWake.notify_one();
+    FThread.join();
+  }
+  void Line(const std::string& Text) {
+    std::lock_guard<std::mutex> G(FLock);
+    if (FPending.empty()) FWake.notify_one();
+    FPending += Text;
+    FPending += '\n';
+  }
 
-void PrintLine(const std::string& Line) {
-  std::lock_guard<std::mutex> G(OutputLock);
-  std::fwrite(Line.data(), 1, Line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+private:
+  void Run() {
+    std::string Out;
+    std::unique_lock<std::mutex> G(FLock);
+    for (;;) {
+      FWake.wait(G, [this] { return FDone || !FPending.empty(); });
+      // Gather what arrives within the delay, then write it in one go.
+      FWake.wait_for(G, FlushDelay, [this] { return FDone; });
+      Out.swap(FPending);
+      const bool Done = FDone;
+      G.unlock();
+      std::fwrite(Out.data(), 1, Out.size(), stdout);
+      std::fflush(stdout);
+      Out.clear();
+      G.lock();
+      if (Done && FPending.empty()) return;
+    }
+  }
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::string FPending;
+  bool FDone = false;
+  std::thread FThread;
+};
+TOutput* Output = nullptr;
+
+void PrintLine(const std::string& Line) { Output->Line(Line); }
 
 void Log(uint8_t Level, const std::string& Text) { PrintLine("log " + std::to_string(Level) + " " + Text.substr(0, 255)); }
 
@@ -92,6 +134,10 @@ int main() {
   pthread_sigmask(SIG_BLOCK, &Quit, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Static, so that an exit() on the way still writes what was printed; made here, after
+  // the signal mask, so that its thread leaves the signals to sigwait too.
+  static TOutput Out;
+  Output = &Out;
   CheckSingleInstance();
   InitSettings();
 
