@@ -18,16 +18,26 @@
 #include "support/ScriptedSmtpPeer.h"
 #include "support/TestEnv.h"
 
-TEST(RelayHarness, DeliversAndStopsOnSigterm) {
+namespace {
+// A harness whose mails for dest.test go to the scripted exchanger Mx.
+struct RelayHarness : ::testing::Test {
   TTestEnv Env;
   TLoopbackDNS Dns;
-  TScriptedSmtpPeer Mx("", 25);
-  Dns.SetMX("dest.test", {{10, Mx.IP()}});
+  TScriptedSmtpPeer Mx{"", 25};
   const int Port = FreeLoopbackPort();
-  WriteHarnessRegistry(Env, Port, Dns.Address());
+  const std::string Harness = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
+
+  RelayHarness() {
+    Dns.SetMX("dest.test", {{10, Mx.IP()}});
+    WriteHarnessRegistry(Env, Port, Dns.Address());
+  }
+};
+}  // namespace
+
+TEST_F(RelayHarness, DeliversAndStopsOnSigterm) {
   const std::string Out = Env.Root() + "relay.out";
   TChildProcess Relay;
-  ASSERT_TRUE(Relay.Start({std::string(QUILLON_BIN_DIR) + "/quillon-relay"}, Out));
+  ASSERT_TRUE(Relay.Start({Harness}, Out));
   ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port)))
       << Env.ReadFile(Out);
   EXPECT_NE(Env.ReadFile(Out).find("log 1 Primary DNS Server: " + Dns.Address() + " , Secondary DNS Server: " +
@@ -54,20 +64,14 @@ TEST(RelayHarness, DeliversAndStopsOnSigterm) {
   EXPECT_NE(End.find("log 0 Built-in SMTP server stoped\n"), std::string::npos);
 }
 
-TEST(RelayHarness, AnOutputReaderThatFallsBehindDoesNotHoldUpDelivery) {
+TEST_F(RelayHarness, AnOutputReaderThatFallsBehindDoesNotHoldUpDelivery) {
   // The harness prints a line per percent of every mail's progress. Nobody reads its output
   // while forty mails go through: far more than a pipe holds. Every line still comes, in
   // its order, once the reader reads again.
   constexpr int Mails = 40;
-  TTestEnv Env;
-  TLoopbackDNS Dns;
-  TScriptedSmtpPeer Mx("", 25);
-  Dns.SetMX("dest.test", {{10, Mx.IP()}});
-  const int Port = FreeLoopbackPort();
-  WriteHarnessRegistry(Env, Port, Dns.Address());
   TChildProcess Relay;
   int Fd = -1;
-  ASSERT_TRUE(Relay.StartPiped({std::string(QUILLON_BIN_DIR) + "/quillon-relay"}, Fd));
+  ASSERT_TRUE(Relay.StartPiped({Harness}, Fd));
   FILE* Out = fdopen(Fd, "r");
   std::vector<std::string> Lines;
   char Buf[4096];
