@@ -130,7 +130,8 @@ bool TMailDeliveryThread::TryRelay(const TRelaySMTPItem& Relay, int64_t Size, in
 }
 
 void TMailDeliveryThread::Finish() {
-  if (IsStopping()) Mail.Status = dsStopped;
+  // A mail that a server accepted stays delivered: filed as stopped it would be sent again.
+  if (IsStopping() && Mail.Status != dsDelivered && Mail.Status != dsRelayed) Mail.Status = dsStopped;
   SetMailState(msAttemptDone);
   {
     std::lock_guard<std::mutex> G(FAttemptLock);
@@ -244,8 +245,8 @@ void TMailDeliveryThread::DeliverMail() {
       }
     }
 
-    // 11. Outcome.
-    if (!IsStopping()) {
+    // 11. Outcome. An accepted mail is delivered even when a stop came after the acceptance.
+    if (Result == scAccepted || Result == arRelayed || !IsStopping()) {
       switch (Result) {
         case scAccepted:
           AddLog("Mail delivered successful.");

@@ -219,42 +219,70 @@ TMailDeliveryThread* TMailSenderModule::FindFinishedDeliveryThread() {
   return nullptr;
 }
 
-void TMailSenderModule::ResolverProc(TDaemonThread& Thread) {
-  while (FRunning && !Thread.Terminated()) {
-    // 1. Reserve an idle delivery thread.
-    TMailDeliveryThread* D = FindIdleDeliveryThread();
-    if (!D) {
-      for (int Slice = 0; Slice < 50; ++Slice) {
-        const bool Signalled = FreedSignal.WaitFor(100);
-        if (!FRunning || Thread.Terminated()) return;
-        if (Signalled) break;
-      }
-      continue;
-    }
-    // 2. Take a mail.
-    for (;;) {
-      bool Got = false;
-      try {
-        Got = Store.GetNextMail(D->Mail);
-      } catch (const std::exception& E) {
-        DoLog(3, std::string("Error: ") + E.what());
-      }
-      if (Got) break;
-      bool Signalled = false;
-      for (int Slice = 0; Slice < 50 && !Signalled; ++Slice) {
-        Signalled = MailSignal.WaitFor(100);
-        if (!FRunning || Thread.Terminated()) {
-          D->Mail.Clear();
-          D->Reserved = false;
-          return;
-        }
-      }
-    }
-    D->SetMailState(D->Mail.State);
-    // 3., 4.
-    ResolveMail(*D, Thread.Index);
-    D->WakeEvent.SetEvent();
+namespace {
+std::string ExceptionText(const std::exception_ptr& E) {
+  try {
+    std::rethrow_exception(E);
+  } catch (const std::exception& X) {
+    return X.what();
+  } catch (...) {
+    return "Unknow error.";
   }
+}
+}  // namespace
+
+void TMailSenderModule::ResolverProc(TDaemonThread& Thread) {
+  // The one resolver must outlive anything a lookup throws: without it no mail moves.
+  while (FRunning && !Thread.Terminated()) {
+    try {
+      ResolverStep(Thread);
+    } catch (...) {
+      DoLog(3, "Error: " + ExceptionText(std::current_exception()));
+    }
+  }
+}
+
+void TMailSenderModule::ResolverStep(TDaemonThread& Thread) {
+  // 1. Reserve an idle delivery thread.
+  TMailDeliveryThread* D = FindIdleDeliveryThread();
+  if (!D) {
+    for (int Slice = 0; Slice < 50; ++Slice) {
+      const bool Signalled = FreedSignal.WaitFor(100);
+      if (!FRunning || Thread.Terminated()) return;
+      if (Signalled) break;
+    }
+    return;
+  }
+  // 2. Take a mail.
+  for (;;) {
+    bool Got = false;
+    try {
+      Got = Store.GetNextMail(D->Mail);
+    } catch (...) {
+      DoLog(3, "Error: " + ExceptionText(std::current_exception()));
+    }
+    if (Got) break;
+    bool Signalled = false;
+    for (int Slice = 0; Slice < 50 && !Signalled; ++Slice) {
+      Signalled = MailSignal.WaitFor(100);
+      if (!FRunning || Thread.Terminated()) {
+        D->Mail.Clear();
+        D->Reserved = false;
+        return;
+      }
+    }
+  }
+  D->SetMailState(D->Mail.State);
+  // 3., 4. A mail whose lookup failed is still attempted (and counted), never left in
+  // the thread: taken again at once, it would fail the same way for ever.
+  try {
+    ResolveMail(*D, Thread.Index);
+  } catch (...) {
+    const std::string Text = "Error: " + ExceptionText(std::current_exception());
+    D->AddLog(Text);
+    DoLog(3, Text);
+  }
+  D->WakeEvent.SetEvent();
 }
 
 void TMailSenderModule::ResolveMail(TMailDeliveryThread& Thread, int32_t Slot) {

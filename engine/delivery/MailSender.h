@@ -76,6 +76,8 @@ private:
 
   void EventPumpProc(TDaemonThread& Thread);
   void ResolverProc(TDaemonThread& Thread);
+  // One round of the resolver: reserve a thread, take a mail, resolve it, wake the thread.
+  void ResolverStep(TDaemonThread& Thread);
   void FinisherProc(TDaemonThread& Thread);
   TMailDeliveryThread* FindIdleDeliveryThread();
   TMailDeliveryThread* FindFinishedDeliveryThread();

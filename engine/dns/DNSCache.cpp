@@ -1,5 +1,6 @@
 #include "engine/dns/DNSCache.h"
 
+#include "engine/dns/DNSServerAddress.h"
 #include "engine/settings/VexaBase.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
@@ -14,8 +15,8 @@ TVexaDNSCache::TVexaDNSCache(TDNSFileAccess* Files) {
   RequireFolder(Dir + "dns/");
   const std::string IndexFile = Dir + "dns" + "/DNSCache.idx";
   const std::string DataFile = Dir + "dns" + "/DNSCache.dat";
-  FPrimaryServer = CutName(CurrentDNSPrimary.get());
-  FSecondaryServer = CutName(CurrentDNSSecondary.get());
+  FPrimaryServer = CutName(ServerAddress(CurrentDNSPrimary.get()));
+  FSecondaryServer = CutName(ServerAddress(CurrentDNSSecondary.get()));
   FQuery = std::make_unique<TVexaDNSQuery>(ResolverCount.load());
   FDiskCache = std::make_unique<TVexaDNSFile>(FQuery.get(), DNSDiskCacheMaxEntries.load(), IndexFile, DataFile,
                                               FPrimaryServer, FSecondaryServer, DNSQueryTimeout.load(), Files);
@@ -76,11 +77,20 @@ void TVexaDNSCache::Stop() {
   FStopped = true;
 }
 
+std::string TVexaDNSCache::ServerAddress(const std::string& Server) {
+  std::string Error;
+  const std::string Address = ResolveDNSServer(Server, Error);
+  if (!Error.empty() && OnLog) OnLog(3, "DNS server " + Server + " can not be used: " + Error);
+  return Address;
+}
+
 void TVexaDNSCache::SetDNSServers(const std::string& Primary, const std::string& Secondary) {
+  // Resolved before the lock: a running lookup must not wait on the system's resolver too.
+  const std::string P = ServerAddress(Primary), S = ServerAddress(Secondary);
   std::lock_guard<std::mutex> Guard(FLock);
-  FPrimaryServer = CutName(Primary);
-  FSecondaryServer = CutName(Secondary);
-  FDiskCache->SetDNSServers(Primary, Secondary);
+  FPrimaryServer = CutName(P);
+  FSecondaryServer = CutName(S);
+  FDiskCache->SetDNSServers(P, S);
 }
 
 std::vector<std::string> TVexaDNSCache::CachedDomains() {

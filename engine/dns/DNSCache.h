@@ -10,6 +10,7 @@
 #include "engine/dns/DNSBase.h"
 #include "engine/dns/DNSFile.h"
 #include "engine/dns/DNSQuery.h"
+#include "engine/store/MailData.h"
 
 class TVexaDNSCache : public TDNSCache {
 public:
@@ -29,13 +30,20 @@ public:
   // Ends a running query (it answers null); every later GetMX answers null.
   void Stop() override;
 
+  // Takes the servers the next lookups ask. A host name is resolved here, once, to its
+  // address; a server that cannot be used is logged (red) and left out.
   void SetDNSServers(const std::string& Primary, const std::string& Secondary);
+  // Set before SetDNSServers; called on the caller's thread.
+  TLogEvent OnLog;
 
   // The cached domain names, most recently used first.
   std::vector<std::string> CachedDomains();
   TVexaDNSFile& GetDiskCache() { return *FDiskCache; }
 
 private:
+  // The address form of Server for the resolver; empty (and logged) when it is unusable.
+  std::string ServerAddress(const std::string& Server);
+
   std::mutex FRecordsLock;
   std::vector<TDNSDomainRecordPtr> FRecords;  // owned, most recently used first
   std::unique_ptr<TVexaDNSQuery> FQuery;

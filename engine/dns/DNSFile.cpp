@@ -380,12 +380,18 @@ int TVexaDNSFile::Search(const std::string& Key) {
 TDNSDomainRecordPtr TVexaDNSFile::Lookup(const std::string& Domain, int Slot) {
   std::lock_guard<std::mutex> Guard(FLock);
   const std::string Key = CutName(LowerCase(Domain));
-  const int Pos = Search(Key);
+  int Pos = Search(Key);
   if (Pos > 0) {
-    std::lock_guard<std::mutex> L(FEntriesLock);
-    TDNSDomainRecordPtr Record(NewDomainRecord());
-    if (!ReadIndexRecord(FEntries[Pos - 1].RecNo, *Record) || !LoadMXChain(*Record)) return nullptr;
-    return Record;
+    {
+      std::lock_guard<std::mutex> L(FEntriesLock);
+      TDNSDomainRecordPtr Record(NewDomainRecord());
+      if (!ReadIndexRecord(FEntries[Pos - 1].RecNo, *Record)) return nullptr;
+      if (LoadMXChain(*Record)) return Record;
+      // An entry whose chain yields no exchanger would answer "nothing" for good: it
+      // goes, and the servers are asked as for a name never seen.
+      RemoveEntry(static_cast<size_t>(Pos - 1));
+    }
+    Pos = Search(Key);
   }
   if (!FQuery) return nullptr;
   std::string Primary, Secondary;
@@ -575,12 +581,15 @@ void TVexaDNSFile::Delete(const std::string& Domain) {
   const int Pos = Search(CutName(Domain));
   if (Pos <= 0) return;
   std::lock_guard<std::mutex> L(FEntriesLock);
-  const size_t At = static_cast<size_t>(Pos - 1);
+  RemoveEntry(static_cast<size_t>(Pos - 1));
+}
+
+void TVexaDNSFile::RemoveEntry(size_t At) {
   TDNSDomainRecord D;
   if (ReadIndexRecord(FEntries[At].RecNo, D)) {
     FreeIndexRecord(FEntries[At].RecNo);
     FreeDataChain(D.FirstData);
-    if (Pos == 1) {
+    if (At == 0) {
       FIndexHeader.ChainHead = D.NextRecNo;
       WriteIndexHeader();
     } else {

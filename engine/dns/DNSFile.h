@@ -94,6 +94,8 @@ private:
   void RepairFreeLists();
   void Insert(int Pos, TDNSDomainRecord& Record);
   void RemoveOldest(int Count);
+  // Unlinks entry At (from 0) from the chain and frees its records; the entries' lock is held.
+  void RemoveEntry(size_t At);
   bool LoadMXChain(TDNSDomainRecord& Record);
   bool WriteMXChain(TDNSDomainRecord& Record);
   int32_t AllocIndexRecord();

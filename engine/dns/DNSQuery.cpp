@@ -11,6 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "engine/dns/DNSServerAddress.h"
 #include "platform/IniFile.h"
 
 namespace {
@@ -38,11 +39,6 @@ void OnAnswer(void* Arg, int Status, int /*Timeouts*/, unsigned char* Buf, int L
   A->Done = true;
   A->Status = Status;
   if (Status == ARES_SUCCESS && Buf && Len > 0) A->Packet.assign(Buf, Buf + Len);
-}
-
-bool IsDottedQuad(const std::string& S) {
-  in_addr Addr;
-  return inet_pton(AF_INET, S.c_str(), &Addr) == 1;
 }
 
 }  // namespace
@@ -142,8 +138,8 @@ void TVexaDNSQuery::CancelAll() {
 
 TDNSDomainRecordPtr TVexaDNSQuery::Query(int Slot, const std::string& Server, const std::string& Domain, int Timeout) {
   if (Trim(Domain).empty()) return nullptr;
-  const std::string Host = Trim(Server);
-  if (Host.empty() || !IsDottedQuad(Host)) return nullptr;
+  const std::string Host = DNSServerCsv(Server);
+  if (Host.empty()) return nullptr;
 
   TResolverSlot* S;
   {
@@ -156,15 +152,19 @@ TDNSDomainRecordPtr TVexaDNSQuery::Query(int Slot, const std::string& Server, co
   if (FStopped) return nullptr;
 
   // The channel is used by this slot's thread only; other threads just raise the flag.
-  if (ares_set_servers_csv(S->Resolver, Host.c_str()) != ARES_SUCCESS) return nullptr;
+  if (ares_set_servers_ports_csv(S->Resolver, Host.c_str()) != ARES_SUCCESS) return nullptr;
   TAnswer Answer;
   const std::string Name = CutName(Domain);
   ares_query(S->Resolver, Name.c_str(), DNSClassIN, DNSTypeMX, OnAnswer, &Answer);
 
   using Clock = std::chrono::steady_clock;
-  const auto Deadline = Clock::now() + std::chrono::milliseconds(Timeout > 0 ? Timeout : 0);
+  // No time-out of our own for 0 or less, as the SMTP client reads its replies: the
+  // answer, a cancel or the library's own (long) limit ends the wait.
+  const bool Limited = Timeout > 0;
+  const auto Deadline = Clock::now() + std::chrono::milliseconds(Limited ? Timeout : 0);
   while (!Answer.Done) {
-    const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+    const auto Left =
+        Limited ? std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count() : WaitSliceMs;
     if (S->Cancelled || FStopped || Left <= 0) {
       ares_cancel(S->Resolver);  // calls OnAnswer with ARES_ECANCELLED
       break;

@@ -28,8 +28,9 @@ public:
   void Stop();
   // Ends the queries running now (each answers null); later queries run normally.
   void CancelAll();
-  // Asks Server (an IPv4 address, UDP port 53) for the MX records of Domain, waiting at
-  // most Timeout milliseconds. A new record the caller owns, or null on any failure.
+  // Asks Server (an IPv4 or IPv6 address, see DNSServerCsv; UDP port 53) for the MX
+  // records of Domain, waiting at most Timeout milliseconds (0 or less: no limit of our
+  // own). A new record the caller owns, or null on any failure.
   // Virtual so that a test can answer for the servers.
   virtual TDNSDomainRecordPtr Query(int Slot, const std::string& Server, const std::string& Domain, int Timeout);
 

@@ -16,7 +16,8 @@ public:
 
 class TOutgoingConnector {
 public:
-  TOutgoingConnector() = default;
+  TOutgoingConnector();
+  ~TOutgoingConnector();
   TOutgoingConnector(const TOutgoingConnector&) = delete;
   TOutgoingConnector& operator=(const TOutgoingConnector&) = delete;
 
@@ -30,7 +31,11 @@ public:
   void Cancel();
 
 private:
+  // Connects to Host when it is an IP literal; -1 for a host name.
+  int ConnectToAddress(const std::string& Host, int Port, const std::atomic<bool>& Abort);
+
   std::mutex FLock;
   void* FMulti = nullptr;  // the multi handle of the running attempt, guarded by FLock
   bool FCancelled = false;
+  int FWakeFd = -1;  // Cancel wakes a plain connect through it
 };

@@ -10,6 +10,7 @@
 #include "engine/net/LocalHost.h"
 #include "engine/net/SocketErrors.h"
 #include "engine/net/TcpConnection.h"
+#include "engine/smtp/SmtpLineEnds.h"
 #include "platform/IniFile.h"
 
 namespace {
@@ -132,7 +133,7 @@ bool TzqSMTPClient::WriteLine(const std::string& Line) {
   const auto C = Connection();
   if (!C) return false;
   try {
-    C->WriteLn(Line);
+    C->WriteLn(WithoutLineBreaks(Line));
     return true;
   } catch (const std::exception&) {
     return false;
@@ -181,18 +182,26 @@ bool TzqSMTPClient::SupportsAuth() const {
 
 int32_t TzqSMTPClient::SendMail(const std::string& Host, int32_t Port, const std::string& MailFrom,
                                 const std::string& RcptTo, const std::vector<std::string>& Data) {
-  int32_t Result = scOtherFailure;
   // 1.
   Stopped = false;
   Disconnect();
-  // 2., 3.
-  std::string From = Trim(MailFrom);
+  const int32_t Result = Dialogue(Host, Port, MailFrom, RcptTo, Data);
+  // Whatever way the dialogue ended, the socket is closed now, not at the next mail.
+  Disconnect();
+  return Result;
+}
+
+int32_t TzqSMTPClient::Dialogue(const std::string& Host, int32_t Port, const std::string& MailFrom,
+                                const std::string& RcptTo, const std::vector<std::string>& Data) {
+  int32_t Result = scOtherFailure;
+  // 2., 3. A line break inside an address would end the command early at the next hop.
+  std::string From = Trim(WithoutLineBreaks(MailFrom));
   if (From.empty()) {
     Log("Error FROM address. FROM address can not be blank.");
     return Result;
   }
   From = Wrap(From);
-  std::string Rcpt = Trim(RcptTo);
+  std::string Rcpt = Trim(WithoutLineBreaks(RcptTo));
   if (Rcpt.empty()) {
     Log("Error RcptTo address. Recipient can not be blank.");
     return Result;
@@ -339,8 +348,7 @@ int32_t TzqSMTPClient::SendMail(const std::string& Host, int32_t Port, const std
     };
     for (size_t I = 0; I < N; ++I) {
       if (!C->Connected()) return Result;
-      Chunk += Data[I];
-      Chunk += "\r\n";
+      AppendWireLine(Chunk, Data[I]);
       if (Chunk.size() >= DataChunk && !Flush()) return Result;
       const int32_t Percent = static_cast<int32_t>((I + 1) * 100 / N);
       if (Percent != Last) {
@@ -360,11 +368,11 @@ int32_t TzqSMTPClient::SendMail(const std::string& Host, int32_t Port, const std
     return scDataRejected;
   }
 
-  // 16.
-  if (!Connected() || Stopped) return Result;
+  // 16. The message is the server's now: nothing that happens from here on (a hang-up, a
+  // stop, a failed QUIT) may turn it into a failure that would send it again.
+  if (!Connected() || Stopped) return scAccepted;
   Log("CMD: QUIT");
-  if (!WriteLine("QUIT")) return Result;
+  if (!WriteLine("QUIT")) return scAccepted;
   ReadReply();
-  Disconnect();
   return scAccepted;
 }

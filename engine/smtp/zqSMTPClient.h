@@ -60,7 +60,9 @@ public:
   int32_t LocalServerPort = 0;  // our own SMTP server's port, for the loop guard
   TSocksInfo SocksInfo;  // proxy of the outgoing connection, set by the caller
 
-  // One dialogue; returns one of the sc* codes. Raises nothing of its own.
+  // One dialogue; returns one of the sc* codes. Raises nothing of its own. Once the end of
+  // the data was answered 250 the result is scAccepted, whatever happens after. The
+  // connection is closed when it returns.
   int32_t SendMail(const std::string& Host, int32_t Port, const std::string& MailFrom, const std::string& RcptTo,
                    const std::vector<std::string>& Data);
   // From another thread: sets Stopped and cuts the connection (or the connection attempt).
@@ -74,6 +76,9 @@ public:
 
 private:
   void Log(const std::string& Msg);
+  // SendMail's steps 2 to 16; SendMail closes the connection after it.
+  int32_t Dialogue(const std::string& Host, int32_t Port, const std::string& MailFrom, const std::string& RcptTo,
+                   const std::vector<std::string>& Data);
   // The last line of a reply (multi-line replies are read whole); empty on any failure.
   std::string ReadReply();
   bool SendCmd(const std::string& Cmd, int32_t& Result);

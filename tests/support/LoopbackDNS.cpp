@@ -63,6 +63,26 @@ bool ParseQuestion(const std::string& Q, std::string& Name, size_t& End) {
 
 TLoopbackDNS::TLoopbackDNS(const std::string& Address, uint16_t Port) : FPort(Port) {
   FDefault.Kind = TReplyKind::NXDomain;
+  if (Address.find(':') != std::string::npos) {
+    // An IPv6 address ("::1"): this address only, no random choice.
+    FSocket = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int One = 1;
+    sockaddr_in6 Sa{};
+    Sa.sin6_family = AF_INET6;
+    Sa.sin6_port = htons(Port);
+    if (FSocket < 0 || setsockopt(FSocket, IPPROTO_IPV6, IPV6_V6ONLY, &One, sizeof One) != 0 ||
+        inet_pton(AF_INET6, Address.c_str(), &Sa.sin6_addr) != 1 ||
+        bind(FSocket, reinterpret_cast<sockaddr*>(&Sa), sizeof(Sa)) != 0) {
+      const int Err = errno;
+      if (FSocket >= 0) close(FSocket);
+      throw std::runtime_error("loopback DNS: cannot bind [" + Address + "]:" + std::to_string(Port) + ": " +
+                               std::strerror(Err));
+    }
+    FAddress = Address;
+    FWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    FThread = std::thread([this] { Run(); });
+    return;
+  }
   FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (FSocket < 0) throw std::runtime_error("loopback DNS: socket failed");
   std::random_device Seed;
@@ -144,7 +164,7 @@ void TLoopbackDNS::Run() {
   while (!FStop) {
     pollfd Fds[2] = {{FSocket, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
     if (poll(Fds, 2, 1000) <= 0 || !(Fds[0].revents & POLLIN)) continue;
-    sockaddr_in From{};
+    sockaddr_storage From{};
     socklen_t FromLen = sizeof(From);
     const ssize_t N = recvfrom(FSocket, Buf, sizeof(Buf), 0, reinterpret_cast<sockaddr*>(&From), &FromLen);
     if (N <= 0) continue;

@@ -41,7 +41,8 @@ public:
   };
 
   // Binds UDP Port on Address; an empty Address picks a free random 127.x.y.z (never
-  // 127.0.0.x). Port 53 needs root, which the test runs have. Throws when it cannot bind.
+  // 127.0.0.x); an IPv6 Address ("::1") is bound as it is. Port 53 needs root, which the
+  // test runs have. Throws when it cannot bind.
   explicit TLoopbackDNS(const std::string& Address = "", uint16_t Port = 53);
   ~TLoopbackDNS();
   TLoopbackDNS(const TLoopbackDNS&) = delete;

@@ -131,6 +131,7 @@ void TScriptedSmtpPeer::Serve(int Fd) {
       const ssize_t N = recv(Fd, Chunk, sizeof Chunk, 0);
       if (N <= 0) break;
       Buffer.append(Chunk, static_cast<size_t>(N));
+      Update(Index, [&](TSession& S) { S.Raw.append(Chunk, static_cast<size_t>(N)); });
       continue;
     }
     std::string Line = Buffer.substr(0, Eol);

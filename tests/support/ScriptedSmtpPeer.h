@@ -26,6 +26,7 @@ public:
     bool DataComplete = false;          // the "." line arrived
     bool Quit = false;
     bool Closed = false;                // the session has ended
+    std::string Raw;                    // every byte received, as it came
   };
 
   // Listens on IP:Port; Port 0 picks a free port, an empty IP a free random loopback

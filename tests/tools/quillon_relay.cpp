@@ -13,6 +13,7 @@
 //   notice <action> <ID> <state>    store changes (0 added, 1 changed, 2 removed)
 #include <signal.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -29,14 +30,55 @@
 #include "engine/store/MemMailStore.h"
 
 namespace {
-std::mutex OutputLock;
+// Standard output through a buffer: a write and flush per line (a hundred per mail, one
+// per percent of progress) would hold every delivery thread up on one lock. A line waits
+// at most FlushDelay before it is written; order and lines are kept.
+class TOutput {
+public:
+  static constexpr auto FlushDelay = std::chrono::milliseconds(20);
+  TOutput() : FThread([this] { Run(); }) {}
+  ~TOutput() {
+    {
+      std::lock_guard<std::mutex> G(FLock);
+      FDone = true;
+    }
+    FWake.notify_one();
+    FThread.join();
+  }
+  void Line(const std::string& Text) {
+    std::lock_guard<std::mutex> G(FLock);
+    if (FPending.empty()) FWake.notify_one();
+    FPending += Text;
+    FPending += '\n';
+  }
 
-void PrintLine(const std::string& Line) {
-  std::lock_guard<std::mutex> G(OutputLock);
-  std::fwrite(Line.data(), 1, Line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+private:
+  void Run() {
+    std::string Out;
+    std::unique_lock<std::mutex> G(FLock);
+    for (;;) {
+      FWake.wait(G, [this] { return FDone || !FPending.empty(); });
+      // Gather what arrives within the delay, then write it in one go.
+      FWake.wait_for(G, FlushDelay, [this] { return FDone; });
+      Out.swap(FPending);
+      const bool Done = FDone;
+      G.unlock();
+      std::fwrite(Out.data(), 1, Out.size(), stdout);
+      std::fflush(stdout);
+      Out.clear();
+      G.lock();
+      if (Done && FPending.empty()) return;
+    }
+  }
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::string FPending;
+  bool FDone = false;
+  std::thread FThread;
+};
+TOutput* Output = nullptr;
+
+void PrintLine(const std::string& Line) { Output->Line(Line); }
 
 void Log(uint8_t Level, const std::string& Text) { PrintLine("log " + std::to_string(Level) + " " + Text.substr(0, 255)); }
 
@@ -49,11 +91,11 @@ const char* const Usage =
     "($XDG_DATA_HOME/quillon/data/), starts the SMTP server, the store and the delivery\n"
     "engine, and prints every status line (log <level> <text>), every delivery line of a mail\n"
     "(mail <ID> <percent> <text>) and every store change (notice <action> <ID> <state>) as it\n"
-    "comes. SIGINT or SIGTERM stops it cleanly (exit status 0). When the SMTP server cannot\n"
-    "start (its port or an address binding is taken, \"SMTPPort\" is outside 1 to 65535) it\n"
-    "prints the reason and exits with status 1; any other start that fails (a data folder it\n"
-    "cannot write, for one) prints one line that says where and why, and exits 1. It takes\n"
-    "no other arguments.\n";
+    "comes (buffered, written out within 20 ms). SIGINT or SIGTERM stops it cleanly (exit\n"
+    "status 0). When the SMTP server cannot start (its port or an address binding is taken,\n"
+    "\"SMTPPort\" is outside 1 to 65535) it prints the reason and exits with status 1; any\n"
+    "other start that fails (a data folder it cannot write, for one) prints one line that says\n"
+    "where and why, and exits 1. It takes no other arguments.\n";
 
 // Takes the store's change notices off its queue on a thread of its own (a notify target
 // must not call back into the store).
@@ -118,6 +160,10 @@ int main(int argc, char** argv) try {
   pthread_sigmask(SIG_BLOCK, &Quit, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Static, so that an exit() on the way still writes what was printed; made here, after
+  // the signal mask, so that its thread leaves the signals to sigwait too.
+  static TOutput Out;
+  Output = &Out;
   CheckSingleInstance();
   InitSettings();
 
@@ -126,6 +172,7 @@ int main(int argc, char** argv) try {
   auto Notices = std::make_unique<TNoticePrinter>(*Store);
   Store->NotifyWindow = Notices.get();
   auto Cache = std::make_unique<TVexaDNSCache>();
+  Cache->OnLog = Log;
   auto Sender = std::make_unique<TMailSenderModule>(*Store, *Cache);
   Sender->OnLog = Log;
   Sender->OnDeliveryLog = [](const std::string& ID, const std::string& Text, int Percent) {

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -17,16 +20,26 @@
 #include "support/ScriptedSmtpPeer.h"
 #include "support/TestEnv.h"
 
-TEST(RelayHarness, DeliversAndStopsOnSigterm) {
+namespace {
+// A harness whose mails for dest.test go to the scripted exchanger Mx.
+struct RelayHarness : ::testing::Test {
   TTestEnv Env;
   TLoopbackDNS Dns;
-  TScriptedSmtpPeer Mx("", 25);
-  Dns.SetMX("dest.test", {{10, Mx.IP()}});
+  TScriptedSmtpPeer Mx{"", 25};
   const int Port = FreeLoopbackPort();
-  WriteHarnessRegistry(Env, Port, Dns.Address());
+  const std::string Harness = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
+
+  RelayHarness() {
+    Dns.SetMX("dest.test", {{10, Mx.IP()}});
+    WriteHarnessRegistry(Env, Port, Dns.Address());
+  }
+};
+}  // namespace
+
+TEST_F(RelayHarness, DeliversAndStopsOnSigterm) {
   const std::string Out = Env.Root() + "relay.out";
   TChildProcess Relay;
-  ASSERT_TRUE(Relay.Start({std::string(QUILLON_BIN_DIR) + "/quillon-relay"}, Out));
+  ASSERT_TRUE(Relay.Start({Harness}, Out));
   ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port)))
       << Env.ReadFile(Out);
   EXPECT_NE(Env.ReadFile(Out).find("log 1 Primary DNS Server: " + Dns.Address() + " , Secondary DNS Server: " +
@@ -85,4 +98,51 @@ TEST(RelayHarness, HelpAndUnknownArguments) {
     EXPECT_NE(Out.find(Part), std::string::npos) << Part << "\n" << Out;
   EXPECT_EQ(2, RunHarnessToEnd({"--port=2500"}, Out));
   EXPECT_EQ("quillon-relay: unknown argument \"--port=2500\" (see --help)\n", Out);
+}
+
+TEST_F(RelayHarness, AnOutputReaderThatFallsBehindDoesNotHoldUpDelivery) {
+  // The harness prints a line per percent of every mail's progress. Nobody reads its output
+  // while forty mails go through: far more than a pipe holds. Every line still comes, in
+  // its order, once the reader reads again.
+  constexpr int Mails = 40;
+  TChildProcess Relay;
+  int Fd = -1;
+  ASSERT_TRUE(Relay.StartPiped({Harness}, Fd));
+  FILE* Out = fdopen(Fd, "r");
+  std::vector<std::string> Lines;
+  char Buf[4096];
+  const std::string Listening = "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port) + "\n";
+  while (std::fgets(Buf, sizeof Buf, Out) && (Lines.emplace_back(Buf), Lines.back() != Listening)) {
+  }
+  ASSERT_EQ(Lines.back(), Listening);
+
+  const std::vector<std::string> Body(150, "a line of a message long enough to give every percent a line of its own");
+  TzqSMTPClient Client;
+  Client.Timeout = 5000;
+  for (int I = 0; I < Mails; ++I)
+    ASSERT_EQ(Client.SendMail("127.0.0.1", Port, "alice@origin.test", "bob@dest.test", Body), scAccepted) << I;
+  EXPECT_TRUE(Mx.WaitClosedSessions(Mails, 30000)) << Mx.SessionCount();
+
+  std::thread Reader([&] {
+    while (std::fgets(Buf, sizeof Buf, Out)) Lines.emplace_back(Buf);
+  });
+  EXPECT_EQ(Relay.Stop(10000), 0);
+  Reader.join();
+  std::fclose(Out);
+  // Per mail: every percent from 0 to 100 once, in order, then the delivery line.
+  std::map<std::string, int> Next;
+  int Delivered = 0;
+  for (const auto& L : Lines) {
+    if (L.rfind("log 2 Message from alice@origin.test delivered", 0) == 0) ++Delivered;
+    // Progress lines carry no text: "mail <ID> <percent> ".
+    char ID[32];
+    int Percent = 0, End = 0;
+    if (std::sscanf(L.c_str(), "mail %31s %d %n", ID, &Percent, &End) != 2 || static_cast<size_t>(End) != L.size())
+      continue;
+    EXPECT_EQ(Percent, Next[ID]) << ID;
+    Next[ID] = Percent + 1;
+  }
+  EXPECT_EQ(Delivered, Mails);
+  ASSERT_EQ(Next.size(), static_cast<size_t>(Mails));
+  for (const auto& [ID, N] : Next) EXPECT_EQ(N, 101) << ID;
 }

@@ -20,6 +20,7 @@ public:
     std::vector<std::pair<uint16_t, std::string>> MX;
     bool Nil = false;
     bool Throw = false;
+    bool ThrowOther = false;  // something that is no std::exception
   };
   void Set(const std::string& Domain, TAnswer A) {
     std::lock_guard<std::mutex> G(Lock);
@@ -31,6 +32,7 @@ public:
     const auto It = Answers.find(Domain);
     if (It == Answers.end() || It->second.Nil) return nullptr;
     if (It->second.Throw) throw std::runtime_error("DNS index file read error");
+    if (It->second.ThrowOther) throw 42;
     TDNSDomainRecordPtr R(NewDomainRecord());
     R->Domain = Domain;
     for (const auto& [Pref, Host] : It->second.MX) {
@@ -191,6 +193,27 @@ TEST_F(SenderModule, StopDuringAnAttemptReturnsTheMailToWaiting) {
   EXPECT_TRUE(WaitState(ID, msSent));
 }
 
+TEST_F(SenderModule, MailAcceptedBeforeAStopStaysDelivered) {
+  // The exchanger has answered 250 to the end of the data and is slow to answer QUIT: a
+  // stop (or a cancel) now must not send the mail back to waiting, to go out again later.
+  SenderConntecTimeout = 0;
+  for (const bool Cancel : {false, true}) {
+    TScriptedSmtpPeer Mx("", 25);
+    Mx.SetReply("QUIT", "");
+    DNS.Set("dest.test", {{{10, Mx.IP()}}});
+    const std::string ID = Add("rcpt@dest.test");
+    Sender->Start();
+    ASSERT_TRUE(WaitCommand(Mx, "QUIT"));
+    if (Cancel)
+      Sender->CancelMail(ID);
+    else
+      Sender->Stop();
+    EXPECT_TRUE(WaitState(ID, msSent)) << Cancel;
+    EXPECT_TRUE(Has(MailLog(ID), "Mail delivered successful.")) << Cancel;
+    if (Cancel) Sender->Stop();
+  }
+}
+
 TEST_F(SenderModule, StopWhileWaitingForMailAndRestart) {
   Sender->Start();
   std::this_thread::sleep_for(150ms);
@@ -224,19 +247,41 @@ TEST_F(SenderModule, CancelledThreadReturnsToService) {
 }
 
 TEST_F(SenderModule, BrokenDNSCacheFailsTheAttemptOnly) {
+  // A disk error of the cache, and something that is no std::exception at all: either
+  // fails that mail's attempt (it is not left in its thread), and the resolver goes on.
+  std::mutex LogLock;
+  TLines Red;
+  Sender->OnLog = [&](uint8_t Level, const std::string& Text) {
+    std::lock_guard<std::mutex> G(LogLock);
+    if (Level == 3) Red.push_back(Text);
+  };
+  struct {
+    TFakeDNSCache::TAnswer Answer;
+    const char* LogLine;
+    TLines RedLines;
+  } Cases[] = {{{{}, false, true, false}, "DNS Query failed: DNS index file read error", {}},
+               {{{}, false, false, true}, "Error: Unknow error.", {"Error: Unknow error."}}};
   TScriptedSmtpPeer Mx("", 25);
-  DNS.Set("broken.test", {{}, false, true});
   DNS.Set("fine.test", {{{10, Mx.IP()}}});
-  const std::string Bad = Add("rcpt@broken.test");
-  const std::string Good = Add("rcpt@fine.test");
-  Sender->Start();
-  ASSERT_TRUE(WaitState(Bad, msFailed));
-  ASSERT_TRUE(WaitState(Good, msSent));
-  Sender->Stop();
-  const TLines Log = MailLog(Bad);
-  EXPECT_TRUE(Has(Log, "DNS Query failed: DNS index file read error"));
-  EXPECT_TRUE(Has(Log, "Error: Can not get MX information."));
-  EXPECT_EQ(DNS.RemovedList(), TLines{"broken.test"});
+  for (const auto& C : Cases) {
+    {
+      std::lock_guard<std::mutex> G(LogLock);
+      Red.clear();
+    }
+    DNS.Set("broken.test", C.Answer);
+    const std::string Bad = Add("rcpt@broken.test");
+    const std::string Good = Add("rcpt@fine.test");
+    Sender->Start();
+    ASSERT_TRUE(WaitState(Bad, msFailed)) << C.LogLine;
+    ASSERT_TRUE(WaitState(Good, msSent)) << C.LogLine;
+    Sender->Stop();
+    const TLines Log = MailLog(Bad);
+    EXPECT_TRUE(Has(Log, C.LogLine));
+    EXPECT_TRUE(Has(Log, "Error: Can not get MX information.")) << C.LogLine;
+    std::lock_guard<std::mutex> G(LogLock);
+    EXPECT_EQ(Red, C.RedLines) << C.LogLine;
+  }
+  EXPECT_EQ(DNS.RemovedList(), (TLines{"broken.test", "broken.test"}));
 }
 
 TEST_F(SenderModule, ResolveStepVariants) {

@@ -152,3 +152,26 @@ TEST_F(DNSCacheTest, DiskErrorsReachTheCallerAndReleaseTheLocks) {
   EXPECT_TRUE(Cache->GetMX("y.test", 0));
   Cache.reset();  // before the disk it uses
 }
+
+TEST_F(DNSCacheTest, ServersThatAreNoIPv4AddressesAreUsedOrLogged) {
+  std::vector<std::string> Red;
+  Cache->OnLog = [&](uint8_t Level, const std::string& Text) {
+    if (Level == 3) Red.push_back(Text);
+  };
+  // An IPv6 address, as resolv.conf may list first.
+  TLoopbackDNS Six("::1");
+  Six.SetMX("six.test", {{10, "mx.six.test"}});
+  Cache->SetDNSServers("::1", "");
+  ASSERT_TRUE(Cache->GetMX("six.test", 0));
+  // A host name, resolved when the servers are set ("localhost" is 127.0.0.1).
+  TLoopbackDNS Local("127.0.0.1");
+  Local.SetMX("named.test", {{10, "mx.named.test"}});
+  Cache->SetDNSServers("localhost", "");
+  ASSERT_TRUE(Cache->GetMX("named.test", 0));
+  EXPECT_EQ(Local.QueryCount(), 1);
+  EXPECT_TRUE(Red.empty());
+  // A server that cannot be used says so; the other one still answers.
+  Cache->SetDNSServers("no server!", Dns.Address());
+  EXPECT_TRUE(Cache->GetMX("other.test", 0));
+  EXPECT_EQ(Red, std::vector<std::string>{"DNS server no server! can not be used: not an IP address or host name"});
+}

@@ -417,3 +417,38 @@ TEST_F(DNSFileTest, AFileThatCannotBeOpenedRaisesFromTheConstructor) {
     EXPECT_NE(std::string(E.what()).find("DNSCache.dat"), std::string::npos) << E.what();
   }
 }
+
+TEST_F(DNSFileTest, EntryWhoseChainCannotBeReadIsDroppedAndAskedAgain) {
+  using TList = std::vector<std::string>;
+  struct TCase {
+    const char* What;
+    std::function<void(const std::string& Idx, const std::string& Dat)> Damage;
+  };
+  const std::vector<TCase> Cases = {
+      {"first data record beyond Allocated", [](auto& I, auto&) { Patch32(I, IndexRec(2) + 274, 999); }},
+      {"no data record at all", [](auto& I, auto&) { Patch32(I, IndexRec(2) + 274, 0); }},
+      {"data file cut to its header", [](auto&, auto& D) { WriteAll(D, ReadAll(D).substr(0, 30)); }},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    File.reset();
+    std::filesystem::remove(Idx);
+    Reopen();
+    Store({"a.test", "b.test", "c.test"});
+    File.reset();
+    C.Damage(Idx, Dat);
+    Reopen();
+    ASSERT_EQ(Names(File->GetEntries()), (TList{"a.test", "b.test", "c.test"}));
+    const int Asked = Dns.QueryCount();
+    TDNSDomainRecordPtr R = File->Lookup("b.test", 0);
+    ASSERT_TRUE(R);
+    EXPECT_EQ(Hosts(*R), TList{"mx.default.test"});
+    EXPECT_EQ(Dns.QueryCount(), Asked + 1);
+    // Stored anew in its place: the next lookup is answered from disk, also after reopening.
+    EXPECT_EQ(Names(File->GetEntries()), (TList{"a.test", "b.test", "c.test"}));
+    Reopen();
+    EXPECT_TRUE(File->Lookup("b.test", 0));
+    EXPECT_EQ(Dns.QueryCount(), Asked + 1);
+    EXPECT_EQ(File->GetIndexHeader().InUse, 3);
+  }
+}

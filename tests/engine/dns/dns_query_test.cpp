@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/dns/DNSQuery.h"
+#include "engine/dns/DNSServerAddress.h"
 #include "support/LoopbackDNS.h"
 
 namespace {
@@ -109,4 +111,40 @@ TEST_F(DNSQueryTest, CancelAllAffectsOnlyRunningQueriesButStopIsFinal) {
   EXPECT_TRUE(Query.Stopped());
   EXPECT_EQ(Query.Query(0, Dns.Address(), "example.test", 2000), nullptr);
   EXPECT_EQ(Query.Query(1, Dns.Address(), "example.test", 2000), nullptr);
+}
+
+TEST(DNSServerCsv, AddressFormsForTheResolver) {
+  struct {
+    const char* In;
+    const char* Out;
+  } Cases[] = {{"127.0.0.1", "127.0.0.1"}, {" 10.1.2.3 ", "10.1.2.3"}, {"::1", "[::1]:53"},
+               {"[::1]", "[::1]:53"},     {"[::1]:5353", "[::1]:5353"}, {"fe80::1:2", "[fe80::1:2]:53"},
+               {"[::1]:0", ""},           {"[::1]:x", ""},            {"[::1", ""},
+               {"fe80::1%eth0", ""},      {"localhost", ""},          {"127.0.0", ""},
+               {"", ""}};
+  for (const auto& C : Cases) EXPECT_EQ(DNSServerCsv(C.In), C.Out) << C.In;
+}
+
+TEST_F(DNSQueryTest, IPv6ServersInEveryWrittenForm) {
+  TLoopbackDNS Six("::1");
+  Six.SetMX("six.test", {{10, "mx.six.test"}});
+  for (const char* S : {"::1", " [::1] ", "[::1]:53"}) {
+    TDNSDomainRecordPtr R = Query.Query(0, S, "six.test", 2000);
+    ASSERT_TRUE(R) << S;
+    EXPECT_EQ(Exchangers(*R), (std::vector<TMXOut>{{"mx.six.test", 10}})) << S;
+  }
+  EXPECT_EQ(Six.QueryCount(), 3);
+}
+
+TEST_F(DNSQueryTest, TimeoutOfZeroOrLessHasNoLimitOfItsOwn) {
+  Dns.SetMX("example.test", {{10, "mx.example.test"}});
+  for (int T : {0, -1}) EXPECT_TRUE(Query.Query(0, Dns.Address(), "example.test", T)) << T;
+  // Such a wait still ends with a cancel.
+  Dns.SetKind("quiet.test", K::Silent);
+  std::thread Canceller([&] {
+    while (Dns.QueryCount() < 3) std::this_thread::yield();
+    Query.CancelAll();
+  });
+  EXPECT_EQ(Query.Query(0, Dns.Address(), "quiet.test", 0), nullptr);
+  Canceller.join();
 }

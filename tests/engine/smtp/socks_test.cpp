@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <fstream>
+#include <mutex>
 
 #include "engine/smtp/zqSMTPClient.h"
 #include "support/ChildProcess.h"
@@ -10,6 +14,42 @@
 #include "support/TestEnv.h"
 
 namespace {
+// A SOCKS 5 proxy that records the authentication methods each client offers and then
+// refuses them all ("no acceptable method"): the offer is all that matters here.
+class TSocks5MethodRecorder : public TLoopbackServer {
+public:
+  TSocks5MethodRecorder() : TLoopbackServer("127.0.0.1", 0) { StartAccepting(); }
+  ~TSocks5MethodRecorder() override { Stop(); }
+  std::vector<std::vector<int>> Offers() const {
+    std::lock_guard<std::mutex> G(FLock);
+    return FOffers;
+  }
+
+private:
+  void Serve(int Fd) override {
+    std::string In;
+    while (!Stopping() && (In.size() < 2 || In.size() < 2u + static_cast<unsigned char>(In[1]))) {
+      pollfd P{Fd, POLLIN, 0};
+      if (poll(&P, 1, 50) <= 0) continue;
+      char Buf[64];
+      const ssize_t N = recv(Fd, Buf, sizeof Buf, 0);
+      if (N <= 0) return;
+      In.append(Buf, static_cast<size_t>(N));
+    }
+    if (In.size() < 2 || In[0] != 5) return;
+    std::vector<int> Methods;
+    for (size_t I = 2; I < 2u + static_cast<unsigned char>(In[1]); ++I) Methods.push_back(static_cast<unsigned char>(In[I]));
+    {
+      std::lock_guard<std::mutex> G(FLock);
+      FOffers.push_back(Methods);
+    }
+    const char Refuse[2] = {5, static_cast<char>(0xFF)};
+    send(Fd, Refuse, sizeof Refuse, MSG_NOSIGNAL);
+  }
+  mutable std::mutex FLock;
+  std::vector<std::vector<int>> FOffers;
+};
+
 struct SocksProxy : ::testing::Test {
   TTestEnv Env;
   TzqSMTPClient Client;
@@ -96,4 +136,14 @@ TEST_F(SocksProxy, Socks4aSendsTheHostNameToTheProxy) {
   EXPECT_EQ(Client.SendMail("localhost", Local.Port(), "a@x.test", "b@y.test", {"x"}), scAccepted);
   const std::string P = std::to_string(Local.Port());
   EXPECT_EQ(Server.Requests(), (std::vector<std::string>{"4A localhost:" + P, "4 127.0.0.1:" + P}));
+}
+
+TEST_F(SocksProxy, Socks5OffersOnlyTheConfiguredMethods) {
+  // GSS-API (1) is never offered: a proxy that picked it would fail the attempt.
+  TSocks5MethodRecorder Proxy;
+  UseProxy(TSocksVersion::svSocks5, Proxy.Port());
+  EXPECT_EQ(Send(), scConnectFailed);
+  UseProxy(TSocksVersion::svSocks5, Proxy.Port(), "relay", "s3cret");
+  EXPECT_EQ(Send(), scConnectFailed);
+  EXPECT_EQ(Proxy.Offers(), (std::vector<std::vector<int>>{{0}, {0, 2}}));
 }

@@ -1,7 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "engine/smtp/zqSMTPClient.h"
@@ -38,6 +47,21 @@ struct SMTPClient : ::testing::Test {
 };
 
 using TLines = std::vector<std::string>;
+
+// Sockets this process holds open.
+int OpenSockets() {
+  int N = 0;
+  DIR* D = opendir("/proc/self/fd");
+  if (!D) return -1;
+  while (dirent* E = readdir(D)) {
+    char Target[PATH_MAX];
+    const std::string Path = std::string("/proc/self/fd/") + E->d_name;
+    const ssize_t L = readlink(Path.c_str(), Target, sizeof Target - 1);
+    if (L > 0 && std::string(Target, static_cast<size_t>(L)).rfind("socket:", 0) == 0) ++N;
+  }
+  closedir(D);
+  return N;
+}
 }  // namespace
 
 TEST(SMTPClientParsing, ParseResponse) {
@@ -120,8 +144,9 @@ TEST_F(SMTPClient, ResultCodesOfEachStep) {
       {"RCPT", TScriptedSmtpPeer::CloseReply, scNoReply},
       {"DATA", "451 later", scDataRejected},
       {".", "554 rejected", scDataRejected},
-      // The end line accepted and the connection closed before QUIT can be written.
-      {".", "250 Queued\r\n<close>", scOtherFailure},
+      // The end line accepted and the connection closed before QUIT can be written: the
+      // server has the mail, so it is sent (a failure would send it again).
+      {".", "250 Queued\r\n<close>", scAccepted},
       // The reply to QUIT does not matter.
       {"QUIT", "500 what", scAccepted},
       {"QUIT", TScriptedSmtpPeer::CloseReply, scAccepted},
@@ -312,6 +337,38 @@ TEST_F(SMTPClient, StopCutsAConnectionAttemptInProgress) {
   EXPECT_EQ(LogLines.size(), 1u);
 }
 
+TEST_F(SMTPClient, StopCutsADirectConnectionThatDoesNotComplete) {
+  // A listener that never accepts, its queue filled: the next connection attempt waits
+  // for the system to give up, minutes later, unless Stop ends it.
+  int Port = 0;
+  const int Listener = ListenTcp("127.0.0.1", 0, &Port, 0);
+  std::vector<int> Fillers;
+  for (int I = 0; I < 4; ++I) {
+    Fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = htons(static_cast<uint16_t>(Port));
+    inet_pton(AF_INET, "127.0.0.1", &A.sin_addr);
+    connect(Fillers.back(), reinterpret_cast<sockaddr*>(&A), sizeof A);
+  }
+  std::atomic<bool> Connecting{false};
+  Client.OnLog = [&](TzqSMTPClient&, const std::string& M) {
+    LogLines.push_back(M);
+    if (M.rfind("Sending mail from", 0) == 0) Connecting = true;
+  };
+  std::thread T([&] {
+    while (!Connecting) std::this_thread::yield();
+    Client.Stop();
+  });
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Client.SendMail("127.0.0.1", Port, "a@x.test", "b@y.test", {"x"}), scOtherFailure);
+  T.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(10));
+  EXPECT_EQ(LogLines.size(), 1u);  // no failure lines for a stopped attempt
+  for (int Fd : Fillers) close(Fd);
+  close(Listener);
+}
+
 TEST_F(SMTPClient, HostNamesThatWouldNameAnotherPeerAreRefused) {
   // Exchanger names come from DNS answers and recipient domains: none may steer the
   // connection to another host or port than the one named.
@@ -327,4 +384,64 @@ TEST_F(SMTPClient, HostNamesThatWouldNameAnotherPeerAreRefused) {
     EXPECT_TRUE(Logged("Connect " + C.Host + " failed")) << C.Host;
   }
   EXPECT_EQ(Peer.SessionCount(), 0u);
+}
+
+TEST_F(SMTPClient, EveryWayOutClosesTheSocket) {
+  // A failed dialogue must not leave its socket open (in CLOSE-WAIT after a hang-up) until
+  // the thread's next mail; the peer's sockets are all gone once it has stopped.
+  struct {
+    const char* Step;
+    const char* Reply;
+    const char* StopAt;  // the client is stopped when it logs this line
+    int Result;
+  } Cases[] = {
+      {"MAIL", "250 Sender OK\r\n<close>", "", scOtherFailure},  // gone between steps
+      {"DATA", "354 Go ahead\r\n<close>", "", scOtherFailure},   // gone before the data
+      {"", "", ">250 Sender OK", scOtherFailure},                  // stopped between steps
+      {"", "", "CMD: Sending Data...", scOtherFailure},            // stopped in the data
+      {"", "", ">250 Queued", scAccepted},                         // stopped after the acceptance
+      {".", "250 Queued\r\n<close>", "", scAccepted},
+  };
+  {
+    TScriptedSmtpPeer Warm;  // whatever the libraries keep open for good is open from here on
+    ASSERT_EQ(Send(Warm), scAccepted);
+  }
+  for (const auto& C : Cases) {
+    const int Before = OpenSockets();
+    {
+      TScriptedSmtpPeer Peer;
+      if (*C.Step) Peer.SetReply(C.Step, C.Reply);
+      Client.OnLog = [&](TzqSMTPClient&, const std::string& M) {
+        LogLines.push_back(M);
+        if (M == C.StopAt) Client.Stop();
+      };
+      EXPECT_EQ(Send(Peer), C.Result) << C.Step << C.StopAt;
+      Peer.Stop();
+      EXPECT_EQ(OpenSockets(), Before + 1) << C.Step << C.StopAt;  // the peer's listener only
+    }
+  }
+}
+
+TEST_F(SMTPClient, LineBreaksInsideLinesAndAddressesNeverGoOutBare) {
+  // A stored line may hold a CR or LF of its own (and an address a CR): on the wire each
+  // becomes a line end, with the dot a new line needs, and never ends a command early.
+  TScriptedSmtpPeer Peer;
+  const TLines Data = {"Subject: x", "one\rtwo", "three\nfour", "five\r\n.six", "seven\r", "x\r.\rMAIL FROM:<e@v.il>",
+                       "..kept"};
+  EXPECT_EQ(Send(Peer, "a@x.test\rNOOP", "b@y.test\nRSET", Data), scAccepted);
+  const auto S = Peer.Sessions().at(0);
+  EXPECT_EQ(S.Commands, (TLines{"HELO client.test", "MAIL FROM: <a@x.testNOOP>", "RCPT TO: <b@y.testRSET>", "DATA",
+                                "QUIT"}));
+  const std::string Wire = "Subject: x\r\none\r\ntwo\r\nthree\r\nfour\r\nfive\r\n..six\r\nseven\r\n"
+                           "x\r\n..\r\nMAIL FROM:<e@v.il>\r\n..kept\r\n.\r\n";
+  EXPECT_NE(S.Raw.find("DATA\r\n" + Wire + "QUIT\r\n"), std::string::npos) << S.Raw;
+  for (size_t I = 0; I < S.Raw.size(); ++I) {
+    if (S.Raw[I] == '\r') {
+      EXPECT_EQ(S.Raw[I + 1], '\n') << I;
+    }
+    if (S.Raw[I] == '\n') {
+      EXPECT_EQ(S.Raw[I - 1], '\r') << I;
+    }
+  }
+  EXPECT_TRUE(Logged("CMD: MAIL FROM: <a@x.testNOOP>"));
 }
