@@ -66,7 +66,7 @@ TEST_F(RelayHarness, DeliversAndStopsOnSigterm) {
   EXPECT_NE(End.find("log 0 Built-in SMTP server stoped\n"), std::string::npos);
 }
 
-TEST(RelayHarness, ExitsWithTheReasonWhenTheServerCannotStart) {
+TEST(RelayHarnessStart, ExitsWithTheReasonWhenTheServerCannotStart) {
   TTestEnv Env;
   TLoopbackDNS Dns;
   std::string Out;
@@ -89,7 +89,7 @@ TEST(RelayHarness, ExitsWithTheReasonWhenTheServerCannotStart) {
   }
 }
 
-TEST(RelayHarness, HelpAndUnknownArguments) {
+TEST(RelayHarnessStart, HelpAndUnknownArguments) {
   TTestEnv Env;
   std::string Out;
   EXPECT_EQ(0, RunHarnessToEnd({"--help"}, Out));
