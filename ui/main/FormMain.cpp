@@ -19,6 +19,7 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/options/FormOptions.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
 
@@ -202,6 +203,13 @@ bool TFormMain::event(QEvent* E) {
     default:
       return QMainWindow::event(E);
   }
+}
+
+void TFormMain::SIOptionsClick() {
+  TFormOptions Dialog(this);
+  FormOptions = &Dialog;
+  Dialog.exec();
+  FormOptions = nullptr;
 }
 
 void TFormMain::MIAboutQuillonClick() {

@@ -1,0 +1,213 @@
+// The lists the options dialog edits on its own pages: the relay SMTP servers in the order
+// they are tried, the relay domains kept sorted, and the two event sounds.
+#include <QFileInfo>
+#include <QTreeWidget>
+
+#include "engine/settings/LangDefs.h"
+#include "engine/settings/ListFormats.h"
+#include "engine/settings/VexaBase.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "ui/common/EventSounds.h"
+#include "ui/common/FileTypes.h"
+#include "ui/options/EditSMTP.h"
+#include "ui/options/FormOptions.h"
+#include "ui/options/MailDomain.h"
+
+namespace {
+QString Q(const std::string& S) { return QString::fromStdString(S); }
+
+// A relay server row owns its server record; deleting the row frees it.
+class TRelaySMTPRow : public QTreeWidgetItem {
+public:
+  explicit TRelaySMTPRow(const TRelaySMTPItem& Item) : Item(Item) { Refresh(); }
+  void Refresh() {
+    setText(0, Q(Item.Host));
+    setText(1, QString::number(Item.Port));
+  }
+  TRelaySMTPItem Item;
+};
+
+TRelaySMTPRow* RelayRow(QTreeWidgetItem* Row) { return static_cast<TRelaySMTPRow*>(Row); }
+
+// Relay domain rows sort by their text without regard to letter case.
+class TDomainRow : public QTreeWidgetItem {
+public:
+  explicit TDomainRow(const QString& Domain) { setText(0, Domain); }
+  bool operator<(const QTreeWidgetItem& Other) const override {
+    const int C = text(0).compare(Other.text(0), Qt::CaseInsensitive);
+    return C != 0 ? C < 0 : text(0) < Other.text(0);
+  }
+};
+
+QTreeWidgetItem* Selected(QTreeWidget* View) {
+  const QList<QTreeWidgetItem*> Rows = View->selectedItems();
+  return Rows.isEmpty() ? nullptr : Rows.first();
+}
+
+bool FileExists(const QString& Name) { return !Name.isEmpty() && QFileInfo(Name).isFile(); }
+}  // namespace
+
+QTreeWidgetItem* TFormOptions::AddSMTPRow(const TRelaySMTPItem& Item, int Index) {
+  auto* Row = new TRelaySMTPRow(Item);
+  if (Index < 0)
+    LVSMTPList->addTopLevelItem(Row);
+  else
+    LVSMTPList->insertTopLevelItem(Index, Row);
+  return Row;
+}
+
+void TFormOptions::LoadRelaySMTPList() {
+  for (const TRelaySMTPItem& Item : ParseRelaySMTPList(RelaySMTPList)) AddSMTPRow(Item);
+}
+
+std::string TFormOptions::GetRelaySMTPList() {
+  std::vector<TRelaySMTPItem> Items;
+  for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I) Items.push_back(RelayRow(LVSMTPList->topLevelItem(I))->Item);
+  return FormatRelaySMTPList(Items);
+}
+
+bool TFormOptions::RelaySMTPExists(const TRelaySMTPItem& Item) {
+  for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I) {
+    const TRelaySMTPItem& R = RelayRow(LVSMTPList->topLevelItem(I))->Item;
+    if (R.Host == Item.Host && R.Port == Item.Port && R.Auth == Item.Auth && R.Username == Item.Username &&
+        R.Password == Item.Password && R.Email == Item.Email && R.FromEmail == Item.FromEmail)
+      return true;
+  }
+  return false;
+}
+
+void TFormOptions::ClearSMTPList() {
+  if (LVSMTPList) LVSMTPList->clear();
+}
+
+void TFormOptions::BtnSMTPAddClick() {
+  TFormEditSMTPItem Editor(this);
+  Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
+  if (Editor.Execute(TRelaySMTPItem()) != QDialog::Accepted) return;
+  AddSMTPRow(Editor.NewItem);
+  SetModified(true);
+}
+
+void TFormOptions::BtnSMTPEditClick() {
+  QTreeWidgetItem* Row = Selected(LVSMTPList);
+  if (!Row) return;
+  TFormEditSMTPItem Editor(this);
+  Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
+  if (Editor.Execute(RelayRow(Row)->Item) != QDialog::Accepted) return;
+  RelayRow(Row)->Item = Editor.NewItem;
+  RelayRow(Row)->Refresh();
+  SetModified(true);
+}
+
+void TFormOptions::BtnSMTPRemoveClick() {
+  QTreeWidgetItem* Row = Selected(LVSMTPList);
+  if (!Row) return;
+  delete Row;
+  LVSMTPList->clearSelection();
+  LVSMTPList->setCurrentItem(nullptr);
+  SetModified(true);
+}
+
+void TFormOptions::BtnSMTPUpClick() { MoveSMTPRow(-1); }
+
+void TFormOptions::BtnSMTPDownClick() { MoveSMTPRow(1); }
+
+// The row, with its record, one place higher (-1) or lower (1); the moved row is selected.
+void TFormOptions::MoveSMTPRow(int Offset) {
+  QTreeWidgetItem* Row = Selected(LVSMTPList);
+  if (!Row) return;
+  const int From = LVSMTPList->indexOfTopLevelItem(Row);
+  const int To = From + Offset;
+  if (To < 0 || To >= LVSMTPList->topLevelItemCount()) return;
+  LVSMTPList->takeTopLevelItem(From);
+  LVSMTPList->insertTopLevelItem(To, Row);
+  LVSMTPList->setCurrentItem(Row);
+  SetModified(true);
+}
+
+void TFormOptions::LoadRelayDomainList() {
+  for (const std::string& Domain : SplitList(RelayDomainList))
+    if (!Trim(Domain).empty()) LVRelayDomainList->addTopLevelItem(new TDomainRow(Q(Domain)));
+}
+
+std::string TFormOptions::GetRelayDomainList() {
+  std::vector<std::string> Domains;
+  for (int I = 0; I < LVRelayDomainList->topLevelItemCount(); ++I)
+    Domains.push_back(LVRelayDomainList->topLevelItem(I)->text(0).toStdString());
+  return JoinList(Domains);
+}
+
+bool TFormOptions::RelayDomainExists(const std::string& Domain) {
+  const QString D = Q(Domain);
+  for (int I = 0; I < LVRelayDomainList->topLevelItemCount(); ++I)
+    if (LVRelayDomainList->topLevelItem(I)->text(0).compare(D, Qt::CaseInsensitive) == 0) return true;
+  return false;
+}
+
+void TFormOptions::BtnRelayDomainAddClick() {
+  TFormMailDomain Editor(this);
+  Editor.OnCheckDuplicate = [this](const std::string& Domain) { return RelayDomainExists(Domain); };
+  if (Editor.Execute(std::string()) != QDialog::Accepted) return;
+  auto* Row = new TDomainRow(Q(Editor.Domain));
+  LVRelayDomainList->addTopLevelItem(Row);
+  LVRelayDomainList->setCurrentItem(Row);
+  SetModified(true);
+}
+
+void TFormOptions::BtnRelayDomainEditClick() {
+  QTreeWidgetItem* Row = Selected(LVRelayDomainList);
+  if (!Row) return;
+  TFormMailDomain Editor(this);
+  Editor.OnCheckDuplicate = [this](const std::string& Domain) { return RelayDomainExists(Domain); };
+  if (Editor.Execute(Row->text(0).toStdString()) != QDialog::Accepted) return;
+  // The list keeps itself sorted: the row moves to its new place.
+  Row->setText(0, Q(Editor.Domain));
+  SetModified(true);
+}
+
+void TFormOptions::BtnRelayDomainRemoveClick() {
+  QTreeWidgetItem* Row = Selected(LVRelayDomainList);
+  if (!Row) return;
+  delete Row;
+  SetModified(true);
+}
+
+void TFormOptions::PrepareSoundDialog() {
+  ODSound.DefaultExt = QStringLiteral("WAV");
+  // "%s (*.wav)|*.wav" with the desktop's name for WAV files.
+  ODSound.Filter = GetFileTypeDescription("wav") + " (*.wav)|*.wav";
+  ODSound.InitialDir = Q(ProgramDir() + "Sound/");
+  ODSound.FileMustExist = true;
+}
+
+void TFormOptions::LoadSoundEvents() {
+  LVSoundEvent->clear();
+  LVSoundEvent->setUpdatesEnabled(false);
+  LVSoundEvent->addTopLevelItem(new QTreeWidgetItem({Q(LangStrings[85]), Q(SndMailSent)}));
+  LVSoundEvent->addTopLevelItem(new QTreeWidgetItem({Q(LangStrings[86]), Q(SndMailSentFailed)}));
+  LVSoundEvent->setUpdatesEnabled(true);
+}
+
+// A file that no longer exists leaves its setting as it was.
+void TFormOptions::SaveSoundEvents() {
+  if (LVSoundEvent->topLevelItemCount() < 2) return;
+  const QString Sent = LVSoundEvent->topLevelItem(0)->text(1);
+  const QString Failed = LVSoundEvent->topLevelItem(1)->text(1);
+  if (FileExists(Sent)) SndMailSent = Sent.toStdString();
+  if (FileExists(Failed)) SndMailSentFailed = Failed.toStdString();
+}
+
+void TFormOptions::BtnSoundPlayClick() {
+  QTreeWidgetItem* Row = Selected(LVSoundEvent);
+  if (Row && FileExists(Row->text(1))) SoundPlayer().Play(Row->text(1));
+}
+
+void TFormOptions::BtnSoundChangeClick() {
+  QTreeWidgetItem* Row = Selected(LVSoundEvent);
+  if (!Row) return;
+  ODSound.FileName = FileExists(Row->text(1)) ? Row->text(1) : QString();
+  if (!ODSound.Execute(this)) return;
+  Row->setText(1, QFileInfo(ODSound.FileName).absoluteFilePath());
+  SetModified(true);
+}
