@@ -1,0 +1,23 @@
+#include "UiTestSupport.h"
+
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include "ui/main/FormMain.h"
+
+namespace {
+QTextEdit* Log(TFormMain& Form) { return Form.findChild<QTextEdit*>(QStringLiteral("RELog")); }
+}  // namespace
+
+QStringList LogLines(TFormMain& Form) {
+  QStringList Lines;
+  const QString Text = Log(Form)->toPlainText();
+  if (Text.isEmpty()) return Lines;
+  for (const QString& L : Text.split(QLatin1Char('\n'))) Lines << L.section(QStringLiteral("] "), 1);
+  return Lines;
+}
+
+QString LogColour(TFormMain& Form, int Index) {
+  const QTextBlock B = Log(Form)->document()->findBlockByNumber(Index);
+  return B.begin().fragment().charFormat().foreground().color().name();
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Stand-ins for the desktop's effects in the window tests: message boxes that record their
+// texts and answer as told, a desktop that records the addresses it is asked to open.
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <vector>
+
+#include "ui/common/Desktop.h"
+#include "ui/common/ZQDiag.h"
+
+struct TRecordedBox {
+  TBoxKind Kind;
+  QString Caption;
+  QString Text;
+};
+
+class TRecordingBoxes : public TMessageBoxes {
+public:
+  TRecordingBoxes() { SetMessageBoxes(this); }
+  ~TRecordingBoxes() override { SetMessageBoxes(nullptr); }
+  bool Show(TBoxKind Kind, const QString& Caption, const QString& Text) override {
+    Boxes.push_back({Kind, Caption, Text});
+    return Answer;
+  }
+  std::vector<TRecordedBox> Boxes;
+  bool Answer = false;
+};
+
+class TRecordingDesktop : public TDesktop {
+public:
+  TRecordingDesktop() { SetDesktop(this); }
+  ~TRecordingDesktop() override { SetDesktop(nullptr); }
+  bool OpenUrl(const QUrl& Url) override {
+    Opened.push_back(Url);
+    return Accept;
+  }
+  std::vector<QUrl> Opened;
+  bool Accept = true;
+};
+
+class TFormMain;
+// The log pane's lines without their time stamps, in order.
+QStringList LogLines(TFormMain& Form);
+// The colour of log line Index.
+QString LogColour(TFormMain& Form, int Index);
