@@ -130,8 +130,8 @@ private slots:
     QVERIFY(Action(F, "SIPause")->isChecked());
     VerifyServerControls(F, false);
     // Commands whose windows are not there yet.
-    for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "SIViewMail", "SIOptions", "MIOptions", "PMIOptions",
-                          "ConfigureWizard1", "MICheckVersion", "Delete1", "ViewSource1", "N8", "MISort0"})
+    for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "SIViewMail", "ConfigureWizard1", "MICheckVersion",
+                          "Delete1", "ViewSource1", "N8", "MISort0"})
       QVERIFY2(!Action(F, N)->isEnabled(), N);
     QList<int> Widths;
     for (QLabel* L : F.statusBar()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) Widths << L->width();

@@ -1,0 +1,138 @@
+#pragma once
+// Driving the options dialog and its sub-dialogs through their widgets: clicking, typing,
+// answering modal dialogs, and stand-ins for the sounds and the open-file dialog.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/common/EventSounds.h"
+#include "ui/common/FileDialogs.h"
+
+class TRecordingSounds : public TSoundPlayer {
+public:
+  TRecordingSounds() { SetSoundPlayer(this); }
+  ~TRecordingSounds() override { SetSoundPlayer(nullptr); }
+  void Play(const QString& WavFile) override { Played << WavFile; }
+  QStringList Played;
+};
+
+// Records every request and answers with Answer (empty: the user cancels).
+class TAnsweringFileDialogs : public TFileDialogs {
+public:
+  TAnsweringFileDialogs() { SetFileDialogs(this); }
+  ~TAnsweringFileDialogs() override { SetFileDialogs(nullptr); }
+  bool Open(QWidget*, TOpenDialog& Dialog) override {
+    Requests.push_back(Dialog);
+    if (Answer.isEmpty()) return false;
+    Dialog.FileName = Answer;
+    return true;
+  }
+  std::vector<TOpenDialog> Requests;
+  QString Answer;
+};
+
+template <class T>
+T* Control(QWidget* Form, const char* Name) {
+  T* C = Form->findChild<T*>(QString::fromLatin1(Name));
+  if (!C) qFatal("no control %s", Name);
+  return C;
+}
+
+// Brings the tab page that holds W to the front, so that W has its place on the screen.
+inline void ShowPage(QWidget* W) {
+  for (QWidget* P = W; P && P->parentWidget(); P = P->parentWidget())
+    if (auto* Stack = qobject_cast<QStackedWidget*>(P->parentWidget()))
+      if (auto* Tabs = qobject_cast<QTabWidget*>(Stack->parentWidget())) {
+        Tabs->setCurrentWidget(P);
+        if (P->layout()) P->layout()->activate();
+      }
+}
+
+// A mouse click where the button reacts: a check box or radio button on its mark.
+inline void Click(QAbstractButton* B) {
+  ShowPage(B);
+  const bool Mark = qobject_cast<QCheckBox*>(B) || qobject_cast<QRadioButton*>(B);
+  QTest::mouseClick(B, Qt::LeftButton, Qt::NoModifier, Mark ? QPoint(6, B->height() / 2) : B->rect().center());
+}
+
+inline void SetChecked(QAbstractButton* B, bool On) {
+  if (B->isChecked() != On) Click(B);
+}
+
+// Replaces the edit's text by typing.
+inline void Type(QLineEdit* E, const QString& Text) {
+  ShowPage(E);
+  E->setFocus();
+  QTest::keyClick(E, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(E, Qt::Key_Delete);
+  QTest::keyClicks(E, Text);
+}
+
+inline void Type(QSpinBox* S, const QString& Text) {
+  ShowPage(S);
+  S->setFocus();
+  S->selectAll();
+  QTest::keyClicks(S, Text);
+}
+
+inline void Select(QTreeWidget* View, int Row) {
+  ShowPage(View);
+  QTreeWidgetItem* Item = View->topLevelItem(Row);
+  if (!Item) qFatal("no row %d", Row);
+  const QRect R = View->visualItemRect(Item);
+  QTest::mouseClick(View->viewport(), Qt::LeftButton, Qt::NoModifier, R.center());
+}
+
+inline QStringList Column(QTreeWidget* View, int C) {
+  QStringList R;
+  for (int I = 0; I < View->topLevelItemCount(); ++I) R << View->topLevelItem(I)->text(C);
+  return R;
+}
+
+// Clicks Trigger, which opens a modal dialog of class T, and runs Act on that dialog once
+// it is shown. Act must close the dialog (OK or Cancel); one it leaves open is cancelled
+// and the call answers false.
+template <class T>
+bool WhileModal(QAbstractButton* Trigger, const std::function<void(T&)>& Act) {
+  bool Closed = false, Seen = false;
+  // A timer of this call's own: it cannot fire after the call when no dialog opened.
+  QTimer Timer;
+  Timer.setSingleShot(true);
+  QObject::connect(&Timer, &QTimer::timeout, [&] {
+    QWidget* M = QApplication::activeModalWidget();
+    auto* D = qobject_cast<T*>(M);
+    if (!D) {
+      if (auto* Other = qobject_cast<QDialog*>(M)) Other->reject();
+      return;
+    }
+    Seen = true;
+    Act(*D);
+    Closed = !D->isVisible();
+    if (!Closed) D->reject();
+  });
+  Timer.start(0);
+  Click(Trigger);
+  return Seen && Closed;
+}
+
+inline std::string Dword(int V) {
+  char B[16];
+  std::snprintf(B, sizeof B, "%08x", static_cast<unsigned>(V));
+  return B;
+}

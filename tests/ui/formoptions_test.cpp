@@ -1,0 +1,484 @@
+// The options dialog driven through its widgets: opening leaves it unmodified, every check
+// and its message, what apply saves (and what it must not), the restart question over a
+// real engine on loopback, the enabling rules, the DNS buttons, and a picture of each page.
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QtTest>
+#include <memory>
+
+#include "OptionsDriver.h"
+#include "UiTestSupport.h"
+#include "engine/settings/VexaBase.h"
+#include "support/LineClient.h"
+#include "support/LoopbackSockets.h"
+#include "support/TestEnv.h"
+#include "ui/main/FormMain.h"
+#include "ui/options/FormOptions.h"
+
+namespace {
+const char* const Key = "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n";
+}
+
+class TestFormOptions : public QObject {
+  Q_OBJECT
+  std::unique_ptr<TTestEnv> Env;
+  std::unique_ptr<TRecordingBoxes> Boxes;
+
+  std::string RegistryFile() const { return Env->ConfigHome() + "quillon/registry.reg"; }
+  std::string Registry() const { return Env->ReadFile(RegistryFile()); }
+  bool Stored(const std::string& Line) const { return Registry().find(Line + "\r\n") != std::string::npos; }
+  void Settings(const std::string& Values) {
+    Env->WriteRegistry(Key + Values);
+    InitSettings();
+  }
+  std::unique_ptr<TFormOptions> Open(QWidget* Owner = nullptr) {
+    auto F = std::make_unique<TFormOptions>(Owner);
+    F->show();
+    return F;
+  }
+  QStringList Texts() const {
+    QStringList R;
+    for (const TRecordedBox& B : Boxes->Boxes) R << B.Text;
+    return R;
+  }
+
+private slots:
+  void init() {
+    Env = std::make_unique<TTestEnv>();
+    Boxes = std::make_unique<TRecordingBoxes>();
+  }
+  void cleanup() {
+    Boxes.reset();
+    Env.reset();
+  }
+
+  void OpensUnmodifiedAndOKWithoutChangesWritesNothing() {
+    Settings("\"SMTPPort\"=dword:0000001a\r\n\"RelayToSMTP\"=dword:00000001\r\n"
+             "\"RelaySMTPList\"=\"relay.test:587:me@test:1:user:pw:a.test|b.test\"\r\n"
+             "\"RelayDomainList\"=\"b.test;a.test\"\r\n\"UseSocksProxy\"=dword:00000001\r\n");
+    const std::string Before = Registry();
+    auto F = Open();
+    QCOMPARE(F->windowTitle(), QString("Options"));
+    auto* Tabs = Control<QTabWidget>(F.get(), "PCOptions");
+    QStringList Pages, Captions;
+    for (int I = 0; I < Tabs->count(); ++I) Pages << Tabs->widget(I)->objectName(), Captions << Tabs->tabText(I);
+    QCOMPARE(Pages, QStringList({"TSGeneral", "TabSheet2", "TabSheet4", "TabSheet3", "TSSMTPRelay", "TabSheet1"}));
+    QCOMPARE(Captions, QStringList({"General", "DNS", "Proxy", "Server", "SMTP Relay", "Advanced"}));
+    QCOMPARE(Tabs->currentIndex(), 0);
+    QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
+    QVERIFY(!F->Modified());
+    QVERIFY(Control<QPushButton>(F.get(), "BtnOK")->isDefault());
+    QCOMPARE(Control<QLineEdit>(F.get(), "EditSMTPPort")->text(), QString("26"));
+    QCOMPARE(Control<QSpinBox>(F.get(), "RSESenderMaxThreadCount")->maximum(), 15);
+    QCOMPARE(Control<QSpinBox>(F.get(), "RSESMTPMaxConnections")->maximum(), 10);
+    QCOMPARE(Control<QSpinBox>(F.get(), "RSESMTPRcptLimit")->maximum(), 5000);
+
+    Click(Control<QPushButton>(F.get(), "BtnOK"));
+    QCOMPARE(F->result(), int(QDialog::Accepted));
+    QVERIFY(!F->isVisible());
+    QCOMPARE(Texts(), QStringList());
+    QCOMPARE(Registry(), Before);
+  }
+
+  void Validation_data() {
+    QTest::addColumn<bool>("Proxy");
+    QTest::addColumn<QString>("ProxyHost");
+    QTest::addColumn<QString>("ProxyPort");
+    QTest::addColumn<QString>("SMTPPort");
+    QTest::addColumn<bool>("AutoDNS");
+    QTest::addColumn<QString>("Primary");
+    QTest::addColumn<int>("Notice");  // 0 off, 1 to the sender, 2 to the special address
+    QTest::addColumn<QString>("Address");
+    QTest::addColumn<QString>("Message");  // empty: accepted
+    const QString Smtp = "'%1' is not valid value of SMTP port", Socks = "'%1' is not valid value of socks port";
+    auto Row = [](const char* Name) { return QTest::newRow(Name); };
+    Row("SMTP port 1") << false << "" << "" << "1" << true << "127.0.0.1" << 0 << "" << "";
+    Row("SMTP port 65535") << false << "" << "" << "65535" << true << "127.0.0.1" << 0 << "" << "";
+    for (const char* Bad : {"0", "65536", "-25", "25a", "abc", ""})
+      Row(qPrintable(QString("SMTP port '%1'").arg(Bad)))
+          << false << "" << "" << Bad << true << "127.0.0.1" << 0 << "" << Smtp.arg(Bad);
+    Row("proxy off: blank host, bad port") << false << "" << "x" << "25" << true << "127.0.0.1" << 0 << "" << "";
+    Row("proxy on: blank host") << true << "  " << "1080" << "25" << true << "127.0.0.1" << 0 << ""
+                                << "You must set an available Socks Proxy server.";
+    Row("proxy on: port 1") << true << "127.0.0.1" << "1" << "25" << true << "127.0.0.1" << 0 << "" << "";
+    Row("proxy on: port 65535") << true << "127.0.0.1" << "65535" << "25" << true << "127.0.0.1" << 0 << "" << "";
+    for (const char* Bad : {"0", "65536", "-25", "10a8"})
+      Row(qPrintable(QString("proxy port '%1'").arg(Bad)))
+          << true << "127.0.0.1" << Bad << "25" << true << "127.0.0.1" << 0 << "" << Socks.arg(Bad);
+    Row("proxy port before SMTP port") << true << "127.0.0.1" << "0" << "0" << true << "127.0.0.1" << 0 << ""
+                                       << Socks.arg("0");
+    Row("SMTP port before DNS") << false << "" << "" << "0" << true << "" << 0 << "" << Smtp.arg("0");
+    Row("automatic DNS, blank primary") << false << "" << "" << "25" << true << " " << 0 << ""
+                                        << "You must set Primary DNS Server!";
+    Row("specified DNS, blank primary") << false << "" << "" << "25" << false << "" << 0 << ""
+                                        << "You must set Primary DNS Server!";
+    Row("specified DNS") << false << "" << "" << "25" << false << "127.0.0.1" << 0 << "" << "";
+    Row("notices off, bad address") << false << "" << "" << "25" << true << "127.0.0.1" << 0 << "x" << "";
+    Row("notices to the sender, blank address") << false << "" << "" << "25" << true << "127.0.0.1" << 1 << ""
+                                                << "";
+    Row("special address blank") << false << "" << "" << "25" << true << "127.0.0.1" << 2 << "  "
+                                 << "You must set an available mail address to send notify mail.";
+    Row("special address without @")
+        << false << "" << "" << "25" << true << "127.0.0.1" << 2 << "postmaster"
+        << "postmaster is not a valid mail address. You must set an available mail address to send notify mail.";
+    Row("special address valid") << false << "" << "" << "25" << true << "127.0.0.1" << 2 << "admin@example.com"
+                                 << "";
+  }
+
+  void Validation() {
+    QFETCH(bool, Proxy);
+    QFETCH(QString, ProxyHost);
+    QFETCH(QString, ProxyPort);
+    QFETCH(QString, SMTPPort);
+    QFETCH(bool, AutoDNS);
+    QFETCH(QString, Primary);
+    QFETCH(int, Notice);
+    QFETCH(QString, Address);
+    QFETCH(QString, Message);
+    Settings("\"SocksPort\"=dword:00000438\r\n");
+    const std::string Before = Registry();
+    auto F = Open();
+    QWidget* W = F.get();
+    // Fields are typed while they are enabled, then the switches take their final state.
+    SetChecked(Control<QCheckBox>(W, "CBUseSocksProxy"), true);
+    Type(Control<QLineEdit>(W, "EditSocksHost"), ProxyHost);
+    Type(Control<QLineEdit>(W, "EditSocksPort"), ProxyPort);
+    SetChecked(Control<QCheckBox>(W, "CBUseSocksProxy"), Proxy);
+    Type(Control<QLineEdit>(W, "EditSMTPPort"), SMTPPort);
+    Click(Control<QRadioButton>(W, "RBSpecifyDNS"));
+    Type(Control<QLineEdit>(W, "EditDNSPrimary"), Primary);
+    Click(Control<QRadioButton>(W, AutoDNS ? "RBAutoDetectDNS" : "RBSpecifyDNS"));
+    SetChecked(Control<QCheckBox>(W, "CBSendNotifyMail"), true);
+    Click(Control<QRadioButton>(W, "RBNotifySpecialMail"));
+    Type(Control<QLineEdit>(W, "EditSpecialNotifyMail"), Address);
+    if (Notice == 1) Click(Control<QRadioButton>(W, "RBNotifyMailSender"));
+    SetChecked(Control<QCheckBox>(W, "CBSendNotifyMail"), Notice != 0);
+
+    auto* Apply = Control<QPushButton>(W, "BtnApply");
+    QVERIFY(Apply->isEnabled());
+    Click(Apply);
+    if (Message.isEmpty()) {
+      QCOMPARE(Texts(), QStringList());
+      QVERIFY(!Apply->isEnabled());
+      QVERIFY(Stored("\"SMTPPort\"=dword:" + Dword(SMTPPort.toInt())));
+    } else {
+      QCOMPARE(Texts(), QStringList({Message}));
+      QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Error);
+      QCOMPARE(Boxes->Boxes[0].Caption, QString("Quillon"));
+      QVERIFY(Apply->isEnabled());
+      QCOMPARE(Registry(), Before);
+      QCOMPARE(::SMTPPort.load(), 25);
+      // OK refuses the same way and keeps the dialog open.
+      Boxes->Boxes.clear();
+      Click(Control<QPushButton>(W, "BtnOK"));
+      QCOMPARE(Texts(), QStringList({Message}));
+      QVERIFY(F->isVisible());
+    }
+  }
+
+  // Each control alone enables Apply, and OK saves what it shows.
+  void EveryControlMarksAndOKSavesIt() {
+    struct TCase {
+      const char* Name;
+      std::string Settings;
+      std::function<void(QWidget*)> Change;
+      std::string Line;
+    };
+    const std::string Notices = "\"SendNotifyMail\"=dword:00000001\r\n\"NotifyMailSender\"=dword:00000000\r\n"
+                                "\"SpecialNotifyMail\"=\"a@test.x\"\r\n";
+    const std::vector<TCase> Cases = {
+        {"special address alone", Notices,
+         [](QWidget* W) { Type(Control<QLineEdit>(W, "EditSpecialNotifyMail"), "b@test.x"); },
+         "\"SpecialNotifyMail\"=\"b@test.x\""},
+        {"delete notified mail alone", Notices, [](QWidget* W) { Click(Control<QCheckBox>(W, "CBDelNotifiedMail")); },
+         "\"DelNotifiedMail\"=dword:00000000"},
+        {"minimize to tray checked stores MinToTray false", "\"MinToTray\"=dword:00000001\r\n",
+         [](QWidget* W) { SetChecked(Control<QCheckBox>(W, "CBMinToTray"), true); }, "\"MinToTray\"=dword:00000000"},
+        {"minimize to tray unchecked stores MinToTray true", "",
+         [](QWidget* W) { SetChecked(Control<QCheckBox>(W, "CBMinToTray"), false); },
+         "\"MinToTray\"=dword:00000001"},
+        {"socks version", "\"UseSocksProxy\"=dword:00000001\r\n\"SocksHost\"=\"127.0.0.1\"\r\n"
+                          "\"SocksPort\"=dword:00000438\r\n",
+         [](QWidget* W) {
+           auto* C = Control<QComboBox>(W, "CBSocksVersion");
+           ShowPage(C);
+           C->setFocus();
+           QTest::keyClick(C, Qt::Key_Down);
+           QTest::keyClick(C, Qt::Key_Down);
+         },
+         "\"SocksVersion\"=dword:00000002"},
+        {"pause time", "\"SenderPauseAfterSent\"=dword:00000001\r\n",
+         [](QWidget* W) { Type(Control<QSpinBox>(W, "RSESenderPauseTime"), "77"); }, "\"SenderPauseTime\"=dword:0000004d"},
+        {"use default DNS", "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSSecondary\"=\"\"\r\n",
+         [](QWidget* W) { Click(Control<QPushButton>(W, "BtnUseDefaultDNS")); },
+         std::string("\"DNSSecondary\"=\"") + DefaultDNSSecondary + "\""},
+    };
+    for (const TCase& C : Cases) {
+      Settings(C.Settings);
+      auto F = Open();
+      QVERIFY2(!F->Modified(), C.Name);
+      C.Change(F.get());
+      QVERIFY2(Control<QPushButton>(F.get(), "BtnApply")->isEnabled(), C.Name);
+      Click(Control<QPushButton>(F.get(), "BtnOK"));
+      QVERIFY2(!F->isVisible(), C.Name);
+      QVERIFY2(Stored(C.Line), C.Name);
+      QCOMPARE(Texts(), QStringList());
+    }
+  }
+
+  void ApplyThenCancelKeepsTheAppliedSettings() {
+    Settings("");
+    auto F = Open();
+    Click(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY(F->isVisible());
+    QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
+    QVERIFY(Stored("\"AutoStartServer\"=dword:00000000"));
+    Click(Control<QCheckBox>(F.get(), "CBRetrySend"));
+    Click(Control<QPushButton>(F.get(), "BtnCancel"));
+    QCOMPARE(F->result(), int(QDialog::Rejected));
+    QVERIFY(Stored("\"AutoStartServer\"=dword:00000000"));
+    QVERIFY(Stored("\"RetrySend\"=dword:00000000"));
+    QVERIFY(!::AutoStartServer && !::RetrySend);
+  }
+
+  // The question comes only while the server runs; Yes restarts it with the new settings,
+  // No leaves it running with the copies it took when it started.
+  void RestartQuestionOnlyWhileTheServerRuns() {
+    const int Port = FreeLoopbackPort();
+    Settings("\"AutoStartServer\"=dword:00000000\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n"
+             "\"SMTPMultiIPBinds\"=\"127.0.0.1:" + std::to_string(Port) + "\"\r\n"
+             "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n");
+    TFormMain Main(false);
+    Main.Initialize();
+    const QString Question =
+        "Some options will not take effect until you restart server. Do you want to restart server now?";
+    auto MailFrom = [&] {
+      TLineClient C(Port);
+      C.Read();
+      C.Cmd("HELO test");
+      return C.Cmd("MAIL FROM:<a@test.x>");
+    };
+
+    auto F = Open(&Main);
+    Click(Control<QCheckBox>(F.get(), "CBSMTPAuthLogin"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QCOMPARE(Texts(), QStringList());  // stopped: no question
+    QVERIFY(!Main.ServerRunning());
+
+    Main.StartServer();
+    QVERIFY(Main.ServerRunning());
+    QCOMPARE(MailFrom().substr(0, 3), std::string("500"));  // login required
+    Click(Control<QCheckBox>(F.get(), "CBSMTPAuthLogin"));
+    Boxes->Answer = false;
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QCOMPARE(Texts(), QStringList({Question}));
+    QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Question);
+    QVERIFY(Main.ServerRunning());
+    QCOMPARE(MailFrom().substr(0, 3), std::string("500"));  // still the old copy
+
+    // Every apply asks, whatever changed.
+    Boxes->Boxes.clear();
+    Boxes->Answer = true;
+    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QCOMPARE(Texts(), QStringList({Question}));
+    QVERIFY(Main.ServerRunning());
+    QCOMPARE(MailFrom().substr(0, 3), std::string("250"));  // restarted without login
+
+    // OK with nothing changed asks nothing.
+    Boxes->Boxes.clear();
+    Click(Control<QPushButton>(F.get(), "BtnOK"));
+    QCOMPARE(Texts(), QStringList());
+    Main.StopServer();
+  }
+
+  void EnablingRules() {
+    Settings("\"UseSocksProxy\"=dword:00000001\r\n\"SocksAuthentication\"=dword:00000001\r\n"
+             "\"LocalUserOnly\"=dword:00000000\r\n\"RelayToSMTP\"=dword:00000001\r\n\"RelayDomains\"=dword:00000001\r\n"
+             "\"RelayDomainList\"=\"a.test\"\r\n");
+    auto F = Open();
+    QWidget* W = F.get();
+    auto On = [&](const char* Name) { return Control<QWidget>(W, Name)->isEnabled(); };
+    QVERIFY(On("BtnConnectionCtrl"));
+    Click(Control<QCheckBox>(W, "CBLocalUserOnly"));
+    QVERIFY(!On("BtnConnectionCtrl"));
+
+    for (const char* N : {"EditSocksUsername", "LabelPassword", "EditSocksHost", "CBSocksAuthentication"})
+      QVERIFY2(On(N), N);
+    Click(Control<QCheckBox>(W, "CBUseSocksProxy"));
+    QVERIFY(Control<QCheckBox>(W, "CBSocksAuthentication")->isChecked());
+    for (const char* N : {"LabelSocksVersion", "CBSocksVersion", "LabelHost", "EditSocksHost", "LabelPort",
+                          "EditSocksPort", "CBSocksAuthentication", "LabelUsername", "EditSocksUsername",
+                          "LabelPassword", "EditSocksPassword"})
+      QVERIFY2(!On(N), N);
+
+    // The automatic DNS mode switches the fixed servers off; detection is offered here.
+    QVERIFY(On("RBAutoDetectDNS") && On("BtnAutoDetectDNS"));
+    QVERIFY(Control<QRadioButton>(W, "RBAutoDetectDNS")->isChecked());
+    QVERIFY(::AutoDetectDNS);
+    for (const char* N : {"Label1", "Label2", "EditDNSPrimary", "EditDNSSecondary", "BtnUseDefaultDNS"})
+      QVERIFY2(!On(N), N);
+    Click(Control<QRadioButton>(W, "RBSpecifyDNS"));
+    for (const char* N : {"Label1", "Label2", "EditDNSPrimary", "EditDNSSecondary", "BtnUseDefaultDNS"})
+      QVERIFY2(On(N), N);
+
+    // A list view switched off loses its selection.
+    auto* Domains = Control<QTreeWidget>(W, "LVRelayDomainList");
+    Select(Domains, 0);
+    QCOMPARE(Domains->selectedItems().size(), 1);
+    Click(Control<QCheckBox>(W, "CBRelayToSMTP"));
+    QVERIFY(!Domains->isEnabled() && Domains->selectedItems().isEmpty());
+    QVERIFY(!On("CBRelayDomains") && !On("BtnRelayDomainAdd") && !On("BtnSMTPUp"));
+
+    // The sound list selects its first row while it is on.
+    auto* Sounds = Control<QTreeWidget>(W, "LVSoundEvent");
+    QCOMPARE(Sounds->selectedItems().value(0), Sounds->topLevelItem(0));
+    Click(Control<QCheckBox>(W, "CBPlayEventSound"));
+    QVERIFY(Sounds->selectedItems().isEmpty() && !On("BtnSoundPlay"));
+
+    QVERIFY(!On("EditSpecialNotifyMail") && !On("RBNotifyMailSender"));
+    SetChecked(Control<QCheckBox>(W, "CBSendNotifyMail"), true);
+    QVERIFY(On("RBNotifyMailSender") && !On("EditSpecialNotifyMail"));
+    QVERIFY(On("RSEDelMessageDelay") && On("BtnIPAdrSetting") && On("BtnAttFilter") && On("RSEDNSQueryTimeout"));
+  }
+
+  void DNSButtons() {
+    Settings("");
+    auto F = Open();
+    std::vector<std::string> Machine = {"127.0.0.53", "127.0.0.54"};
+    F->GetSystemDNSServers = [&](std::vector<std::string>& List) { List = Machine; };
+    auto* Memo = Control<QPlainTextEdit>(F.get(), "MemoDNSDetectResult");
+    Click(Control<QPushButton>(F.get(), "BtnAutoDetectDNS"));
+    QCOMPARE(Memo->toPlainText(), QString("127.0.0.53\n127.0.0.54"));
+    QCOMPARE(Texts(), QStringList());
+    QVERIFY(!F->Modified());
+    Machine.clear();
+    Click(Control<QPushButton>(F.get(), "BtnAutoDetectDNS"));
+    QCOMPARE(Memo->toPlainText(), QString());
+    QCOMPARE(Texts(), QStringList({"No DNS server detected!"}));
+    QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Information);
+    QVERIFY(!F->Modified());
+
+    Click(Control<QRadioButton>(F.get(), "RBSpecifyDNS"));
+    Type(Control<QLineEdit>(F.get(), "EditDNSPrimary"), "127.0.0.9");
+    Click(Control<QPushButton>(F.get(), "BtnUseDefaultDNS"));
+    QCOMPARE(Control<QLineEdit>(F.get(), "EditDNSPrimary")->text(), QString(DefaultDNSPrimary));
+    QCOMPARE(Control<QLineEdit>(F.get(), "EditDNSSecondary")->text(), QString(DefaultDNSSecondary));
+    QVERIFY(Control<QRadioButton>(F.get(), "RBSpecifyDNS")->isChecked());
+    QVERIFY(F->Modified());
+  }
+
+  // A proxy port that is no number, with the proxy off, keeps the stored port; the rest is
+  // saved all the same.
+  void MendBadProxyPortWithTheProxyOffKeepsTheStoredPort() {
+    Settings("\"SocksPort\"=dword:00000438\r\n");
+    auto F = Open();
+    SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), true);
+    Type(Control<QLineEdit>(F.get(), "EditSocksPort"), "10x80");
+    SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), false);
+    Click(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QCOMPARE(Texts(), QStringList());
+    QVERIFY(Stored("\"SocksPort\"=dword:00000438"));
+    QVERIFY(Stored("\"AutoStartServer\"=dword:00000000"));
+    QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
+    // A number out of range is taken as it is while the proxy is off.
+    SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), true);
+    Type(Control<QLineEdit>(F.get(), "EditSocksPort"), "70000");
+    SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), false);
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY(Stored("\"SocksPort\"=dword:" + Dword(70000)));
+  }
+
+  // An autostart folder that cannot be written: the settings are saved and the user told.
+  void MendAutoRunFailureIsReportedAndTheSettingsStaySaved() {
+    Settings("");
+    Env->WriteFile(Env->ConfigHome() + "autostart", "not a folder");
+    auto F = Open();
+    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Error);
+    QVERIFY2(Texts()[0].startsWith("Can not update the autostart entry: "), qPrintable(Texts()[0]));
+    QVERIFY(Texts()[0].endsWith("The other options have been saved."));
+    QVERIFY(Stored("\"AutoRun\"=dword:00000001"));
+    QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
+
+    // Once the folder can be written the entry follows the setting.
+    std::filesystem::remove(Env->ConfigHome() + "autostart");
+    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY(std::filesystem::exists(Env->ConfigHome() + "autostart/quillon.desktop"));
+    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY(!std::filesystem::exists(Env->ConfigHome() + "autostart/quillon.desktop"));
+  }
+
+  // A time-out of 0 would mean none at all in the engine: the fields take at least 1.
+  void MendTimeOutsTakeAtLeastOne() {
+    Settings("\"DNSQueryTimeout\"=dword:00000000\r\n\"SenderConntecTimeout\"=dword:00000000\r\n");
+    auto F = Open();
+    auto* Dns = Control<QSpinBox>(F.get(), "RSEDNSQueryTimeout");
+    auto* Connect = Control<QSpinBox>(F.get(), "RSESenderConntecTimeout");
+    QCOMPARE(Dns->value(), 1);
+    QCOMPARE(Connect->value(), 1);
+    Type(Dns, "0");
+    Type(Connect, "0");
+    QCOMPARE(Dns->value(), 1);
+    QCOMPARE(Connect->value(), 1);
+    Click(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY(Stored("\"DNSQueryTimeout\"=dword:00000001"));
+    QVERIFY(Stored("\"SenderConntecTimeout\"=dword:00000001"));
+    // Spin fields keep their ranges; one without a range from the Parts takes large values.
+    Type(Dns, "250000");
+    QCOMPARE(Dns->value(), 250000);
+    Type(Control<QSpinBox>(F.get(), "RSERetryInterval"), "5000");
+    QVERIFY(Control<QSpinBox>(F.get(), "RSERetryInterval")->value() <= 1000);
+  }
+
+  void OptionsCommandOpensTheDialogModally() {
+    Settings("\"AutoStartServer\"=dword:00000000\r\n");
+    TFormMain Main(false);
+    Main.Initialize();
+    for (const char* Name : {"SIOptions", "MIOptions", "PMIOptions"}) {
+      QAction* A = Main.findChild<QAction*>(Name);
+      QVERIFY2(A && A->isEnabled(), Name);
+      bool Seen = false;
+      QTimer Timer;
+      Timer.setSingleShot(true);
+      connect(&Timer, &QTimer::timeout, [&] {
+        auto* D = qobject_cast<TFormOptions*>(QApplication::activeModalWidget());
+        Seen = D && D == FormOptions && D->parentWidget() == &Main;
+        if (D) Click(Control<QPushButton>(D, "BtnCancel"));
+      });
+      Timer.start(0);
+      A->trigger();
+      QVERIFY2(Seen, Name);
+      QCOMPARE(FormOptions, nullptr);
+    }
+  }
+
+  // A picture of each page for a person to look at, in the build folder.
+  void Screenshots() {
+    Settings("\"RelayToSMTP\"=dword:00000001\r\n\"RelaySMTPList\"=\"smtp.relay.test:587::1:user:pw:\"\r\n"
+             "\"RelayDomains\"=dword:00000001\r\n\"RelayDomainList\"=\"example.org;example.com\"\r\n"
+             "\"SendNotifyMail\"=dword:00000001\r\n");
+    auto F = Open();
+    auto* Tabs = Control<QTabWidget>(F.get(), "PCOptions");
+    const QString Dir = qEnvironmentVariable("QUILLON_TEST_BIN", ".") + "/../screenshots";
+    QDir().mkpath(Dir);
+    for (int I = 0; I < Tabs->count(); ++I) {
+      Tabs->setCurrentIndex(I);
+      QCoreApplication::processEvents();
+      const QString File = Dir + "/options-" + Tabs->widget(I)->objectName() + ".png";
+      QVERIFY2(F->grab().save(File), qPrintable(File));
+    }
+  }
+};
+
+QTEST_MAIN(TestFormOptions)
+#include "formoptions_test.moc"
