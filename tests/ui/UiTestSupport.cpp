@@ -3,6 +3,9 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
+#include "engine/settings/VexaBase.h"
+#include "support/RelayHarness.h"
+#include "support/TestEnv.h"
 #include "ui/main/FormMain.h"
 
 namespace {
@@ -20,4 +23,11 @@ QStringList LogLines(TFormMain& Form) {
 QString LogColour(TFormMain& Form, int Index) {
   const QTextBlock B = Log(Form)->document()->findBlockByNumber(Index);
   return B.begin().fragment().charFormat().foreground().color().name();
+}
+
+void WriteWindowSettings(TTestEnv& Env, int Port, const std::string& Dns, bool AutoStart, const std::string& More) {
+  WriteHarnessRegistry(Env, Port, Dns,
+                       RegistryDword("AutoStartServer", AutoStart) + RegistryDword("SMTPMultiIPBind", 1) +
+                           "\"SMTPMultiIPBinds\"=\"127.0.0.1:" + std::to_string(Port) + "\"\r\n" + More);
+  InitSettings();
 }

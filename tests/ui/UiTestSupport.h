@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <string>
 #include <vector>
 
 #include "ui/common/Desktop.h"
@@ -40,6 +41,10 @@ public:
 };
 
 class TFormMain;
+class TTestEnv;
+// Settings of a server on 127.0.0.1:Port asking the DNS server Dns, then read as the
+// program reads them at start.
+void WriteWindowSettings(TTestEnv& Env, int Port, const std::string& Dns, bool AutoStart, const std::string& More = "");
 // The log pane's lines without their time stamps, in order.
 QStringList LogLines(TFormMain& Form);
 // The colour of log line Index.

@@ -24,12 +24,6 @@ const char* const Black = "#000000";
 const char* const Blue = "#0000ff";
 const char* const Red = "#ff0000";
 
-std::string Dword(int V) {
-  char B[16];
-  std::snprintf(B, sizeof B, "%08x", V);
-  return B;
-}
-
 bool Listening(int Port) {
   try {
     TLineClient C(Port);
@@ -54,12 +48,7 @@ class TestFormMain : public QObject {
 
   // Settings of a server that listens on loopback only, with a DNS server that is never asked.
   void WriteSettings(bool AutoStart, const std::string& More = "") {
-    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:" +
-                       Dword(AutoStart) + "\r\n\"SMTPPort\"=dword:" + Dword(Port) +
-                       "\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n\"SMTPMultiIPBinds\"=\"127.0.0.1:" +
-                       std::to_string(Port) + "\"\r\n\"AutoDetectDNS\"=dword:00000000\r\n"
-                       "\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n" + More);
-    InitSettings();
+    WriteWindowSettings(*Env, Port, "127.0.0.1", AutoStart, More);
   }
 
   std::unique_ptr<TFormMain> Started(bool Tray = false) {
