@@ -91,7 +91,7 @@ private slots:
     QTest::addColumn<QString>("Address");
     QTest::addColumn<QString>("Message");  // empty: accepted
     const QString Smtp = "'%1' is not valid value of SMTP port", Socks = "'%1' is not valid value of socks port";
-    auto Row = [](const char* Name) { return QTest::newRow(Name); };
+    auto Row = [](const char* Name) -> QTestData& { return QTest::newRow(Name); };
     Row("SMTP port 1") << false << "" << "" << "1" << true << "127.0.0.1" << 0 << "" << "";
     Row("SMTP port 65535") << false << "" << "" << "65535" << true << "127.0.0.1" << 0 << "" << "";
     for (const char* Bad : {"0", "65536", "-25", "25a", "abc", ""})

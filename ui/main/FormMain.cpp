@@ -19,6 +19,7 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/options/DialogControls.h"
 #include "ui/options/FormOptions.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
@@ -207,9 +208,8 @@ bool TFormMain::event(QEvent* E) {
 
 void TFormMain::SIOptionsClick() {
   TFormOptions Dialog(this);
-  FormOptions = &Dialog;
+  const TFormVariable<TFormOptions> Open(FormOptions, &Dialog);
   Dialog.exec();
-  FormOptions = nullptr;
 }
 
 void TFormMain::MIAboutQuillonClick() {

@@ -2,7 +2,7 @@
 // the checks, applying and saving, and the sub-dialogs on working copies.
 #include "ui/options/FormOptions.h"
 
-#include <QAbstractItemView>
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -23,6 +23,11 @@
 #include "ui/common/MultiLang.h"
 #include "ui/common/ZQDiag.h"
 #include "ui/main/FormMain.h"
+#include "ui/options/AccessCtrl.h"
+#include "ui/options/AttFilter.h"
+#include "ui/options/DialogControls.h"
+#include "ui/options/FROMAddrSet.h"
+#include "ui/options/SSIPBind.h"
 
 TFormOptions* FormOptions = nullptr;
 
@@ -34,15 +39,13 @@ std::string S(const QString& Text) { return Text.toStdString(); }
 // system has: detection is always offered.
 bool DNSDetectionOffered() { return true; }
 
-// A dependent control switched on or off. Qt paints a disabled input control with the
-// window's background itself; a list view that is switched off loses its selection first.
+// Input controls take the window or the button-face colour as well; labels, buttons,
+// check boxes and radio buttons only change Enabled.
 void SwitchControl(QWidget* W, bool On) {
-  if (!On)
-    if (auto* View = qobject_cast<QAbstractItemView*>(W)) {
-      View->clearSelection();
-      View->setCurrentIndex(QModelIndex());
-    }
-  W->setEnabled(On);
+  if (qobject_cast<QAbstractButton*>(W) || qobject_cast<QLabel*>(W))
+    W->setEnabled(On);
+  else
+    SetInputEnabled(W, On);
 }
 
 void SwitchControls(std::initializer_list<QWidget*> Controls, bool On) {
@@ -410,10 +413,49 @@ void TFormOptions::BtnUseDefaultDNSClick() {
   SetModified(true);
 }
 
-void TFormOptions::BtnIPAdrSettingClick() {}
+// The sub-dialogs edit the working copies; the settings change only on apply.
+void TFormOptions::BtnIPAdrSettingClick() {
+  TFormSMTPIPBind Dialog(this);
+  const TFormVariable<TFormSMTPIPBind> Open(FormSMTPIPBind, &Dialog);
+  Dialog.MultiIPBind = FSMTPMultiIPBind;
+  Dialog.Bindings = FSMTPMultiIPBinds;
+  if (Dialog.Execute() != QDialog::Accepted || !Dialog.Modified) return;
+  FSMTPMultiIPBind = Dialog.MultiIPBind;
+  FSMTPMultiIPBinds = Dialog.Bindings;
+  SetModified(true);
+}
 
-void TFormOptions::BtnConnectionCtrlClick() {}
+void TFormOptions::BtnConnectionCtrlClick() {
+  TFormConnectionCtrl Dialog(this);
+  const TFormVariable<TFormConnectionCtrl> Open(FormConnectionCtrl, &Dialog);
+  Dialog.UseGranted = FSMTPIPUseGranted;
+  Dialog.GrantList = FSMTPIPGrantList;
+  Dialog.DenyList = FSMTPIPDenyList;
+  if (Dialog.Execute() != QDialog::Accepted || !Dialog.Modified) return;
+  FSMTPIPUseGranted = Dialog.UseGranted;
+  FSMTPIPGrantList = Dialog.GrantList;
+  FSMTPIPDenyList = Dialog.DenyList;
+  SetModified(true);
+}
 
-void TFormOptions::BtnAttFilterClick() {}
+void TFormOptions::BtnAttFilterClick() {
+  TFormAttachmentFilter Dialog(this);
+  const TFormVariable<TFormAttachmentFilter> Open(FormAttachmentFilter, &Dialog);
+  if (Dialog.Execute(FUseAttachmentFilter, FAttachmentFilters) != QDialog::Accepted) return;
+  FUseAttachmentFilter = Dialog.CBUseAttachmentFilter->isChecked();
+  Dialog.BuildList(FAttachmentFilters);
+  SetModified(true);
+}
 
-void TFormOptions::BtnFromAddrSettingClick() {}
+void TFormOptions::BtnFromAddrSettingClick() {
+  TFormFROMAddrSet Dialog(this);
+  const TFormVariable<TFormFROMAddrSet> Open(FormFROMAddrSet, &Dialog);
+  Dialog.UseGranted = FAuthFromUseGranted;
+  Dialog.GrantList = FAuthFromGrantList;
+  Dialog.DenyList = FAuthFromDenyList;
+  if (Dialog.Execute() != QDialog::Accepted || !Dialog.Modified) return;
+  FAuthFromUseGranted = Dialog.UseGranted;
+  FAuthFromGrantList = Dialog.GrantList;
+  FAuthFromDenyList = Dialog.DenyList;
+  SetModified(true);
+}

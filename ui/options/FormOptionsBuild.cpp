@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <climits>
 
+#include "ui/options/DialogControls.h"
 #include "ui/options/FormOptions.h"
 
 namespace {
@@ -62,21 +63,6 @@ QWidget* Page(QTabWidget* Tabs, const char* Name, const char* Caption) {
   return P;
 }
 
-QTreeWidget* ListView(QWidget* Parent, const char* Name, int Columns) {
-  auto* L = Named<QTreeWidget>(Parent, Name);
-  L->setColumnCount(Columns);
-  L->setRootIsDecorated(false);
-  L->setItemsExpandable(false);
-  L->setUniformRowHeights(true);
-  L->setAllColumnsShowFocus(true);
-  L->setSelectionMode(QAbstractItemView::SingleSelection);
-  L->setSelectionBehavior(QAbstractItemView::SelectRows);
-  L->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  L->header()->setSectionsClickable(false);
-  L->header()->setSectionsMovable(false);
-  return L;
-}
-
 // Buttons stacked beside a list, from the top.
 QVBoxLayout* ButtonColumn(std::initializer_list<QPushButton*> Buttons) {
   auto* V = new QVBoxLayout;
@@ -92,8 +78,6 @@ constexpr int Indent = 20;
 void TFormOptions::BuildWindow() {
   setObjectName(QStringLiteral("FormOptions"));
   setWindowTitle(QStringLiteral("Options"));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setSizeGripEnabled(false);
   auto* Main = new QVBoxLayout(this);
   PCOptions = Named<QTabWidget>(this, "PCOptions");
   Main->addWidget(PCOptions);
@@ -117,7 +101,7 @@ void TFormOptions::BuildWindow() {
   }
   BtnOK->setAutoDefault(true);
   Main->addLayout(Buttons);
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  SetDialogBorder(this);
 }
 
 QWidget* TFormOptions::BuildGeneralPage() {
@@ -267,7 +251,7 @@ QWidget* TFormOptions::BuildServerPage() {
   L->addWidget(Port, 0, 0, 1, 2);
   L->addWidget(EditSMTPPort, 0, 2);
   L->addWidget(MaxConn, 0, 3);
-  L->addWidget(RSESMTPMaxConnections, 0, 4);
+  L->addWidget(RSESMTPMaxConnections, 0, 4, Qt::AlignLeft);
   L->addWidget(CBLocalUserOnly, 1, 0, 1, 5);
   L->addWidget(CBSMTPAuthLogin, 2, 0, 1, 5);
   L->addItem(new QSpacerItem(Indent, 0, QSizePolicy::Fixed), 3, 0);
@@ -329,9 +313,7 @@ QWidget* TFormOptions::BuildRelayPage() {
   P->layout()->addWidget(G);
   auto* L = new QGridLayout(G);
   CBRelayToSMTP = Captioned<QCheckBox>(G, "CBRelayToSMTP", "If mail sent failed, relay it to following SMTP Servers.");
-  LVSMTPList = ListView(G, "LVSMTPList", 2);
-  LVSMTPList->setHeaderLabels({QStringLiteral("Host"), QStringLiteral("Port")});
-  LVSMTPList->header()->resizeSection(0, 260);
+  LVSMTPList = NewReportView(G, "LVSMTPList", {QStringLiteral("Host"), QStringLiteral("Port")}, {260, 60});
   LVSMTPList->setFixedHeight(110);
   BtnSMTPAdd = Captioned<QPushButton>(G, "BtnSMTPAdd", "Add");
   BtnSMTPEdit = Captioned<QPushButton>(G, "BtnSMTPEdit", "Edit...");
@@ -340,7 +322,7 @@ QWidget* TFormOptions::BuildRelayPage() {
   BtnSMTPDown = Captioned<QPushButton>(G, "BtnSMTPDown", "Move Down");
   CBDisableDirectDelivery = Captioned<QCheckBox>(G, "CBDisableDirectDelivery", "Disable directly mail delivery.");
   CBRelayDomains = Captioned<QCheckBox>(G, "CBRelayDomains", "Relay mails which send to following domain(s):");
-  LVRelayDomainList = ListView(G, "LVRelayDomainList", 1);
+  LVRelayDomainList = NewReportView(G, "LVRelayDomainList", {QString()}, {});
   LVRelayDomainList->setHeaderHidden(true);
   LVRelayDomainList->setFixedHeight(80);
   LVRelayDomainList->setSortingEnabled(true);
@@ -376,9 +358,7 @@ QWidget* TFormOptions::BuildAdvancedPage() {
   EditSpecialNotifyMail = Named<QLineEdit>(G, "EditSpecialNotifyMail");
   CBDelNotifiedMail = Captioned<QCheckBox>(G, "CBDelNotifiedMail", "Delete failed mail after sending notify mail.");
   CBPlayEventSound = Captioned<QCheckBox>(G, "CBPlayEventSound", "Play a sound when send mail finished");
-  LVSoundEvent = ListView(G, "LVSoundEvent", 2);
-  LVSoundEvent->setHeaderLabels({QStringLiteral("Event"), QStringLiteral("Sound File Name")});
-  LVSoundEvent->header()->resizeSection(0, 130);
+  LVSoundEvent = NewReportView(G, "LVSoundEvent", {QStringLiteral("Event"), QStringLiteral("Sound File Name")}, {130});
   LVSoundEvent->setFixedHeight(76);
   BtnSoundPlay = Captioned<QPushButton>(G, "BtnSoundPlay", "Play");
   BtnSoundChange = Captioned<QPushButton>(G, "BtnSoundChange", "Change");

@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "ui/common/EventSounds.h"
 #include "ui/common/FileTypes.h"
+#include "ui/options/DialogControls.h"
 #include "ui/options/EditSMTP.h"
 #include "ui/options/FormOptions.h"
 #include "ui/options/MailDomain.h"
@@ -40,11 +41,6 @@ public:
   }
 };
 
-QTreeWidgetItem* Selected(QTreeWidget* View) {
-  const QList<QTreeWidgetItem*> Rows = View->selectedItems();
-  return Rows.isEmpty() ? nullptr : Rows.first();
-}
-
 bool FileExists(const QString& Name) { return !Name.isEmpty() && QFileInfo(Name).isFile(); }
 }  // namespace
 
@@ -69,10 +65,7 @@ std::string TFormOptions::GetRelaySMTPList() {
 
 bool TFormOptions::RelaySMTPExists(const TRelaySMTPItem& Item) {
   for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I) {
-    const TRelaySMTPItem& R = RelayRow(LVSMTPList->topLevelItem(I))->Item;
-    if (R.Host == Item.Host && R.Port == Item.Port && R.Auth == Item.Auth && R.Username == Item.Username &&
-        R.Password == Item.Password && R.Email == Item.Email && R.FromEmail == Item.FromEmail)
-      return true;
+    if (RelayRow(LVSMTPList->topLevelItem(I))->Item == Item) return true;
   }
   return false;
 }
@@ -83,6 +76,7 @@ void TFormOptions::ClearSMTPList() {
 
 void TFormOptions::BtnSMTPAddClick() {
   TFormEditSMTPItem Editor(this);
+  const TFormVariable<TFormEditSMTPItem> Open(FormEditSMTPItem, &Editor);
   Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
   if (Editor.Execute(TRelaySMTPItem()) != QDialog::Accepted) return;
   AddSMTPRow(Editor.NewItem);
@@ -90,9 +84,10 @@ void TFormOptions::BtnSMTPAddClick() {
 }
 
 void TFormOptions::BtnSMTPEditClick() {
-  QTreeWidgetItem* Row = Selected(LVSMTPList);
+  QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
   if (!Row) return;
   TFormEditSMTPItem Editor(this);
+  const TFormVariable<TFormEditSMTPItem> Open(FormEditSMTPItem, &Editor);
   Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
   if (Editor.Execute(RelayRow(Row)->Item) != QDialog::Accepted) return;
   RelayRow(Row)->Item = Editor.NewItem;
@@ -101,7 +96,7 @@ void TFormOptions::BtnSMTPEditClick() {
 }
 
 void TFormOptions::BtnSMTPRemoveClick() {
-  QTreeWidgetItem* Row = Selected(LVSMTPList);
+  QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
   if (!Row) return;
   delete Row;
   LVSMTPList->clearSelection();
@@ -115,7 +110,7 @@ void TFormOptions::BtnSMTPDownClick() { MoveSMTPRow(1); }
 
 // The row, with its record, one place higher (-1) or lower (1); the moved row is selected.
 void TFormOptions::MoveSMTPRow(int Offset) {
-  QTreeWidgetItem* Row = Selected(LVSMTPList);
+  QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
   if (!Row) return;
   const int From = LVSMTPList->indexOfTopLevelItem(Row);
   const int To = From + Offset;
@@ -147,6 +142,7 @@ bool TFormOptions::RelayDomainExists(const std::string& Domain) {
 
 void TFormOptions::BtnRelayDomainAddClick() {
   TFormMailDomain Editor(this);
+  const TFormVariable<TFormMailDomain> Open(FormMailDomain, &Editor);
   Editor.OnCheckDuplicate = [this](const std::string& Domain) { return RelayDomainExists(Domain); };
   if (Editor.Execute(std::string()) != QDialog::Accepted) return;
   auto* Row = new TDomainRow(Q(Editor.Domain));
@@ -156,9 +152,10 @@ void TFormOptions::BtnRelayDomainAddClick() {
 }
 
 void TFormOptions::BtnRelayDomainEditClick() {
-  QTreeWidgetItem* Row = Selected(LVRelayDomainList);
+  QTreeWidgetItem* Row = SelectedRow(LVRelayDomainList);
   if (!Row) return;
   TFormMailDomain Editor(this);
+  const TFormVariable<TFormMailDomain> Open(FormMailDomain, &Editor);
   Editor.OnCheckDuplicate = [this](const std::string& Domain) { return RelayDomainExists(Domain); };
   if (Editor.Execute(Row->text(0).toStdString()) != QDialog::Accepted) return;
   // The list keeps itself sorted: the row moves to its new place.
@@ -167,7 +164,7 @@ void TFormOptions::BtnRelayDomainEditClick() {
 }
 
 void TFormOptions::BtnRelayDomainRemoveClick() {
-  QTreeWidgetItem* Row = Selected(LVRelayDomainList);
+  QTreeWidgetItem* Row = SelectedRow(LVRelayDomainList);
   if (!Row) return;
   delete Row;
   SetModified(true);
@@ -199,12 +196,12 @@ void TFormOptions::SaveSoundEvents() {
 }
 
 void TFormOptions::BtnSoundPlayClick() {
-  QTreeWidgetItem* Row = Selected(LVSoundEvent);
+  QTreeWidgetItem* Row = SelectedRow(LVSoundEvent);
   if (Row && FileExists(Row->text(1))) SoundPlayer().Play(Row->text(1));
 }
 
 void TFormOptions::BtnSoundChangeClick() {
-  QTreeWidgetItem* Row = Selected(LVSoundEvent);
+  QTreeWidgetItem* Row = SelectedRow(LVSoundEvent);
   if (!Row) return;
   ODSound.FileName = FileExists(Row->text(1)) ? Row->text(1) : QString();
   if (!ODSound.Execute(this)) return;
