@@ -80,6 +80,25 @@ private slots:
     QCOMPARE(Registry(), Before);
   }
 
+  // The language file comes first; column and row texts come from the message table.
+  void LanguageFileReplacesTheTexts() {
+    Env->WriteFile(Env->ProgramDir() + "Language/Test.ini",
+                   "[Info]\r\nLanguage=Test\r\n[Common]\r\n63=Rechner\r\n85=Gesendet\r\n[FormOptions]\r\n"
+                   "Caption=Einstellungen\r\nCBAutoRun.Caption=Mit dem Desktop starten\r\nTSGeneral.Caption=Allgemein\r\n"
+                   "CBDelMessageAfterSent.Caption=Alte Mails l\xc3\xb6schen nach:\r\nEditSMTPPort.Text=2500\r\n");
+    Settings("\"LanguageName\"=\"Test.ini\"\r\n");
+    auto F = Open();
+    QCOMPARE(F->windowTitle(), QString("Einstellungen"));
+    QCOMPARE(Control<QCheckBox>(F.get(), "CBAutoRun")->text(), QString("Mit dem Desktop starten"));
+    QCOMPARE(Control<QTabWidget>(F.get(), "PCOptions")->tabText(0), QString("Allgemein"));
+    QCOMPARE(Control<QTreeWidget>(F.get(), "LVSMTPList")->headerItem()->text(0), QString("Rechner"));
+    QCOMPARE(Control<QTreeWidget>(F.get(), "LVSoundEvent")->topLevelItem(0)->text(0), QString("Gesendet"));
+    QCOMPARE(Control<QSpinBox>(F.get(), "RSEDelMessageDelay")->accessibleName(), QString("Alte Mails löschen nach:"));
+    // The settings are loaded after the language file.
+    QCOMPARE(Control<QLineEdit>(F.get(), "EditSMTPPort")->text(), QString("25"));
+    QVERIFY(!F->Modified());
+  }
+
   void Validation_data() {
     QTest::addColumn<bool>("Proxy");
     QTest::addColumn<QString>("ProxyHost");

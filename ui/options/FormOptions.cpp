@@ -134,6 +134,7 @@ void TFormOptions::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVSMTPList->setHeaderLabels({Q(LangStrings[63]), Q(LangStrings[64])});
   LVSoundEvent->setHeaderLabels({Q(LangStrings[83]), Q(LangStrings[84])});
+  NameUnlabelledControls();
   PrepareSoundDialog();
   PCOptions->setCurrentIndex(0);
   RSESenderMaxThreadCount->setRange(1, SenderThreadLimit);
@@ -142,6 +143,18 @@ void TFormOptions::FormCreate() {
   LoadSettings();
   UpdateControls();
   SetModified(false);
+}
+
+// Controls that stand beside a check box or radio button rather than a label of their own
+// are named after it for screen readers, in the language of the window.
+void TFormOptions::NameUnlabelledControls() {
+  const std::pair<QWidget*, QAbstractButton*> Named[] = {
+      {RSEDelMessageDelay, CBDelMessageAfterSent}, {RSESMTPRcptLimit, CBSMTPRcptLimit},
+      {RSESenderPauseMailCount, CBSenderPauseAfterSent}, {EditSpecialNotifyMail, RBNotifySpecialMail},
+      {LVSMTPList, CBRelayToSMTP}, {LVRelayDomainList, CBRelayDomains}, {LVSoundEvent, CBPlayEventSound},
+      {MemoDNSDetectResult, BtnAutoDetectDNS}};
+  for (const auto& [Control, Button] : Named) Control->setAccessibleName(QString(Button->text()).remove(QLatin1Char('&')));
+  if (auto* PauseFor = findChild<QLabel*>(QStringLiteral("LabelPauseFor"))) RSESenderPauseTime->setAccessibleName(PauseFor->text());
 }
 
 void TFormOptions::FormDestroy() { ClearSMTPList(); }

@@ -51,6 +51,7 @@ private:
 
   void FormCreate();
   void FormDestroy();
+  void NameUnlabelledControls();
 
   // Handlers.
   void BtnOKClick();

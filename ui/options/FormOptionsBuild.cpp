@@ -136,6 +136,8 @@ QWidget* TFormOptions::BuildGeneralPage() {
   L->addWidget(LabelMaxRetries, 5, 1);
   L->addWidget(RSEMaxRetries, 5, 2);
   L->addWidget(CBMinToTray, 6, 0, 1, 4);
+  LabelIBR->setBuddy(RSERetryInterval);
+  LabelMaxRetries->setBuddy(RSEMaxRetries);
   L->setColumnStretch(3, 1);
   return P;
 }
@@ -169,6 +171,9 @@ QWidget* TFormOptions::BuildDNSPage() {
   L->addWidget(RSEDNSQueryTimeout, 4, 2);
   L->addWidget(Ms, 4, 3);
   L->setColumnStretch(3, 1);
+  Label1->setBuddy(EditDNSPrimary);
+  Label2->setBuddy(EditDNSSecondary);
+  Timeout->setBuddy(RSEDNSQueryTimeout);
   // Tab order follows the rows, not the order of creation.
   setTabOrder(RBAutoDetectDNS, BtnAutoDetectDNS);
   setTabOrder(BtnAutoDetectDNS, RBSpecifyDNS);
@@ -220,6 +225,11 @@ QWidget* TFormOptions::BuildProxyPage() {
   Auth->addWidget(LabelPassword, 1, 1);
   Auth->addWidget(EditSocksPassword, 1, 2);
   L->addLayout(Auth, 4, 1, 1, 4);
+  LabelSocksVersion->setBuddy(CBSocksVersion);
+  LabelHost->setBuddy(EditSocksHost);
+  LabelPort->setBuddy(EditSocksPort);
+  LabelUsername->setBuddy(EditSocksUsername);
+  LabelPassword->setBuddy(EditSocksPassword);
   L->setColumnStretch(2, 1);
   return P;
 }
@@ -268,6 +278,10 @@ QWidget* TFormOptions::BuildServerPage() {
   Subs->addWidget(BtnAttFilter, 1, 0);
   Subs->addWidget(BtnFromAddrSetting, 1, 1);
   L->addLayout(Subs, 6, 0, 1, 5);
+  Port->setBuddy(EditSMTPPort);
+  MaxConn->setBuddy(RSESMTPMaxConnections);
+  LabelSMTPUN->setBuddy(EditSMTPLoginUsername);
+  LabelSMTPPW->setBuddy(EditSMTPLoginPassword);
   L->setColumnStretch(2, 1);
   L->setColumnStretch(4, 1);
 
@@ -299,6 +313,9 @@ QWidget* TFormOptions::BuildServerPage() {
     Pause->addWidget(W);
   Pause->addStretch(1);
   M->addLayout(Pause, 2, 0, 1, 6);
+  Threads->setBuddy(RSESenderMaxThreadCount);
+  Timeout->setBuddy(RSESenderConntecTimeout);
+  Hostname->setBuddy(EditSenderHostname);
   M->setColumnStretch(5, 1);
 
   P->layout()->addWidget(G);
