@@ -18,11 +18,16 @@
 #include <QtTest>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "UiTestSupport.h"
+#include "engine/settings/VexaBase.h"
+#include "support/TestEnv.h"
 #include "ui/common/EventSounds.h"
 #include "ui/common/FileDialogs.h"
+#include "ui/options/FormOptions.h"
 
 class TRecordingSounds : public TSoundPlayer {
 public:
@@ -136,3 +141,37 @@ inline std::string Dword(int V) {
   std::snprintf(B, sizeof B, "%08x", static_cast<unsigned>(V));
   return B;
 }
+
+// A private registry and program folder, recorded message boxes, and the dialog opened over
+// them. Start() and Stop() belong in the test's init() and cleanup().
+class TOptionsFixture {
+protected:
+  std::unique_ptr<TTestEnv> Env;
+  std::unique_ptr<TRecordingBoxes> Boxes;
+
+  void Start() {
+    Env = std::make_unique<TTestEnv>();
+    Boxes = std::make_unique<TRecordingBoxes>();
+  }
+  void Stop() {
+    Boxes.reset();
+    Env.reset();
+  }
+  std::string Registry() const { return Env->ReadFile(Env->ConfigHome() + "quillon/registry.reg"); }
+  bool Stored(const std::string& Line) const { return Registry().find(Line + "\r\n") != std::string::npos; }
+  // The settings key holds Values (registry file lines); the program reads them.
+  void Settings(const std::string& Values) {
+    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n" + Values);
+    InitSettings();
+  }
+  std::unique_ptr<TFormOptions> Open(QWidget* Owner = nullptr) {
+    auto F = std::make_unique<TFormOptions>(Owner);
+    F->show();
+    return F;
+  }
+  QStringList Texts() const {
+    QStringList R;
+    for (const TRecordedBox& B : Boxes->Boxes) R << B.Text;
+    return R;
+  }
+};

@@ -15,42 +15,12 @@
 #include "ui/main/FormMain.h"
 #include "ui/options/FormOptions.h"
 
-namespace {
-const char* const Key = "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n";
-}
-
-class TestFormOptions : public QObject {
+class TestFormOptions : public QObject, TOptionsFixture {
   Q_OBJECT
-  std::unique_ptr<TTestEnv> Env;
-  std::unique_ptr<TRecordingBoxes> Boxes;
-
-  std::string RegistryFile() const { return Env->ConfigHome() + "quillon/registry.reg"; }
-  std::string Registry() const { return Env->ReadFile(RegistryFile()); }
-  bool Stored(const std::string& Line) const { return Registry().find(Line + "\r\n") != std::string::npos; }
-  void Settings(const std::string& Values) {
-    Env->WriteRegistry(Key + Values);
-    InitSettings();
-  }
-  std::unique_ptr<TFormOptions> Open(QWidget* Owner = nullptr) {
-    auto F = std::make_unique<TFormOptions>(Owner);
-    F->show();
-    return F;
-  }
-  QStringList Texts() const {
-    QStringList R;
-    for (const TRecordedBox& B : Boxes->Boxes) R << B.Text;
-    return R;
-  }
 
 private slots:
-  void init() {
-    Env = std::make_unique<TTestEnv>();
-    Boxes = std::make_unique<TRecordingBoxes>();
-  }
-  void cleanup() {
-    Boxes.reset();
-    Env.reset();
-  }
+  void init() { Start(); }
+  void cleanup() { Stop(); }
 
   void OpensUnmodifiedAndOKWithoutChangesWritesNothing() {
     Settings("\"SMTPPort\"=dword:0000001a\r\n\"RelayToSMTP\"=dword:00000001\r\n"

@@ -21,7 +21,6 @@
 #include "ui/options/SSIPBind.h"
 
 namespace {
-const char* const Key = "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n";
 const QString Duplicate = "The duplicate entry already exists in list.";
 
 // A short, valid WAV file (8-bit mono silence).
@@ -34,27 +33,9 @@ std::string Wav() {
 }
 }  // namespace
 
-class TestFormOptionsLists : public QObject {
+class TestFormOptionsLists : public QObject, TOptionsFixture {
   Q_OBJECT
-  std::unique_ptr<TTestEnv> Env;
-  std::unique_ptr<TRecordingBoxes> Boxes;
 
-  std::string Registry() const { return Env->ReadFile(Env->ConfigHome() + "quillon/registry.reg"); }
-  bool Stored(const std::string& Line) const { return Registry().find(Line + "\r\n") != std::string::npos; }
-  void Settings(const std::string& Values) {
-    Env->WriteRegistry(Key + Values);
-    InitSettings();
-  }
-  std::unique_ptr<TFormOptions> Open() {
-    auto F = std::make_unique<TFormOptions>(nullptr);
-    F->show();
-    return F;
-  }
-  QStringList Texts() const {
-    QStringList R;
-    for (const TRecordedBox& B : Boxes->Boxes) R << B.Text;
-    return R;
-  }
   // Applies with one unrelated change, so that the lists are written as they stand.
   void ApplyOther(QWidget* F) {
     Click(Control<QCheckBox>(F, "CBAutoStartServer"));
@@ -75,14 +56,8 @@ class TestFormOptionsLists : public QObject {
   }
 
 private slots:
-  void init() {
-    Env = std::make_unique<TTestEnv>();
-    Boxes = std::make_unique<TRecordingBoxes>();
-  }
-  void cleanup() {
-    Boxes.reset();
-    Env.reset();
-  }
+  void init() { Start(); }
+  void cleanup() { Stop(); }
 
   void RelayListReadWithItsToleranceAndWrittenBack() {
     Settings("\"RelaySMTPList\"=\"a.test:587:me@test:1:user:pw:x.test|y.test;five:25::0::;b.test:abc:::::;"

@@ -52,6 +52,22 @@ void SwitchControls(std::initializer_list<QWidget*> Controls, bool On) {
   for (QWidget* W : Controls) SwitchControl(W, On);
 }
 
+// Runs a grant and deny list dialog on the three working copies; true when it changed them.
+template <class TForm>
+bool RunAccessList(QWidget* Owner, TForm*& Variable, bool& UseGranted, std::string& GrantList,
+                   std::string& DenyList) {
+  TForm Dialog(Owner);
+  const TFormVariable<TForm> Open(Variable, &Dialog);
+  Dialog.UseGranted = UseGranted;
+  Dialog.GrantList = GrantList;
+  Dialog.DenyList = DenyList;
+  if (Dialog.Execute() != QDialog::Accepted || !Dialog.Modified) return false;
+  UseGranted = Dialog.UseGranted;
+  GrantList = Dialog.GrantList;
+  DenyList = Dialog.DenyList;
+  return true;
+}
+
 // A port text the user typed: a whole number from 1 to 65535.
 bool ValidPort(const QString& Text) {
   int32_t Port;
@@ -439,16 +455,8 @@ void TFormOptions::BtnIPAdrSettingClick() {
 }
 
 void TFormOptions::BtnConnectionCtrlClick() {
-  TFormConnectionCtrl Dialog(this);
-  const TFormVariable<TFormConnectionCtrl> Open(FormConnectionCtrl, &Dialog);
-  Dialog.UseGranted = FSMTPIPUseGranted;
-  Dialog.GrantList = FSMTPIPGrantList;
-  Dialog.DenyList = FSMTPIPDenyList;
-  if (Dialog.Execute() != QDialog::Accepted || !Dialog.Modified) return;
-  FSMTPIPUseGranted = Dialog.UseGranted;
-  FSMTPIPGrantList = Dialog.GrantList;
-  FSMTPIPDenyList = Dialog.DenyList;
-  SetModified(true);
+  if (RunAccessList<TFormConnectionCtrl>(this, FormConnectionCtrl, FSMTPIPUseGranted, FSMTPIPGrantList, FSMTPIPDenyList))
+    SetModified(true);
 }
 
 void TFormOptions::BtnAttFilterClick() {
@@ -461,14 +469,6 @@ void TFormOptions::BtnAttFilterClick() {
 }
 
 void TFormOptions::BtnFromAddrSettingClick() {
-  TFormFROMAddrSet Dialog(this);
-  const TFormVariable<TFormFROMAddrSet> Open(FormFROMAddrSet, &Dialog);
-  Dialog.UseGranted = FAuthFromUseGranted;
-  Dialog.GrantList = FAuthFromGrantList;
-  Dialog.DenyList = FAuthFromDenyList;
-  if (Dialog.Execute() != QDialog::Accepted || !Dialog.Modified) return;
-  FAuthFromUseGranted = Dialog.UseGranted;
-  FAuthFromGrantList = Dialog.GrantList;
-  FAuthFromDenyList = Dialog.DenyList;
-  SetModified(true);
+  if (RunAccessList<TFormFROMAddrSet>(this, FormFROMAddrSet, FAuthFromUseGranted, FAuthFromGrantList, FAuthFromDenyList))
+    SetModified(true);
 }
