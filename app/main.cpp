@@ -17,10 +17,13 @@ int main(int argc, char** argv) {
   QApplication App(argc, argv);
   App.setApplicationName(ApplicationTitle());
   App.setQuitOnLastWindowClosed(false);
+  // From here a termination signal waits in a pipe until the message loop takes it, so one
+  // that arrives during start-up still ends the program cleanly.
+  TQuitSignals Quit;
   SetErrorBoxHandler([](const std::string& Text, const std::string& Caption) { ErrorBoxCaption(Text, Caption); });
   InitSettings();
 
-  // The window is the task bar's entry; the mail viewer comes with its own window.
+  // The main window is also the program's task bar entry.
   TFormMain FormMain(QSystemTrayIcon::isSystemTrayAvailable());
   try {
     FormMain.Initialize();
@@ -33,7 +36,6 @@ int main(int argc, char** argv) {
 
   // The end of the desktop session and the usual termination signals end the program as
   // the Exit command does: the server stops and the store and view settings are saved.
-  TQuitSignals Quit;
   QObject::connect(&Quit, &TQuitSignals::Received, &FormMain, [&FormMain] { RunGuarded([&] { FormMain.QuitProgram(); }); });
   QObject::connect(&App, &QGuiApplication::commitDataRequest, &FormMain,
                    [&FormMain] { RunGuarded([&] { FormMain.QuitProgram(); }); });

@@ -32,11 +32,8 @@ TFormMain::TFormMain(bool TrayAvailable)
 
 TFormMain::~TFormMain() { FormDestroy(); }
 
+// The engine objects and the queues start out empty; Initialize makes them.
 void TFormMain::FormCreate() {
-  FMailStore.reset();
-  FDNSCache.reset();
-  FSender.reset();
-  FLogQueue.reset();
   // Centred on the screen at its design size.
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
 }

@@ -2,7 +2,6 @@
 // The main window: it starts the program's engine, runs the server commands, and shows the
 // categories, the mail list, the coloured log and the tray icon.
 #include <QMainWindow>
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <array>
@@ -24,7 +23,6 @@ class QTextEdit;
 class QToolBar;
 class QTreeView;
 class QTreeWidget;
-class QTreeWidgetItem;
 class TVexaDNSCache;
 class TMailSenderModule;
 class TMailReceiver;

@@ -21,6 +21,13 @@ namespace {
 QIcon ToolIcon(const QWidget* W, const char* ThemeName, QStyle::StandardPixmap Fallback) {
   return QIcon::fromTheme(QString::fromLatin1(ThemeName), W->style()->standardIcon(Fallback));
 }
+
+// Opens Menu where the view is right-clicked (or the menu key pressed).
+void AttachPopupMenu(QAbstractScrollArea* View, QMenu* Menu) {
+  View->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(View, &QWidget::customContextMenuRequested, Menu,
+                   [View, Menu](const QPoint& At) { Menu->popup(View->viewport()->mapToGlobal(At)); });
+}
 }  // namespace
 
 QAction* TFormMain::NewAction(const char* Name, const char* Caption, void (TFormMain::*Handler)(), bool Enabled) {
@@ -204,9 +211,7 @@ void TFormMain::BuildClientArea() {
   for (auto [Name, Caption] : {std::pair{"DeleteMessage1", "Delete Message"}, std::pair{"ClearAllMessages1", "Clear All Messages"},
                                std::pair{"N8", "Resend Message"}, std::pair{"ViewMailSource1", "View Mail Source"}})
     PMMailGrid->addAction(NewAction(Name, Caption, &TFormMain::CommandNotReady, false));
-  VTMails->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(VTMails, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& At) { PMMailGrid->popup(VTMails->viewport()->mapToGlobal(At)); });
+  AttachPopupMenu(VTMails, PMMailGrid);
 
   Splitter1->addWidget(TVCategory);
   Splitter1->addWidget(VTMails);
@@ -223,9 +228,7 @@ void TFormMain::BuildClientArea() {
   PMLog->addAction(NewAction("PMIHideLog", "Hide Log", &TFormMain::PMIHideLogClick));
   PMLog->addSeparator();
   PMLog->addAction(NewAction("PMIClearLog", "Clear", &TFormMain::PMIClearLogClick));
-  RELog->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(RELog, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& At) { PMLog->popup(RELog->viewport()->mapToGlobal(At)); });
+  AttachPopupMenu(RELog, PMLog);
 
   SplitterLog->addWidget(Splitter1);
   SplitterLog->addWidget(RELog);

@@ -177,7 +177,8 @@ void TFormMain::LanguageMenuClick(QAction* Item) {
   const size_t Index = static_cast<size_t>(Item->data().toInt());
   const std::string File = Index < List.size() ? LanguageFileOf(List[Index]) : std::string();
   if (Trim(File).empty() || File == LanguageName.get()) {
-    Item->setChecked(true);
+    // A checkable item unchecks itself when clicked; the check stays where it was.
+    Item->setChecked(File == LanguageName.get());
     return;
   }
   LanguageName = File;

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The real program on the offscreen platform ends as the Exit command does on SIGTERM,
+# SIGINT and SIGHUP: the server stops, the mail it took (delivery is paused) is in the
+# saved waiting index, the view settings are saved, the status is 0.
+# Usage: signals_test.sh QUILLON
+set -u
+quillon=$1
+work=$(mktemp -d /tmp/quillon-signals-XXXXXX)
+qpid=""
+cleanup() {
+  [ -n "$qpid" ] && kill "$qpid" 2>/dev/null && wait "$qpid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for sig in TERM INT HUP; do
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  rm -rf "$work/config" "$work/data" "$work/run"
+  mkdir -p "$work/config/quillon" "$work/data" "$work/run"
+  chmod 700 "$work/run"
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
+    "$port" "$port" > "$work/config/quillon/registry.reg"
+  QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
+    "$quillon" >"$work/quillon.log" 2>&1 &
+  qpid=$!
+  up=""
+  for _ in $(seq 200); do
+    python3 -c "import smtplib; smtplib.SMTP('127.0.0.1',$port,timeout=5).sendmail('a@client.test',['b@dest.test'],'Subject: s\r\n\r\nbody\r\n')" 2>/dev/null && { up=1; break; }
+    sleep 0.05
+  done
+  [ -n "$up" ] || { echo "FAIL: the server did not take a mail on $port"; cat "$work/quillon.log"; exit 1; }
+  kill -"$sig" "$qpid"
+  wait "$qpid"
+  rc=$?
+  qpid=""
+  [ "$rc" -eq 0 ] || { echo "FAIL: SIG$sig ended the program with status $rc"; cat "$work/quillon.log"; exit 1; }
+  grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" ||
+    { echo "FAIL: SIG$sig: view settings not saved"; exit 1; }
+  grep -q 'b@dest.test' "$work/data/quillon/data/MailQueu.idx" 2>/dev/null ||
+    { echo "FAIL: SIG$sig: the waiting mail is not in the saved index"; exit 1; }
+  echo "SIG$sig: clean end, view settings and waiting index saved"
+done
