@@ -1,6 +1,6 @@
 #pragma once
-// Driving the options dialog and its sub-dialogs through their widgets: clicking, typing,
-// answering modal dialogs, and stand-ins for the sounds and the open-file dialog.
+// Driving the options dialog through its pages, answering the modal dialogs it opens, and
+// stand-ins for the sounds and the open-file dialog.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "OptionsTestSupport.h"
 #include "UiTestSupport.h"
 #include "engine/settings/VexaBase.h"
 #include "support/TestEnv.h"
@@ -69,24 +70,26 @@ inline void ShowPage(QWidget* W) {
       }
 }
 
-// A mouse click where the button reacts: a check box or radio button on its mark.
-inline void Click(QAbstractButton* B) {
+// The options dialog's controls sit on tab pages: these steps bring the page to the front
+// first, so that the control has its place on the screen.
+inline void Press(QAbstractButton* B) {
   ShowPage(B);
-  const bool Mark = qobject_cast<QCheckBox*>(B) || qobject_cast<QRadioButton*>(B);
-  QTest::mouseClick(B, Qt::LeftButton, Qt::NoModifier, Mark ? QPoint(6, B->height() / 2) : B->rect().center());
+  Click(B);
 }
 
 inline void SetChecked(QAbstractButton* B, bool On) {
-  if (B->isChecked() != On) Click(B);
+  if (B->isChecked() != On) Press(B);
 }
 
-// Replaces the edit's text by typing.
-inline void Type(QLineEdit* E, const QString& Text) {
+inline void Enter(QLineEdit* E, const QString& Text) {
   ShowPage(E);
   E->setFocus();
-  QTest::keyClick(E, Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClick(E, Qt::Key_Delete);
-  QTest::keyClicks(E, Text);
+  Type(E, Text);
+}
+
+inline void Select(QTreeWidget* View, int Row) {
+  ShowPage(View);
+  SelectRow(View, Row);
 }
 
 inline void Type(QSpinBox* S, const QString& Text) {
@@ -94,20 +97,6 @@ inline void Type(QSpinBox* S, const QString& Text) {
   S->setFocus();
   S->selectAll();
   QTest::keyClicks(S, Text);
-}
-
-inline void Select(QTreeWidget* View, int Row) {
-  ShowPage(View);
-  QTreeWidgetItem* Item = View->topLevelItem(Row);
-  if (!Item) qFatal("no row %d", Row);
-  const QRect R = View->visualItemRect(Item);
-  QTest::mouseClick(View->viewport(), Qt::LeftButton, Qt::NoModifier, R.center());
-}
-
-inline QStringList Column(QTreeWidget* View, int C) {
-  QStringList R;
-  for (int I = 0; I < View->topLevelItemCount(); ++I) R << View->topLevelItem(I)->text(C);
-  return R;
 }
 
 // Clicks Trigger, which opens a modal dialog of class T, and runs Act on that dialog once
@@ -132,7 +121,7 @@ bool WhileModal(QAbstractButton* Trigger, const std::function<void(T&)>& Act) {
     if (!Closed) D->reject();
   });
   Timer.start(0);
-  Click(Trigger);
+  Press(Trigger);
   return Seen && Closed;
 }
 

@@ -38,24 +38,25 @@ class TestFormOptionsLists : public QObject, TOptionsFixture {
 
   // Applies with one unrelated change, so that the lists are written as they stand.
   void ApplyOther(QWidget* F) {
-    Click(Control<QCheckBox>(F, "CBAutoStartServer"));
-    Click(Control<QPushButton>(F, "BtnApply"));
+    Press(Control<QCheckBox>(F, "CBAutoStartServer"));
+    Press(Control<QPushButton>(F, "BtnApply"));
   }
   static std::function<void(TFormEditSMTPItem&)> Server(const QString& Host, const QString& Port) {
     return [=](TFormEditSMTPItem& D) {
-      Type(D.EditRelaySMTPHost, Host);
+      Enter(D.EditRelaySMTPHost, Host);
       Type(D.RSERelaySMTPPort, Port);
-      Click(D.BtnOK);
+      Press(D.BtnOK);
     };
   }
   static std::function<void(TFormMailDomain&)> Domain(const QString& Text) {
     return [=](TFormMailDomain& D) {
-      Type(D.EditDomain, Text);
-      Click(D.BtnOK);
+      Enter(D.EditDomain, Text);
+      Press(D.BtnOK);
     };
   }
 
 private slots:
+  void initTestCase() { QuietSizeHintNotes(); }
   void init() { Start(); }
   void cleanup() { Stop(); }
 
@@ -93,9 +94,9 @@ private slots:
 
     // Moving past either end does nothing.
     Select(List, 0);
-    Click(Btn("BtnSMTPUp"));
+    Press(Btn("BtnSMTPUp"));
     Select(List, 1);
-    Click(Btn("BtnSMTPDown"));
+    Press(Btn("BtnSMTPDown"));
     QCOMPARE(Column(List, 0), QStringList({"a.test", "b.test"}));
     QVERIFY(!F->Modified());
 
@@ -125,7 +126,7 @@ private slots:
     connect(&Timer, &QTimer::timeout, [&] {
       if (auto* D = qobject_cast<TFormEditSMTPItem*>(QApplication::activeModalWidget())) {
         Seen = D->EditRelaySMTPHost->text() == "a.test";
-        Click(D->BtnCancel);
+        Press(D->BtnCancel);
       }
     });
     const QRect Row0 = List->visualItemRect(List->topLevelItem(0));
@@ -136,24 +137,24 @@ private slots:
 
     // Moving carries the record with the row and selects it.
     Select(List, 2);
-    Click(Btn("BtnSMTPUp"));
+    Press(Btn("BtnSMTPUp"));
     QCOMPARE(Column(List, 0), QStringList({"a.test", "c.test", "b2.test"}));
     QCOMPARE(List->selectedItems().value(0), List->topLevelItem(1));
-    Click(Btn("BtnSMTPUp"));
+    Press(Btn("BtnSMTPUp"));
     QCOMPARE(Column(List, 0), QStringList({"c.test", "a.test", "b2.test"}));
-    Click(Btn("BtnSMTPDown"));
-    Click(Btn("BtnSMTPDown"));
+    Press(Btn("BtnSMTPDown"));
+    Press(Btn("BtnSMTPDown"));
     QCOMPARE(Column(List, 0), QStringList({"a.test", "b2.test", "c.test"}));
 
     Select(List, 0);
-    Click(Btn("BtnSMTPRemove"));
+    Press(Btn("BtnSMTPRemove"));
     QCOMPARE(Column(List, 0), QStringList({"b2.test", "c.test"}));
     QVERIFY(List->selectedItems().isEmpty());
-    Click(Btn("BtnSMTPRemove"));  // nothing selected: nothing happens
+    Press(Btn("BtnSMTPRemove"));  // nothing selected: nothing happens
     QCOMPARE(List->topLevelItemCount(), 2);
 
     QVERIFY(Registry().find("b2.test") == std::string::npos);  // nothing saved before apply
-    Click(Btn("BtnApply"));
+    Press(Btn("BtnApply"));
     QVERIFY(Stored("\"RelaySMTPList\"=\"b2.test:587::0:::;c.test:2525::0:::\""));
   }
 
@@ -180,9 +181,9 @@ private slots:
     QCOMPARE(Column(List, 0), QStringList({"a.test", "B.test", "c.test", "m.test"}));
 
     Select(List, 0);
-    Click(Btn("BtnRelayDomainRemove"));
+    Press(Btn("BtnRelayDomainRemove"));
     QCOMPARE(Column(List, 0), QStringList({"B.test", "c.test", "m.test"}));
-    Click(Btn("BtnApply"));
+    Press(Btn("BtnApply"));
     QVERIFY(Stored("\"RelayDomainList\"=\"B.test;c.test;m.test\""));
   }
 
@@ -209,14 +210,14 @@ private slots:
     QCOMPARE(List->headerItem()->text(0), QString("Event"));
     QCOMPARE(List->headerItem()->text(1), QString("Sound File Name"));
 
-    Click(Btn("BtnSoundPlay"));  // the first row is selected while sounds are on
+    Press(Btn("BtnSoundPlay"));  // the first row is selected while sounds are on
     QCOMPARE(Sounds.Played, QStringList({QString::fromStdString(Dir + "Sent.wav")}));
     Select(List, 1);
-    Click(Btn("BtnSoundPlay"));  // its file is gone: nothing
+    Press(Btn("BtnSoundPlay"));  // its file is gone: nothing
     QCOMPARE(Sounds.Played.size(), 1);
 
     Files.Answer = QString::fromStdString(Dir + "Other.wav");
-    Click(Btn("BtnSoundChange"));
+    Press(Btn("BtnSoundChange"));
     QCOMPARE(Files.Requests.size(), size_t(1));
     const TOpenDialog& Asked = Files.Requests[0];
     QCOMPARE(QString::fromStdString(Asked.Filter), QString::fromStdString(GetFileTypeDescription("wav")) + " (*.wav)|*.wav");
@@ -230,15 +231,15 @@ private slots:
     // Cancelled: the row keeps its file; the dialog was preset with it.
     Files.Answer.clear();
     Select(List, 0);
-    Click(Btn("BtnSoundChange"));
+    Press(Btn("BtnSoundChange"));
     QCOMPARE(Files.Requests.back().FileName, QString::fromStdString(Dir + "Sent.wav"));
     QCOMPARE(List->topLevelItem(0)->text(1), QString::fromStdString(Dir + "Sent.wav"));
 
     // A file that disappears before apply keeps the setting it replaced.
     Files.Answer = QString::fromStdString(Dir + "Third.wav");
-    Click(Btn("BtnSoundChange"));
+    Press(Btn("BtnSoundChange"));
     std::filesystem::remove(Dir + "Third.wav");
-    Click(Btn("BtnApply"));
+    Press(Btn("BtnApply"));
     QVERIFY(Stored("\"SndMailSent\"=\"" + Dir + "Sent.wav\""));
     QVERIFY(Stored("\"SndMailSentFailed\"=\"" + Dir + "Other.wav\""));
   }
@@ -276,30 +277,30 @@ private slots:
 
     // Cancelled inside the sub-dialog: nothing taken back.
     QVERIFY(WhileModal<TFormAttachmentFilter>(Btn("BtnAttFilter"), [](TFormAttachmentFilter& D) {
-      Click(D.CBUseAttachmentFilter);
-      Click(D.BtnCancel);
+      Press(D.CBUseAttachmentFilter);
+      Press(D.BtnCancel);
     }));
     QVERIFY(!F->Modified());
 
     QVERIFY(WhileModal<TFormAttachmentFilter>(Btn("BtnAttFilter"), [](TFormAttachmentFilter& D) {
-      Click(D.CBUseAttachmentFilter);
-      Click(D.BtnOK);
+      Press(D.CBUseAttachmentFilter);
+      Press(D.BtnOK);
     }));
     QVERIFY(F->Modified());
     QVERIFY(WhileModal<TFormSMTPIPBind>(Btn("BtnIPAdrSetting"), [](TFormSMTPIPBind& D) {
-      Click(D.CBSMTPMultiIPBind);
-      Type(D.CBIPAddress->lineEdit(), "127.0.0.1");
-      Type(D.EditPort, "2525");
-      Click(D.BtnAdd);
-      Click(D.BtnOK);
+      Press(D.CBSMTPMultiIPBind);
+      Enter(D.CBIPAddress->lineEdit(), "127.0.0.1");
+      Enter(D.EditPort, "2525");
+      Press(D.BtnAdd);
+      Press(D.BtnOK);
     }));
     QVERIFY(WhileModal<TFormConnectionCtrl>(Btn("BtnConnectionCtrl"), [](TFormConnectionCtrl& D) {
-      Click(D.RBGrantList);
-      Click(D.BtnOK);
+      Press(D.RBGrantList);
+      Press(D.BtnOK);
     }));
     QVERIFY(WhileModal<TFormFROMAddrSet>(Btn("BtnFromAddrSetting"), [](TFormFROMAddrSet& D) {
-      Click(D.RBDenyList);
-      Click(D.BtnOK);
+      Press(D.RBDenyList);
+      Press(D.BtnOK);
     }));
     QCOMPARE(Registry(), Before);
     QVERIFY(!::UseAttachmentFilter && !::SMTPMultiIPBind);
@@ -308,10 +309,10 @@ private slots:
     QVERIFY(WhileModal<TFormSMTPIPBind>(Btn("BtnIPAdrSetting"), [](TFormSMTPIPBind& D) {
       QVERIFY(D.CBSMTPMultiIPBind->isChecked());
       QCOMPARE(Column(D.LVIPBind, 1), QStringList({"2525"}));
-      Click(D.BtnCancel);
+      Press(D.BtnCancel);
     }));
 
-    Click(Btn("BtnApply"));
+    Press(Btn("BtnApply"));
     QCOMPARE(Texts(), QStringList());
     QVERIFY(Stored("\"UseAttachmentFilter\"=dword:00000001"));
     QVERIFY(Stored("\"SMTPMultiIPBind\"=dword:00000001"));
@@ -327,17 +328,17 @@ private slots:
     auto F = Open();
     QVERIFY(WhileModal<TFormAttachmentFilter>(Control<QPushButton>(F.get(), "BtnAttFilter"),
                                               [](TFormAttachmentFilter& D) {
-                                                Click(D.CBUseAttachmentFilter);
-                                                Click(D.BtnOK);
+                                                Press(D.CBUseAttachmentFilter);
+                                                Press(D.BtnOK);
                                               }));
-    Click(Control<QPushButton>(F.get(), "BtnCancel"));
+    Press(Control<QPushButton>(F.get(), "BtnCancel"));
     QCOMPARE(Registry(), Before);
     QVERIFY(!::UseAttachmentFilter);
     auto Again = Open();
     QVERIFY(WhileModal<TFormAttachmentFilter>(Control<QPushButton>(Again.get(), "BtnAttFilter"),
                                               [](TFormAttachmentFilter& D) {
                                                 QVERIFY(!D.CBUseAttachmentFilter->isChecked());
-                                                Click(D.BtnCancel);
+                                                Press(D.BtnCancel);
                                               }));
   }
 };

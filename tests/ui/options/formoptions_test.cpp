@@ -1,7 +1,6 @@
 // The options dialog driven through its widgets: opening leaves it unmodified, every check
 // and its message, what apply saves (and what it must not), the restart question over a
 // real engine on loopback, the enabling rules, the DNS buttons, and a picture of each page.
-#include <QDir>
 #include <QPlainTextEdit>
 #include <QtTest>
 #include <memory>
@@ -19,6 +18,7 @@ class TestFormOptions : public QObject, TOptionsFixture {
   Q_OBJECT
 
 private slots:
+  void initTestCase() { QuietSizeHintNotes(); }
   void init() { Start(); }
   void cleanup() { Stop(); }
 
@@ -43,7 +43,7 @@ private slots:
     QCOMPARE(Control<QSpinBox>(F.get(), "RSESMTPMaxConnections")->maximum(), 10);
     QCOMPARE(Control<QSpinBox>(F.get(), "RSESMTPRcptLimit")->maximum(), 5000);
 
-    Click(Control<QPushButton>(F.get(), "BtnOK"));
+    Press(Control<QPushButton>(F.get(), "BtnOK"));
     QCOMPARE(F->result(), int(QDialog::Accepted));
     QVERIFY(!F->isVisible());
     QCOMPARE(Texts(), QStringList());
@@ -130,22 +130,22 @@ private slots:
     QWidget* W = F.get();
     // Fields are typed while they are enabled, then the switches take their final state.
     SetChecked(Control<QCheckBox>(W, "CBUseSocksProxy"), true);
-    Type(Control<QLineEdit>(W, "EditSocksHost"), ProxyHost);
-    Type(Control<QLineEdit>(W, "EditSocksPort"), ProxyPort);
+    Enter(Control<QLineEdit>(W, "EditSocksHost"), ProxyHost);
+    Enter(Control<QLineEdit>(W, "EditSocksPort"), ProxyPort);
     SetChecked(Control<QCheckBox>(W, "CBUseSocksProxy"), Proxy);
-    Type(Control<QLineEdit>(W, "EditSMTPPort"), SMTPPort);
-    Click(Control<QRadioButton>(W, "RBSpecifyDNS"));
-    Type(Control<QLineEdit>(W, "EditDNSPrimary"), Primary);
-    Click(Control<QRadioButton>(W, AutoDNS ? "RBAutoDetectDNS" : "RBSpecifyDNS"));
+    Enter(Control<QLineEdit>(W, "EditSMTPPort"), SMTPPort);
+    Press(Control<QRadioButton>(W, "RBSpecifyDNS"));
+    Enter(Control<QLineEdit>(W, "EditDNSPrimary"), Primary);
+    Press(Control<QRadioButton>(W, AutoDNS ? "RBAutoDetectDNS" : "RBSpecifyDNS"));
     SetChecked(Control<QCheckBox>(W, "CBSendNotifyMail"), true);
-    Click(Control<QRadioButton>(W, "RBNotifySpecialMail"));
-    Type(Control<QLineEdit>(W, "EditSpecialNotifyMail"), Address);
-    if (Notice == 1) Click(Control<QRadioButton>(W, "RBNotifyMailSender"));
+    Press(Control<QRadioButton>(W, "RBNotifySpecialMail"));
+    Enter(Control<QLineEdit>(W, "EditSpecialNotifyMail"), Address);
+    if (Notice == 1) Press(Control<QRadioButton>(W, "RBNotifyMailSender"));
     SetChecked(Control<QCheckBox>(W, "CBSendNotifyMail"), Notice != 0);
 
     auto* Apply = Control<QPushButton>(W, "BtnApply");
     QVERIFY(Apply->isEnabled());
-    Click(Apply);
+    Press(Apply);
     if (Message.isEmpty()) {
       QCOMPARE(Texts(), QStringList());
       QVERIFY(!Apply->isEnabled());
@@ -159,7 +159,7 @@ private slots:
       QCOMPARE(::SMTPPort.load(), 25);
       // OK refuses the same way and keeps the dialog open.
       Boxes->Boxes.clear();
-      Click(Control<QPushButton>(W, "BtnOK"));
+      Press(Control<QPushButton>(W, "BtnOK"));
       QCOMPARE(Texts(), QStringList({Message}));
       QVERIFY(F->isVisible());
     }
@@ -177,9 +177,9 @@ private slots:
                                 "\"SpecialNotifyMail\"=\"a@test.x\"\r\n";
     const std::vector<TCase> Cases = {
         {"special address alone", Notices,
-         [](QWidget* W) { Type(Control<QLineEdit>(W, "EditSpecialNotifyMail"), "b@test.x"); },
+         [](QWidget* W) { Enter(Control<QLineEdit>(W, "EditSpecialNotifyMail"), "b@test.x"); },
          "\"SpecialNotifyMail\"=\"b@test.x\""},
-        {"delete notified mail alone", Notices, [](QWidget* W) { Click(Control<QCheckBox>(W, "CBDelNotifiedMail")); },
+        {"delete notified mail alone", Notices, [](QWidget* W) { Press(Control<QCheckBox>(W, "CBDelNotifiedMail")); },
          "\"DelNotifiedMail\"=dword:00000000"},
         {"minimize to tray checked stores MinToTray false", "\"MinToTray\"=dword:00000001\r\n",
          [](QWidget* W) { SetChecked(Control<QCheckBox>(W, "CBMinToTray"), true); }, "\"MinToTray\"=dword:00000000"},
@@ -199,7 +199,7 @@ private slots:
         {"pause time", "\"SenderPauseAfterSent\"=dword:00000001\r\n",
          [](QWidget* W) { Type(Control<QSpinBox>(W, "RSESenderPauseTime"), "77"); }, "\"SenderPauseTime\"=dword:0000004d"},
         {"use default DNS", "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSSecondary\"=\"\"\r\n",
-         [](QWidget* W) { Click(Control<QPushButton>(W, "BtnUseDefaultDNS")); },
+         [](QWidget* W) { Press(Control<QPushButton>(W, "BtnUseDefaultDNS")); },
          std::string("\"DNSSecondary\"=\"") + DefaultDNSSecondary + "\""},
     };
     for (const TCase& C : Cases) {
@@ -208,7 +208,7 @@ private slots:
       QVERIFY2(!F->Modified(), C.Name);
       C.Change(F.get());
       QVERIFY2(Control<QPushButton>(F.get(), "BtnApply")->isEnabled(), C.Name);
-      Click(Control<QPushButton>(F.get(), "BtnOK"));
+      Press(Control<QPushButton>(F.get(), "BtnOK"));
       QVERIFY2(!F->isVisible(), C.Name);
       QVERIFY2(Stored(C.Line), C.Name);
       QCOMPARE(Texts(), QStringList());
@@ -218,13 +218,13 @@ private slots:
   void ApplyThenCancelKeepsTheAppliedSettings() {
     Settings("");
     auto F = Open();
-    Click(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QVERIFY(F->isVisible());
     QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
     QVERIFY(Stored("\"AutoStartServer\"=dword:00000000"));
-    Click(Control<QCheckBox>(F.get(), "CBRetrySend"));
-    Click(Control<QPushButton>(F.get(), "BtnCancel"));
+    Press(Control<QCheckBox>(F.get(), "CBRetrySend"));
+    Press(Control<QPushButton>(F.get(), "BtnCancel"));
     QCOMPARE(F->result(), int(QDialog::Rejected));
     QVERIFY(Stored("\"AutoStartServer\"=dword:00000000"));
     QVERIFY(Stored("\"RetrySend\"=dword:00000000"));
@@ -250,17 +250,17 @@ private slots:
     };
 
     auto F = Open(&Main);
-    Click(Control<QCheckBox>(F.get(), "CBSMTPAuthLogin"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBSMTPAuthLogin"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QCOMPARE(Texts(), QStringList());  // stopped: no question
     QVERIFY(!Main.ServerRunning());
 
     Main.StartServer();
     QVERIFY(Main.ServerRunning());
     QCOMPARE(MailFrom().substr(0, 3), std::string("500"));  // login required
-    Click(Control<QCheckBox>(F.get(), "CBSMTPAuthLogin"));
+    Press(Control<QCheckBox>(F.get(), "CBSMTPAuthLogin"));
     Boxes->Answer = false;
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QCOMPARE(Texts(), QStringList({Question}));
     QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Question);
     QVERIFY(Main.ServerRunning());
@@ -269,16 +269,16 @@ private slots:
     // Every apply asks, whatever changed.
     Boxes->Boxes.clear();
     Boxes->Answer = true;
-    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
-    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QCOMPARE(Texts(), QStringList({Question}));
     QVERIFY(Main.ServerRunning());
     QCOMPARE(MailFrom().substr(0, 3), std::string("250"));  // restarted without login
 
     // OK with nothing changed asks nothing.
     Boxes->Boxes.clear();
-    Click(Control<QPushButton>(F.get(), "BtnOK"));
+    Press(Control<QPushButton>(F.get(), "BtnOK"));
     QCOMPARE(Texts(), QStringList());
     Main.StopServer();
   }
@@ -291,12 +291,12 @@ private slots:
     QWidget* W = F.get();
     auto On = [&](const char* Name) { return Control<QWidget>(W, Name)->isEnabled(); };
     QVERIFY(On("BtnConnectionCtrl"));
-    Click(Control<QCheckBox>(W, "CBLocalUserOnly"));
+    Press(Control<QCheckBox>(W, "CBLocalUserOnly"));
     QVERIFY(!On("BtnConnectionCtrl"));
 
     for (const char* N : {"EditSocksUsername", "LabelPassword", "EditSocksHost", "CBSocksAuthentication"})
       QVERIFY2(On(N), N);
-    Click(Control<QCheckBox>(W, "CBUseSocksProxy"));
+    Press(Control<QCheckBox>(W, "CBUseSocksProxy"));
     QVERIFY(Control<QCheckBox>(W, "CBSocksAuthentication")->isChecked());
     for (const char* N : {"LabelSocksVersion", "CBSocksVersion", "LabelHost", "EditSocksHost", "LabelPort",
                           "EditSocksPort", "CBSocksAuthentication", "LabelUsername", "EditSocksUsername",
@@ -309,7 +309,7 @@ private slots:
     QVERIFY(::AutoDetectDNS);
     for (const char* N : {"Label1", "Label2", "EditDNSPrimary", "EditDNSSecondary", "BtnUseDefaultDNS"})
       QVERIFY2(!On(N), N);
-    Click(Control<QRadioButton>(W, "RBSpecifyDNS"));
+    Press(Control<QRadioButton>(W, "RBSpecifyDNS"));
     for (const char* N : {"Label1", "Label2", "EditDNSPrimary", "EditDNSSecondary", "BtnUseDefaultDNS"})
       QVERIFY2(On(N), N);
 
@@ -317,14 +317,14 @@ private slots:
     auto* Domains = Control<QTreeWidget>(W, "LVRelayDomainList");
     Select(Domains, 0);
     QCOMPARE(Domains->selectedItems().size(), 1);
-    Click(Control<QCheckBox>(W, "CBRelayToSMTP"));
+    Press(Control<QCheckBox>(W, "CBRelayToSMTP"));
     QVERIFY(!Domains->isEnabled() && Domains->selectedItems().isEmpty());
     QVERIFY(!On("CBRelayDomains") && !On("BtnRelayDomainAdd") && !On("BtnSMTPUp"));
 
     // The sound list selects its first row while it is on.
     auto* Sounds = Control<QTreeWidget>(W, "LVSoundEvent");
     QCOMPARE(Sounds->selectedItems().value(0), Sounds->topLevelItem(0));
-    Click(Control<QCheckBox>(W, "CBPlayEventSound"));
+    Press(Control<QCheckBox>(W, "CBPlayEventSound"));
     QVERIFY(Sounds->selectedItems().isEmpty() && !On("BtnSoundPlay"));
 
     QVERIFY(!On("EditSpecialNotifyMail") && !On("RBNotifyMailSender"));
@@ -339,20 +339,20 @@ private slots:
     std::vector<std::string> Machine = {"127.0.0.53", "127.0.0.54"};
     F->GetSystemDNSServers = [&](std::vector<std::string>& List) { List = Machine; };
     auto* Memo = Control<QPlainTextEdit>(F.get(), "MemoDNSDetectResult");
-    Click(Control<QPushButton>(F.get(), "BtnAutoDetectDNS"));
+    Press(Control<QPushButton>(F.get(), "BtnAutoDetectDNS"));
     QCOMPARE(Memo->toPlainText(), QString("127.0.0.53\n127.0.0.54"));
     QCOMPARE(Texts(), QStringList());
     QVERIFY(!F->Modified());
     Machine.clear();
-    Click(Control<QPushButton>(F.get(), "BtnAutoDetectDNS"));
+    Press(Control<QPushButton>(F.get(), "BtnAutoDetectDNS"));
     QCOMPARE(Memo->toPlainText(), QString());
     QCOMPARE(Texts(), QStringList({"No DNS server detected!"}));
     QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Information);
     QVERIFY(!F->Modified());
 
-    Click(Control<QRadioButton>(F.get(), "RBSpecifyDNS"));
-    Type(Control<QLineEdit>(F.get(), "EditDNSPrimary"), "127.0.0.9");
-    Click(Control<QPushButton>(F.get(), "BtnUseDefaultDNS"));
+    Press(Control<QRadioButton>(F.get(), "RBSpecifyDNS"));
+    Enter(Control<QLineEdit>(F.get(), "EditDNSPrimary"), "127.0.0.9");
+    Press(Control<QPushButton>(F.get(), "BtnUseDefaultDNS"));
     QCOMPARE(Control<QLineEdit>(F.get(), "EditDNSPrimary")->text(), QString(DefaultDNSPrimary));
     QCOMPARE(Control<QLineEdit>(F.get(), "EditDNSSecondary")->text(), QString(DefaultDNSSecondary));
     QVERIFY(Control<QRadioButton>(F.get(), "RBSpecifyDNS")->isChecked());
@@ -365,19 +365,19 @@ private slots:
     Settings("\"SocksPort\"=dword:00000438\r\n");
     auto F = Open();
     SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), true);
-    Type(Control<QLineEdit>(F.get(), "EditSocksPort"), "10x80");
+    Enter(Control<QLineEdit>(F.get(), "EditSocksPort"), "10x80");
     SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), false);
-    Click(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QCOMPARE(Texts(), QStringList());
     QVERIFY(Stored("\"SocksPort\"=dword:00000438"));
     QVERIFY(Stored("\"AutoStartServer\"=dword:00000000"));
     QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
     // A number out of range is taken as it is while the proxy is off.
     SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), true);
-    Type(Control<QLineEdit>(F.get(), "EditSocksPort"), "70000");
+    Enter(Control<QLineEdit>(F.get(), "EditSocksPort"), "70000");
     SetChecked(Control<QCheckBox>(F.get(), "CBUseSocksProxy"), false);
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QVERIFY(Stored("\"SocksPort\"=dword:" + Dword(70000)));
   }
 
@@ -386,8 +386,8 @@ private slots:
     Settings("");
     Env->WriteFile(Env->ConfigHome() + "autostart", "not a folder");
     auto F = Open();
-    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QCOMPARE(Boxes->Boxes.size(), size_t(1));
     QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Error);
     QVERIFY2(Texts()[0].startsWith("Can not update the autostart entry: "), qPrintable(Texts()[0]));
@@ -397,12 +397,12 @@ private slots:
 
     // Once the folder can be written the entry follows the setting.
     std::filesystem::remove(Env->ConfigHome() + "autostart");
-    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
-    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QVERIFY(std::filesystem::exists(Env->ConfigHome() + "autostart/quillon.desktop"));
-    Click(Control<QCheckBox>(F.get(), "CBAutoRun"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QVERIFY(!std::filesystem::exists(Env->ConfigHome() + "autostart/quillon.desktop"));
   }
 
@@ -418,8 +418,8 @@ private slots:
     Type(Connect, "0");
     QCOMPARE(Dns->value(), 1);
     QCOMPARE(Connect->value(), 1);
-    Click(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
-    Click(Control<QPushButton>(F.get(), "BtnApply"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
     QVERIFY(Stored("\"DNSQueryTimeout\"=dword:00000001"));
     QVERIFY(Stored("\"SenderConntecTimeout\"=dword:00000001"));
     // Spin fields keep their ranges; one without a range from the Parts takes large values.
@@ -442,7 +442,7 @@ private slots:
       connect(&Timer, &QTimer::timeout, [&] {
         auto* D = qobject_cast<TFormOptions*>(QApplication::activeModalWidget());
         Seen = D && D == FormOptions && D->parentWidget() == &Main;
-        if (D) Click(Control<QPushButton>(D, "BtnCancel"));
+        if (D) Press(Control<QPushButton>(D, "BtnCancel"));
       });
       Timer.start(0);
       A->trigger();
@@ -458,13 +458,10 @@ private slots:
              "\"SendNotifyMail\"=dword:00000001\r\n");
     auto F = Open();
     auto* Tabs = Control<QTabWidget>(F.get(), "PCOptions");
-    const QString Dir = qEnvironmentVariable("QUILLON_TEST_BIN", ".") + "/../screenshots";
-    QDir().mkpath(Dir);
     for (int I = 0; I < Tabs->count(); ++I) {
       Tabs->setCurrentIndex(I);
       QCoreApplication::processEvents();
-      const QString File = Dir + "/options-" + Tabs->widget(I)->objectName() + ".png";
-      QVERIFY2(F->grab().save(File), qPrintable(File));
+      SaveScreenshot(F.get(), "FormOptions-" + Tabs->widget(I)->objectName());
     }
   }
 };
