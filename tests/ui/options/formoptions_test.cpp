@@ -50,6 +50,30 @@ private slots:
     QCOMPARE(Registry(), Before);
   }
 
+  // Tab moves through a page row by row.
+  void TabOrder() {
+    Settings("");
+    auto F = Open();
+    auto Chain = [&](const char* First, int Count) {
+      QStringList Names;
+      for (QWidget* W = Control<QWidget>(F.get(), First); Names.size() < Count; W = W->nextInFocusChain())
+        if ((W->focusPolicy() & Qt::TabFocus) && !W->objectName().isEmpty() && !W->objectName().startsWith("qt_"))
+          Names << W->objectName();
+      return Names;
+    };
+    QCOMPARE(Chain("RBAutoDetectDNS", 8), QStringList({"RBAutoDetectDNS", "BtnAutoDetectDNS", "RBSpecifyDNS",
+                                                       "EditDNSPrimary", "EditDNSSecondary", "BtnUseDefaultDNS",
+                                                       "RSEDNSQueryTimeout", "MemoDNSDetectResult"}));
+    QCOMPARE(Chain("EditSMTPPort", 19),
+             QStringList({"EditSMTPPort", "RSESMTPMaxConnections", "CBLocalUserOnly", "CBSMTPAuthLogin",
+                          "EditSMTPLoginUsername", "EditSMTPLoginPassword", "CBAuthByFrom", "CBSMTPRcptLimit",
+                          "RSESMTPRcptLimit", "BtnIPAdrSetting", "BtnConnectionCtrl", "BtnAttFilter",
+                          "BtnFromAddrSetting", "RSESenderMaxThreadCount", "RSESenderConntecTimeout",
+                          "EditSenderHostname", "CBSenderPauseAfterSent", "RSESenderPauseMailCount",
+                          "RSESenderPauseTime"}));
+    QCOMPARE(Chain("BtnOK", 3), QStringList({"BtnOK", "BtnCancel", "BtnApply"}));
+  }
+
   // The language file comes first; column and row texts come from the message table.
   void LanguageFileReplacesTheTexts() {
     Env->WriteFile(Env->ProgramDir() + "Language/Test.ini",

@@ -158,6 +158,26 @@ private slots:
     QVERIFY(Stored("\"RelaySMTPList\"=\"b2.test:587::0:::;c.test:2525::0:::\""));
   }
 
+  // Every field counts: a server that differs only in its password is another server.
+  void ServersDifferingOnlyInThePasswordAreNoDuplicates() {
+    Settings("\"RelayToSMTP\"=dword:00000001\r\n\"RelaySMTPList\"=\"a.test:25::1:user:one:\"\r\n");
+    auto F = Open();
+    auto Add = [&](const QString& Password) {
+      return WhileModal<TFormEditSMTPItem>(Control<QPushButton>(F.get(), "BtnSMTPAdd"), [&](TFormEditSMTPItem& D) {
+        Enter(D.EditRelaySMTPHost, "a.test");
+        Press(D.CBRelaySMTPAuth);
+        Enter(D.EditRelaySMTPUsername, "user");
+        Enter(D.EditRelaySMTPPassword, Password);
+        Press(D.BtnOK);
+      });
+    };
+    QVERIFY(!Add("one"));
+    QCOMPARE(Texts(), QStringList({Duplicate}));
+    QVERIFY(Add("two"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY(Stored("\"RelaySMTPList\"=\"a.test:25::1:user:one:;a.test:25::1:user:two:\""));
+  }
+
   void RelayDomainsSortedWithoutCaseAndEdited() {
     Settings("\"RelayToSMTP\"=dword:00000001\r\n\"RelayDomains\"=dword:00000001\r\n"
              "\"RelayDomainList\"=\"z.test;;  ;B.test;a.test\"\r\n");
