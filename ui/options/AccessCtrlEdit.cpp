@@ -1,7 +1,6 @@
 #include "ui/options/AccessCtrlEdit.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,35 +21,21 @@ TFormConnCtrlEdit* FormConnCtrlEdit = nullptr;
 TFormConnCtrlEdit::TFormConnCtrlEdit(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormConnCtrlEdit"));
   setWindowTitle(QStringLiteral("IP Address (Subnet Mask)"));
-  RBSingle = new QRadioButton(QStringLiteral("&Single Computer"), this);
-  RBSingle->setObjectName(QStringLiteral("RBSingle"));
+  RBSingle = NewControl<QRadioButton>(this, "RBSingle", "&Single Computer");
   RBSingle->setChecked(true);
-  auto NewLabel = [this](const char* Name, const char* Text) {
-    auto* L = new QLabel(QString::fromUtf8(Text), this);
-    L->setObjectName(QLatin1String(Name));
-    return L;
-  };
-  auto NewEdit = [this](const char* Name, QLabel* Label) {
-    auto* E = new QLineEdit(this);
-    E->setObjectName(QLatin1String(Name));
+  auto NewAddressEdit = [this](const char* Name, QLabel* Label) {
+    auto* E = NewEdit(this, Name, 150);
     E->setMaxLength(15);
-    E->setMinimumWidth(150);
     Label->setBuddy(E);
     return E;
   };
-  LabelIPAddress = NewLabel("LabelIPAddress", "&IP Address:");
-  EditIPAddress = NewEdit("EditIPAddress", LabelIPAddress);
-  RBGroup = new QRadioButton(QStringLiteral("&Group of Computers"), this);
-  RBGroup->setObjectName(QStringLiteral("RBGroup"));
-  LabelSubnetAddress = NewLabel("LabelSubnetAddress", "Subnet &Address:");
-  EditSubnetAddress = NewEdit("EditSubnetAddress", LabelSubnetAddress);
-  LabelSubnetMask = NewLabel("LabelSubnetMask", "Subnet &Mask:");
-  EditSubnetMask = NewEdit("EditSubnetMask", LabelSubnetMask);
-  BtnOK = new QPushButton(QStringLiteral("&OK"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+  LabelIPAddress = NewControl<QLabel>(this, "LabelIPAddress", "&IP Address:");
+  EditIPAddress = NewAddressEdit("EditIPAddress", LabelIPAddress);
+  RBGroup = NewControl<QRadioButton>(this, "RBGroup", "&Group of Computers");
+  LabelSubnetAddress = NewControl<QLabel>(this, "LabelSubnetAddress", "Subnet &Address:");
+  EditSubnetAddress = NewAddressEdit("EditSubnetAddress", LabelSubnetAddress);
+  LabelSubnetMask = NewControl<QLabel>(this, "LabelSubnetMask", "Subnet &Mask:");
+  EditSubnetMask = NewAddressEdit("EditSubnetMask", LabelSubnetMask);
 
   auto* Grid = new QGridLayout;
   Grid->setColumnMinimumWidth(0, 16);
@@ -62,20 +47,13 @@ TFormConnCtrlEdit::TFormConnCtrlEdit(QWidget* Owner) : QDialog(Owner) {
   Grid->addWidget(EditSubnetAddress, 3, 2);
   Grid->addWidget(LabelSubnetMask, 4, 1);
   Grid->addWidget(EditSubnetMask, 4, 2);
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addLayout(Grid);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel);
 
   for (QRadioButton* B : {RBSingle, RBGroup})
     connect(B, &QRadioButton::toggled, this, [this] { RunGuarded([this] { RBSingleClick(); }); });
   connect(BtnOK, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnOKClick(); }); });
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
   ApplyMode();
 }

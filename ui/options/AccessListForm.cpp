@@ -1,6 +1,5 @@
 #include "ui/options/AccessListForm.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -19,29 +18,17 @@
 TAccessListForm::TAccessListForm(QWidget* Owner, const TTexts& Texts) : QDialog(Owner), FEntryColumn(Texts.EntryColumn) {
   setObjectName(QLatin1String(Texts.FormName));
   setWindowTitle(QString::fromUtf8(Texts.Caption));
-  Label1 = new QLabel(QString::fromUtf8(Texts.Label1), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  RBGrantList = new QRadioButton(QStringLiteral("Only the list below"), this);
-  RBGrantList->setObjectName(QStringLiteral("RBGrantList"));
-  RBDenyList = new QRadioButton(QStringLiteral("All except the list below"), this);
-  RBDenyList->setObjectName(QStringLiteral("RBDenyList"));
+  Label1 = NewControl<QLabel>(this, "Label1", Texts.Label1);
+  RBGrantList = NewControl<QRadioButton>(this, "RBGrantList", "Only the list below");
+  RBDenyList = NewControl<QRadioButton>(this, "RBDenyList", "All except the list below");
   (Texts.DenyListAtDesign ? RBDenyList : RBGrantList)->setChecked(true);
-  Label2 = new QLabel(QString::fromUtf8(Texts.Label2), this);
-  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2 = NewControl<QLabel>(this, "Label2", Texts.Label2);
   LVIPList = NewReportView(this, "LVIPList", {QString(), QString()}, {80, 200});
   LVIPList->setMinimumSize(320, 180);
   Label2->setBuddy(LVIPList);
-  auto NewButton = [this](const char* Name, const char* Text) {
-    auto* B = new QPushButton(QString::fromUtf8(Text), this);
-    B->setObjectName(QLatin1String(Name));
-    return B;
-  };
-  BtnAdd = NewButton("BtnAdd", "&Add");
-  BtnEdit = NewButton("BtnEdit", "&Edit...");
-  BtnRemove = NewButton("BtnRemove", "&Remove");
-  BtnOK = NewButton("BtnOK", "&OK");
-  BtnOK->setDefault(true);
-  BtnCancel = NewButton("BtnCancel", "&Cancel");
+  BtnAdd = NewControl<QPushButton>(this, "BtnAdd", "&Add");
+  BtnEdit = NewControl<QPushButton>(this, "BtnEdit", "&Edit...");
+  BtnRemove = NewControl<QPushButton>(this, "BtnRemove", "&Remove");
 
   auto* ListButtons = new QVBoxLayout;
   ListButtons->addWidget(BtnAdd);
@@ -51,10 +38,6 @@ TAccessListForm::TAccessListForm(QWidget* Owner, const TTexts& Texts) : QDialog(
   auto* Middle = new QHBoxLayout;
   Middle->addWidget(LVIPList, 1);
   Middle->addLayout(ListButtons);
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addWidget(Label1);
   Main->addWidget(RBGrantList);
@@ -62,9 +45,7 @@ TAccessListForm::TAccessListForm(QWidget* Owner, const TTexts& Texts) : QDialog(
   Main->addSpacing(4);
   Main->addWidget(Label2);
   Main->addLayout(Middle);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel);
 
   for (QRadioButton* B : {RBGrantList, RBDenyList})
     connect(B, &QRadioButton::toggled, this, [this] { RunGuarded([this] { RBGrantListClick(); }); });
@@ -72,13 +53,14 @@ TAccessListForm::TAccessListForm(QWidget* Owner, const TTexts& Texts) : QDialog(
   connect(BtnEdit, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnEditClick(); }); });
   connect(BtnRemove, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnRemoveClick(); }); });
   connect(BtnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
 }
 
 void TAccessListForm::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVIPList->setHeaderLabels({ToQ(LangStrings[61]), ToQ(LangStrings[FEntryColumn])});
+  // List views take no name from a label; a screen reader names the list after its own.
+  LVIPList->setAccessibleName(Label2->text().remove(QLatin1Char('&')));
 }
 
 int TAccessListForm::Execute() {

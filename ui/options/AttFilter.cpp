@@ -22,24 +22,16 @@ TFormAttachmentFilter* FormAttachmentFilter = nullptr;
 TFormAttachmentFilter::TFormAttachmentFilter(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormAttachmentFilter"));
   setWindowTitle(QStringLiteral("Attachment Filter"));
-  CBUseAttachmentFilter = new QCheckBox(QStringLiteral("Reject mail  which contains following types of files."), this);
-  CBUseAttachmentFilter->setObjectName(QStringLiteral("CBUseAttachmentFilter"));
+  CBUseAttachmentFilter =
+      NewControl<QCheckBox>(this, "CBUseAttachmentFilter", "Reject mail  which contains following types of files.");
   LVFileExt = NewReportView(this, "LVFileExt", {QString(), QString()}, {100, 200});
   LVFileExt->setMinimumSize(320, 220);
-  auto NewButton = [this](const char* Name, const char* Text) {
-    auto* B = new QPushButton(QString::fromUtf8(Text), this);
-    B->setObjectName(QLatin1String(Name));
-    return B;
-  };
-  BtnSelectAll = NewButton("BtnSelectAll", "Select All");
-  BtnSelectNone = NewButton("BtnSelectNone", "Select None");
-  BtnAdd = NewButton("BtnAdd", "&Add");
-  BtnEdit = NewButton("BtnEdit", "&Edit...");
-  BtnRemove = NewButton("BtnRemove", "&Remove");
-  BtnReset = NewButton("BtnReset", "Reset");
-  BtnOK = NewButton("BtnOK", "&OK");
-  BtnOK->setDefault(true);
-  BtnCancel = NewButton("BtnCancel", "&Cancel");
+  BtnSelectAll = NewControl<QPushButton>(this, "BtnSelectAll", "Select All");
+  BtnSelectNone = NewControl<QPushButton>(this, "BtnSelectNone", "Select None");
+  BtnAdd = NewControl<QPushButton>(this, "BtnAdd", "&Add");
+  BtnEdit = NewControl<QPushButton>(this, "BtnEdit", "&Edit...");
+  BtnRemove = NewControl<QPushButton>(this, "BtnRemove", "&Remove");
+  BtnReset = NewControl<QPushButton>(this, "BtnReset", "Reset");
 
   auto* ListButtons = new QVBoxLayout;
   for (QPushButton* B : {BtnSelectAll, BtnSelectNone}) ListButtons->addWidget(B);
@@ -51,16 +43,10 @@ TFormAttachmentFilter::TFormAttachmentFilter(QWidget* Owner) : QDialog(Owner) {
   auto* Middle = new QHBoxLayout;
   Middle->addWidget(LVFileExt, 1);
   Middle->addLayout(ListButtons);
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addWidget(CBUseAttachmentFilter);
   Main->addLayout(Middle);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel);
 
   auto Guarded = [this](void (TFormAttachmentFilter::*Handler)()) {
     return [this, Handler] { RunGuarded([this, Handler] { (this->*Handler)(); }); };
@@ -73,7 +59,6 @@ TFormAttachmentFilter::TFormAttachmentFilter(QWidget* Owner) : QDialog(Owner) {
   connect(BtnRemove, &QPushButton::clicked, this, Guarded(&TFormAttachmentFilter::BtnRemoveClick));
   connect(BtnReset, &QPushButton::clicked, this, Guarded(&TFormAttachmentFilter::BtnResetClick));
   connect(BtnOK, &QPushButton::clicked, this, Guarded(&TFormAttachmentFilter::BtnOKClick));
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
   UpdateControls();
 }
@@ -81,6 +66,7 @@ TFormAttachmentFilter::TFormAttachmentFilter(QWidget* Owner) : QDialog(Owner) {
 void TFormAttachmentFilter::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVFileExt->setHeaderLabels({ToQ(LangStrings[59]), ToQ(LangStrings[60])});
+  LVFileExt->setAccessibleName(windowTitle());
 }
 
 int TFormAttachmentFilter::Execute(bool UseFilter, const std::string& Filters) {

@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPalette>
+#include <QPushButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 QString ToQ(const std::string& Text) { return QString::fromStdString(Text); }
 
@@ -66,8 +69,26 @@ QTreeWidgetItem* SelectedRow(QTreeWidget* View) {
 
 std::string RowText(const QTreeWidgetItem* Row, int Column) { return FromQ(Row->text(Column)); }
 
-void SetDialogBorder(QDialog* Form) {
-  Form->layout()->setSizeConstraint(QLayout::SetFixedSize);
+QLineEdit* NewEdit(QWidget* Form, const char* Name, int MinimumWidth) {
+  auto* E = new QLineEdit(Form);
+  E->setObjectName(QLatin1String(Name));
+  E->setMinimumWidth(MinimumWidth);
+  return E;
+}
+
+void EndDialogLayout(QDialog* Form, QVBoxLayout* Main, QPushButton*& OK, QPushButton*& Cancel, const char* OKCaption,
+                     const char* CancelCaption) {
+  OK = NewControl<QPushButton>(Form, "BtnOK", OKCaption);
+  OK->setDefault(true);
+  Cancel = NewControl<QPushButton>(Form, "BtnCancel", CancelCaption);
+  QObject::connect(Cancel, &QPushButton::clicked, Form, &QDialog::reject);
+  auto* Row = new QHBoxLayout;
+  Row->addStretch();
+  Row->addWidget(OK);
+  Row->addWidget(Cancel);
+  Main->addSpacing(6);
+  Main->addLayout(Row);
+  Main->setSizeConstraint(QLayout::SetFixedSize);
   Form->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
 

@@ -7,6 +7,8 @@
 
 class QDialog;
 class QLineEdit;
+class QPushButton;
+class QVBoxLayout;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
@@ -27,8 +29,21 @@ QTreeWidgetItem* SelectedRow(QTreeWidget* View);
 // Column Column of Row as a byte string.
 std::string RowText(const QTreeWidgetItem* Row, int Column);
 
-// A dialog border: fixed size taken from the layout.
-void SetDialogBorder(QDialog* Form);
+// A control of Form with its component name and its caption (labels, buttons, check
+// boxes, radio buttons).
+template <class TControl>
+TControl* NewControl(QWidget* Form, const char* Name, const char* Caption) {
+  auto* C = new TControl(QString::fromUtf8(Caption), Form);
+  C->setObjectName(QLatin1String(Name));
+  return C;
+}
+QLineEdit* NewEdit(QWidget* Form, const char* Name, int MinimumWidth);
+
+// Ends the layout of a dialog: the OK button (default) and the Cancel button (closes with
+// the cancel result) right-aligned below the rest, last in the tab order, and a dialog
+// border (fixed size taken from the layout).
+void EndDialogLayout(QDialog* Form, QVBoxLayout* Main, QPushButton*& OK, QPushButton*& Cancel,
+                     const char* OKCaption = "&OK", const char* CancelCaption = "&Cancel");
 
 // Stored lists join entries by ";" and fields by ":" without escaping, so a field that
 // holds one of Separators would split its entry. Returns the refusal text naming the field,

@@ -34,33 +34,18 @@ bool PlainExtension(const std::string& Text, std::string& Ext) {
 TFormEditFileExt::TFormEditFileExt(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormEditFileExt"));
   setWindowTitle(QStringLiteral("File Extension"));
-  Label1 = new QLabel(QStringLiteral("&File Extension:"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  EditFileExtension = new QLineEdit(this);
-  EditFileExtension->setObjectName(QStringLiteral("EditFileExtension"));
-  EditFileExtension->setMinimumWidth(200);
+  Label1 = NewControl<QLabel>(this, "Label1", "&File Extension:");
+  EditFileExtension = NewEdit(this, "EditFileExtension", 200);
   SetLowerCaseMode(EditFileExtension);
   Label1->setBuddy(EditFileExtension);
-  BtnOK = new QPushButton(QStringLiteral("&OK"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
   auto* Field = new QHBoxLayout;
   Field->addWidget(Label1);
   Field->addWidget(EditFileExtension, 1);
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addLayout(Field);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel);
   connect(EditFileExtension, &QLineEdit::textChanged, this, [this] { RunGuarded([this] { EditFileExtensionChange(); }); });
   connect(BtnOK, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnOKClick(); }); });
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
 }
 

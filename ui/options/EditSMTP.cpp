@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,38 +31,26 @@ TFormEditSMTPItem::TFormEditSMTPItem(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormEditSMTPItem"));
   setWindowTitle(QStringLiteral("SMTP Server Information"));
   auto* Grid = new QGridLayout;
-  auto NewLabel = [this](const char* Name, const char* Text) {
-    auto* L = new QLabel(QString::fromUtf8(Text), this);
-    L->setObjectName(QLatin1String(Name));
-    return L;
-  };
-  auto NewEdit = [this](const char* Name) {
-    auto* E = new QLineEdit(this);
-    E->setObjectName(QLatin1String(Name));
-    E->setMinimumWidth(220);
-    return E;
-  };
-  LabelRelaySMTPHost = NewLabel("LabelRelaySMTPHost", "Host:");
-  EditRelaySMTPHost = NewEdit("EditRelaySMTPHost");
-  LabelRelaySMTPPort = NewLabel("LabelRelaySMTPPort", "Port:");
+  LabelRelaySMTPHost = NewControl<QLabel>(this, "LabelRelaySMTPHost", "Host:");
+  EditRelaySMTPHost = NewEdit(this, "EditRelaySMTPHost", 220);
+  LabelRelaySMTPPort = NewControl<QLabel>(this, "LabelRelaySMTPPort", "Port:");
   RSERelaySMTPPort = new QSpinBox(this);
   RSERelaySMTPPort->setObjectName(QStringLiteral("RSERelaySMTPPort"));
   RSERelaySMTPPort->setRange(1, 65535);
   RSERelaySMTPPort->setValue(25);
-  LabelEmail = NewLabel("LabelEmail", "Email:");
-  EditEmail = NewEdit("EditEmail");
-  LabelEmailOptional = NewLabel("LabelEmailOptional", "(Optional)");
-  CBRelaySMTPAuth = new QCheckBox(QStringLiteral("Authentication"), this);
-  CBRelaySMTPAuth->setObjectName(QStringLiteral("CBRelaySMTPAuth"));
-  LabelRelaySMTPUsername = NewLabel("LabelRelaySMTPUsername", "Username:");
-  EditRelaySMTPUsername = NewEdit("EditRelaySMTPUsername");
-  LabelRelaySMTPPassword = NewLabel("LabelRelaySMTPPassword", "Password:");
-  EditRelaySMTPPassword = NewEdit("EditRelaySMTPPassword");
+  LabelEmail = NewControl<QLabel>(this, "LabelEmail", "Email:");
+  EditEmail = NewEdit(this, "EditEmail", 220);
+  LabelEmailOptional = NewControl<QLabel>(this, "LabelEmailOptional", "(Optional)");
+  CBRelaySMTPAuth = NewControl<QCheckBox>(this, "CBRelaySMTPAuth", "Authentication");
+  LabelRelaySMTPUsername = NewControl<QLabel>(this, "LabelRelaySMTPUsername", "Username:");
+  EditRelaySMTPUsername = NewEdit(this, "EditRelaySMTPUsername", 220);
+  LabelRelaySMTPPassword = NewControl<QLabel>(this, "LabelRelaySMTPPassword", "Password:");
+  EditRelaySMTPPassword = NewEdit(this, "EditRelaySMTPPassword", 220);
   EditRelaySMTPPassword->setEchoMode(QLineEdit::Password);
   EditRelaySMTPPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-  LabelFromEmail = NewLabel("LabelFromEmail", "FROM Email or Domain:");
-  EditFromEmail = NewEdit("EditFromEmail");
-  LabelFromEmailOptional = NewLabel("LabelFromEmailOptional", "(Optional)");
+  LabelFromEmail = NewControl<QLabel>(this, "LabelFromEmail", "FROM Email or Domain:");
+  EditFromEmail = NewEdit(this, "EditFromEmail", 220);
+  LabelFromEmailOptional = NewControl<QLabel>(this, "LabelFromEmailOptional", "(Optional)");
   LabelRelaySMTPHost->setBuddy(EditRelaySMTPHost);
   LabelRelaySMTPPort->setBuddy(RSERelaySMTPPort);
   LabelEmail->setBuddy(EditEmail);
@@ -87,25 +74,13 @@ TFormEditSMTPItem::TFormEditSMTPItem(QWidget* Owner) : QDialog(Owner) {
   Grid->addWidget(EditFromEmail, 5, 1);
   Grid->addWidget(LabelFromEmailOptional, 5, 2, 1, 2);
 
-  BtnOK = new QPushButton(QStringLiteral("&OK"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addLayout(Grid);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel);
 
   connect(EditRelaySMTPHost, &QLineEdit::textChanged, this, [this] { RunGuarded([this] { EditRelaySMTPHostChange(); }); });
   connect(CBRelaySMTPAuth, &QCheckBox::toggled, this, [this] { RunGuarded([this] { CBRelaySMTPAuthClick(); }); });
   connect(BtnOK, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnOKClick(); }); });
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
   UpdateAuthControls();
 }

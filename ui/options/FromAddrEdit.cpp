@@ -1,7 +1,6 @@
 #include "ui/options/FromAddrEdit.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,25 +21,16 @@ TFormFromAddrEdit* FormFromAddrEdit = nullptr;
 TFormFromAddrEdit::TFormFromAddrEdit(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormFromAddrEdit"));
   setWindowTitle(QStringLiteral("FROM Address/Domain Name"));
-  auto NewEdit = [this](const char* Name) {
-    auto* E = new QLineEdit(this);
-    E->setObjectName(QLatin1String(Name));
-    E->setMinimumWidth(260);
+  auto NewRuleEdit = [this](const char* Name) {
+    auto* E = NewEdit(this, Name, 260);
     SetLowerCaseMode(E);
     return E;
   };
-  RBAddress = new QRadioButton(QStringLiteral("Email Address"), this);
-  RBAddress->setObjectName(QStringLiteral("RBAddress"));
+  RBAddress = NewControl<QRadioButton>(this, "RBAddress", "Email Address");
   RBAddress->setChecked(true);
-  EditAddress = NewEdit("EditAddress");
-  RBDomainName = new QRadioButton(QStringLiteral("Email Domain Name"), this);
-  RBDomainName->setObjectName(QStringLiteral("RBDomainName"));
-  EditDomainName = NewEdit("EditDomainName");
-  BtnOK = new QPushButton(QStringLiteral("&OK"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+  EditAddress = NewRuleEdit("EditAddress");
+  RBDomainName = NewControl<QRadioButton>(this, "RBDomainName", "Email Domain Name");
+  EditDomainName = NewRuleEdit("EditDomainName");
 
   auto* Grid = new QGridLayout;
   Grid->setColumnMinimumWidth(0, 16);
@@ -48,25 +38,23 @@ TFormFromAddrEdit::TFormFromAddrEdit(QWidget* Owner) : QDialog(Owner) {
   Grid->addWidget(EditAddress, 1, 1);
   Grid->addWidget(RBDomainName, 2, 0, 1, 2);
   Grid->addWidget(EditDomainName, 3, 1);
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addLayout(Grid);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel);
 
   for (QRadioButton* B : {RBAddress, RBDomainName})
     connect(B, &QRadioButton::toggled, this, [this] { RunGuarded([this] { RBAddressClick(); }); });
   connect(BtnOK, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnOKClick(); }); });
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
   RBAddressClick();
 }
 
-void TFormFromAddrEdit::FormCreate() { LoadFormLanguage(this, LanguageDir() + LanguageName.get()); }
+void TFormFromAddrEdit::FormCreate() {
+  LoadFormLanguage(this, LanguageDir() + LanguageName.get());
+  // The edits have no labels of their own: a screen reader names them after their buttons.
+  EditAddress->setAccessibleName(RBAddress->text().remove(QLatin1Char('&')));
+  EditDomainName->setAccessibleName(RBDomainName->text().remove(QLatin1Char('&')));
+}
 
 int TFormFromAddrEdit::Execute(const std::string& Entry) {
   OldValue = Entry;

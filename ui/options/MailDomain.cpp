@@ -1,6 +1,5 @@
 #include "ui/options/MailDomain.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,30 +17,16 @@ TFormMailDomain* FormMailDomain = nullptr;
 TFormMailDomain::TFormMailDomain(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormMailDomain"));
   setWindowTitle(QStringLiteral("Mail Domain"));
-  Label1 = new QLabel(
-      QStringLiteral("Please enter the mail domain (right side of the '@' symbol of a email address):"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  EditDomain = new QLineEdit(this);
-  EditDomain->setObjectName(QStringLiteral("EditDomain"));
+  Label1 = NewControl<QLabel>(
+      this, "Label1", "Please enter the mail domain (right side of the '@' symbol of a email address):");
+  EditDomain = NewEdit(this, "EditDomain", 0);
   SetLowerCaseMode(EditDomain);
   Label1->setBuddy(EditDomain);
-  BtnOK = new QPushButton(QStringLiteral("OK"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addWidget(Label1);
   Main->addWidget(EditDomain);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel, "OK", "Cancel");
   connect(BtnOK, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnOKClick(); }); });
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
 }
 

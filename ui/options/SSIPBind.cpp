@@ -70,32 +70,23 @@ std::vector<std::string> TFormSMTPIPBind::MachineAddresses() {
 TFormSMTPIPBind::TFormSMTPIPBind(QWidget* Owner) : QDialog(Owner) {
   setObjectName(QStringLiteral("FormSMTPIPBind"));
   setWindowTitle(QStringLiteral("IP Address Settings"));
-  CBSMTPMultiIPBind = new QCheckBox(QStringLiteral("Configure multiple IP addresses for built-in SMTP server"), this);
-  CBSMTPMultiIPBind->setObjectName(QStringLiteral("CBSMTPMultiIPBind"));
+  CBSMTPMultiIPBind =
+      NewControl<QCheckBox>(this, "CBSMTPMultiIPBind", "Configure multiple IP addresses for built-in SMTP server");
   LVIPBind = NewReportView(this, "LVIPBind", {QString(), QString()}, {150, 80});
   LVIPBind->setMinimumSize(260, 160);
-  LabelIPAddress = new QLabel(QStringLiteral("IP Address:"), this);
-  LabelIPAddress->setObjectName(QStringLiteral("LabelIPAddress"));
+  LabelIPAddress = NewControl<QLabel>(this, "LabelIPAddress", "IP Address:");
   CBIPAddress = new QComboBox(this);
   CBIPAddress->setObjectName(QStringLiteral("CBIPAddress"));
   CBIPAddress->setEditable(true);
   CBIPAddress->setInsertPolicy(QComboBox::NoInsert);
   CBIPAddress->setMinimumWidth(140);
   LabelIPAddress->setBuddy(CBIPAddress);
-  LabelTCPPort = new QLabel(QStringLiteral("TCP Port:"), this);
-  LabelTCPPort->setObjectName(QStringLiteral("LabelTCPPort"));
-  EditPort = new QLineEdit(QStringLiteral("25"), this);
-  EditPort->setObjectName(QStringLiteral("EditPort"));
+  LabelTCPPort = NewControl<QLabel>(this, "LabelTCPPort", "TCP Port:");
+  EditPort = NewEdit(this, "EditPort", 0);
+  EditPort->setText(QStringLiteral("25"));
   LabelTCPPort->setBuddy(EditPort);
-  BtnAdd = new QPushButton(QStringLiteral("Add"), this);
-  BtnAdd->setObjectName(QStringLiteral("BtnAdd"));
-  BtnRemove = new QPushButton(QStringLiteral("Remove"), this);
-  BtnRemove->setObjectName(QStringLiteral("BtnRemove"));
-  BtnOK = new QPushButton(QStringLiteral("OK"), this);
-  BtnOK->setObjectName(QStringLiteral("BtnOK"));
-  BtnOK->setDefault(true);
-  BtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+  BtnAdd = NewControl<QPushButton>(this, "BtnAdd", "Add");
+  BtnRemove = NewControl<QPushButton>(this, "BtnRemove", "Remove");
 
   auto* Inputs = new QVBoxLayout;
   Inputs->addWidget(LabelIPAddress);
@@ -109,22 +100,15 @@ TFormSMTPIPBind::TFormSMTPIPBind(QWidget* Owner) : QDialog(Owner) {
   auto* Middle = new QHBoxLayout;
   Middle->addWidget(LVIPBind, 1);
   Middle->addLayout(Inputs);
-  auto* Buttons = new QHBoxLayout;
-  Buttons->addStretch();
-  Buttons->addWidget(BtnOK);
-  Buttons->addWidget(BtnCancel);
   auto* Main = new QVBoxLayout(this);
   Main->addWidget(CBSMTPMultiIPBind);
   Main->addLayout(Middle);
-  Main->addSpacing(6);
-  Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  EndDialogLayout(this, Main, BtnOK, BtnCancel, "OK", "Cancel");
 
   connect(CBSMTPMultiIPBind, &QCheckBox::toggled, this, [this] { RunGuarded([this] { CBSMTPMultiIPBindClick(); }); });
   connect(BtnAdd, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnAddClick(); }); });
   connect(BtnRemove, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnRemoveClick(); }); });
   connect(BtnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();
   UpdateControls();
 }
@@ -132,6 +116,7 @@ TFormSMTPIPBind::TFormSMTPIPBind(QWidget* Owner) : QDialog(Owner) {
 void TFormSMTPIPBind::FormCreate() {
   LoadFormLanguage(this, LanguageDir() + LanguageName.get());
   LVIPBind->setHeaderLabels({ToQ(LangStrings[51]), ToQ(LangStrings[52])});
+  LVIPBind->setAccessibleName(windowTitle());
   std::vector<std::string> Addresses = LocalAddresses ? LocalAddresses() : std::vector<std::string>();
   bool HasLoopback = false;
   for (const auto& A : Addresses) HasLoopback = HasLoopback || SameText(A, "127.0.0.1");
@@ -162,11 +147,8 @@ void TFormSMTPIPBind::CBSMTPMultiIPBindClick() {
 
 void TFormSMTPIPBind::UpdateControls() {
   const bool On = CBSMTPMultiIPBind->isChecked();
-  for (QWidget* Input : {static_cast<QWidget*>(LVIPBind), static_cast<QWidget*>(CBIPAddress), static_cast<QWidget*>(EditPort)})
-    SetInputEnabled(Input, On);
-  for (QWidget* W : {static_cast<QWidget*>(LabelIPAddress), static_cast<QWidget*>(LabelTCPPort), static_cast<QWidget*>(BtnAdd),
-                     static_cast<QWidget*>(BtnRemove)})
-    W->setEnabled(On);
+  for (QWidget* Input : std::initializer_list<QWidget*>{LVIPBind, CBIPAddress, EditPort}) SetInputEnabled(Input, On);
+  for (QWidget* W : std::initializer_list<QWidget*>{LabelIPAddress, LabelTCPPort, BtnAdd, BtnRemove}) W->setEnabled(On);
 }
 
 void TFormSMTPIPBind::BtnAddClick() {

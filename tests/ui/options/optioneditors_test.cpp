@@ -1,6 +1,9 @@
 // What every option list editor shares: its component names, the language file applied
 // when it is created, its tab order, and a screenshot for a person to look at.
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -124,6 +127,14 @@ private slots:
       QCOMPARE(TabOrder(Form.get(), C.Components), Focusable);
       auto* OK = Form->findChild<QPushButton*>("BtnOK");
       QVERIFY(OK->isDefault());
+      // A screen reader can name every input: after its label, its button or its window.
+      for (QWidget* W : Form->findChildren<QWidget*>()) {
+        const bool Input = qobject_cast<QLineEdit*>(W) || qobject_cast<QTreeWidget*>(W) ||
+                           qobject_cast<QComboBox*>(W) || qobject_cast<QAbstractSpinBox*>(W);
+        if (!Input || W->objectName().isEmpty() || W->objectName().startsWith("qt_")) continue;
+        QAccessibleInterface* A = QAccessible::queryAccessibleInterface(W);
+        QVERIFY2(A && !A->text(QAccessible::Name).isEmpty(), qPrintable(W->objectName()));
+      }
     }
   }
 
