@@ -38,6 +38,9 @@ void TFormMain::FormCreate() {
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
 }
 
+// The order matters: the queues exist before any engine object that logs, and the view
+// settings are in force before the server may start. (The first-start wizard and the
+// daily version check will come first of all, once their windows exist.)
 void TFormMain::Initialize() {
   FReceivedCount = FSentCount = FFailedCount = 0;
   RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()));
