@@ -30,17 +30,6 @@ T* Named(QWidget* Parent, const char* Name) {
   return W;
 }
 
-template <class T>
-T* Captioned(QWidget* Parent, const char* Name, const char* Caption) {
-  T* W = Named<T>(Parent, Name);
-  W->setText(Q(Caption));
-  return W;
-}
-
-QLabel* Label(QWidget* Parent, const char* Name, const char* Caption) {
-  return Captioned<QLabel>(Parent, Name, Caption);
-}
-
 // A spin field keeps its value within Min..Max.
 QSpinBox* Spin(QWidget* Parent, const char* Name, int Min, int Max) {
   auto* S = Named<QSpinBox>(Parent, Name);
@@ -90,9 +79,9 @@ void TFormOptions::BuildWindow() {
 
   auto* Buttons = new QHBoxLayout;
   Buttons->addStretch(1);
-  BtnOK = Captioned<QPushButton>(this, "BtnOK", "OK");
-  BtnCancel = Captioned<QPushButton>(this, "BtnCancel", "Cancel");
-  BtnApply = Captioned<QPushButton>(this, "BtnApply", "Apply");
+  BtnOK = NewControl<QPushButton>(this, "BtnOK", "OK");
+  BtnCancel = NewControl<QPushButton>(this, "BtnCancel", "Cancel");
+  BtnApply = NewControl<QPushButton>(this, "BtnApply", "Apply");
   BtnOK->setDefault(true);
   BtnApply->setEnabled(false);
   for (QPushButton* B : {BtnOK, BtnCancel, BtnApply}) {
@@ -101,7 +90,9 @@ void TFormOptions::BuildWindow() {
   }
   BtnOK->setAutoDefault(true);
   Main->addLayout(Buttons);
-  SetDialogBorder(this);
+  // A dialog border: the size the layout gives.
+  Main->setSizeConstraint(QLayout::SetFixedSize);
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
 
 QWidget* TFormOptions::BuildGeneralPage() {
@@ -110,18 +101,18 @@ QWidget* TFormOptions::BuildGeneralPage() {
   P->layout()->addWidget(G);
   static_cast<QVBoxLayout*>(P->layout())->addStretch(1);
   auto* L = new QGridLayout(G);
-  CBAutoRun = Captioned<QCheckBox>(G, "CBAutoRun", "Run when Windows starts up");
-  CBAutoStartServer = Captioned<QCheckBox>(G, "CBAutoStartServer", "Auto start server when program starts up");
-  CBDelMessageAfterSent = Captioned<QCheckBox>(G, "CBDelMessageAfterSent", "Delete successful sent mails after:");
+  CBAutoRun = NewControl<QCheckBox>(G, "CBAutoRun", "Run when Windows starts up");
+  CBAutoStartServer = NewControl<QCheckBox>(G, "CBAutoStartServer", "Auto start server when program starts up");
+  CBDelMessageAfterSent = NewControl<QCheckBox>(G, "CBDelMessageAfterSent", "Delete successful sent mails after:");
   RSEDelMessageDelay = Spin(G, "RSEDelMessageDelay", 0, 1000);
-  QLabel* Days = Label(G, "LabelDays", "day(s)");
-  CBRetrySend = Captioned<QCheckBox>(G, "CBRetrySend", "Retry when mail send failed");
-  LabelIBR = Label(G, "LabelIBR", "Interval Between Retries:");
+  QLabel* Days = NewControl<QLabel>(G, "LabelDays", "day(s)");
+  CBRetrySend = NewControl<QCheckBox>(G, "CBRetrySend", "Retry when mail send failed");
+  LabelIBR = NewControl<QLabel>(G, "LabelIBR", "Interval Between Retries:");
   RSERetryInterval = Spin(G, "RSERetryInterval", 0, 1000);
-  Labelmin = Label(G, "Labelmin", "min");
-  LabelMaxRetries = Label(G, "LabelMaxRetries", "Max Retries:");
+  Labelmin = NewControl<QLabel>(G, "Labelmin", "min");
+  LabelMaxRetries = NewControl<QLabel>(G, "LabelMaxRetries", "Max Retries:");
   RSEMaxRetries = Spin(G, "RSEMaxRetries", 0, 1000);
-  CBMinToTray = Captioned<QCheckBox>(G, "CBMinToTray", "Minimize to system tray when starts up");
+  CBMinToTray = NewControl<QCheckBox>(G, "CBMinToTray", "Minimize to system tray when starts up");
 
   L->addWidget(CBAutoRun, 0, 0, 1, 4);
   L->addWidget(CBAutoStartServer, 1, 0, 1, 4);
@@ -146,17 +137,17 @@ QWidget* TFormOptions::BuildDNSPage() {
   QWidget* P = Page(PCOptions, "TabSheet2", "DNS");
   QGroupBox* G = Group(P, "GroupBoxDNS", " DNS ");
   auto* L = new QGridLayout(G);
-  RBAutoDetectDNS = Captioned<QRadioButton>(G, "RBAutoDetectDNS", "Automatic detect DNS settings (Recommended)");
-  RBSpecifyDNS = Captioned<QRadioButton>(G, "RBSpecifyDNS", "Specify DNS server addresses");
-  Label1 = Label(G, "Label1", "Primary DNS Server:");
+  RBAutoDetectDNS = NewControl<QRadioButton>(G, "RBAutoDetectDNS", "Automatic detect DNS settings (Recommended)");
+  RBSpecifyDNS = NewControl<QRadioButton>(G, "RBSpecifyDNS", "Specify DNS server addresses");
+  Label1 = NewControl<QLabel>(G, "Label1", "Primary DNS Server:");
   EditDNSPrimary = Named<QLineEdit>(G, "EditDNSPrimary");
-  Label2 = Label(G, "Label2", "Secondary DNS Server:");
+  Label2 = NewControl<QLabel>(G, "Label2", "Secondary DNS Server:");
   EditDNSSecondary = Named<QLineEdit>(G, "EditDNSSecondary");
-  BtnUseDefaultDNS = Captioned<QPushButton>(G, "BtnUseDefaultDNS", "Use Default");
-  QLabel* Timeout = Label(G, "LabelDNSQueryTimeout", "DNS Query Timeout:");
+  BtnUseDefaultDNS = NewControl<QPushButton>(G, "BtnUseDefaultDNS", "Use Default");
+  QLabel* Timeout = NewControl<QLabel>(G, "LabelDNSQueryTimeout", "DNS Query Timeout:");
   RSEDNSQueryTimeout = Spin(G, "RSEDNSQueryTimeout", 1, INT_MAX);
-  QLabel* Ms = Label(G, "Labelms", "ms");
-  BtnAutoDetectDNS = Captioned<QPushButton>(G, "BtnAutoDetectDNS", "Auto Detect");
+  QLabel* Ms = NewControl<QLabel>(G, "Labelms", "ms");
+  BtnAutoDetectDNS = NewControl<QPushButton>(G, "BtnAutoDetectDNS", "Auto Detect");
 
   L->addWidget(RBAutoDetectDNS, 0, 0, 1, 4);
   L->addWidget(BtnAutoDetectDNS, 0, 4);
@@ -193,19 +184,19 @@ QWidget* TFormOptions::BuildProxyPage() {
   P->layout()->addWidget(G);
   static_cast<QVBoxLayout*>(P->layout())->addStretch(1);
   auto* L = new QGridLayout(G);
-  CBUseSocksProxy = Captioned<QCheckBox>(G, "CBUseSocksProxy", "Use Socks proxy");
-  LabelSocksVersion = Label(G, "LabelSocksVersion", "Socks Version:");
+  CBUseSocksProxy = NewControl<QCheckBox>(G, "CBUseSocksProxy", "Use Socks proxy");
+  LabelSocksVersion = NewControl<QLabel>(G, "LabelSocksVersion", "Socks Version:");
   CBSocksVersion = Named<QComboBox>(G, "CBSocksVersion");
   CBSocksVersion->addItems({QStringLiteral("Socks5"), QStringLiteral("Socks4"), QStringLiteral("Socks4A")});
-  LabelHost = Label(G, "LabelHost", "Host:");
+  LabelHost = NewControl<QLabel>(G, "LabelHost", "Host:");
   EditSocksHost = Named<QLineEdit>(G, "EditSocksHost");
-  LabelPort = Label(G, "LabelPort", "Port:");
+  LabelPort = NewControl<QLabel>(G, "LabelPort", "Port:");
   EditSocksPort = Named<QLineEdit>(G, "EditSocksPort");
   EditSocksPort->setMaximumWidth(80);
-  CBSocksAuthentication = Captioned<QCheckBox>(G, "CBSocksAuthentication", "Authentication");
-  LabelUsername = Label(G, "LabelUsername", "Username:");
+  CBSocksAuthentication = NewControl<QCheckBox>(G, "CBSocksAuthentication", "Authentication");
+  LabelUsername = NewControl<QLabel>(G, "LabelUsername", "Username:");
   EditSocksUsername = Named<QLineEdit>(G, "EditSocksUsername");
-  LabelPassword = Label(G, "LabelPassword", "Password:");
+  LabelPassword = NewControl<QLabel>(G, "LabelPassword", "Password:");
   EditSocksPassword = Named<QLineEdit>(G, "EditSocksPassword");
   EditSocksPassword->setEchoMode(QLineEdit::Password);
 
@@ -238,25 +229,25 @@ QWidget* TFormOptions::BuildServerPage() {
   QWidget* P = Page(PCOptions, "TabSheet3", "Server");
   QGroupBox* G = Group(P, "GroupBoxSMTPServer", " Built-in SMTP server ");
   auto* L = new QGridLayout(G);
-  QLabel* Port = Label(G, "LabelSMTPPort", "SMTP Port:");
+  QLabel* Port = NewControl<QLabel>(G, "LabelSMTPPort", "SMTP Port:");
   EditSMTPPort = Named<QLineEdit>(G, "EditSMTPPort");
   EditSMTPPort->setMaximumWidth(80);
-  QLabel* MaxConn = Label(G, "LabelMaxConnections", "Max Connections:");
+  QLabel* MaxConn = NewControl<QLabel>(G, "LabelMaxConnections", "Max Connections:");
   RSESMTPMaxConnections = Spin(G, "RSESMTPMaxConnections", 1, 10);
-  CBLocalUserOnly = Captioned<QCheckBox>(G, "CBLocalUserOnly", "Local User Only");
-  CBSMTPAuthLogin = Captioned<QCheckBox>(G, "CBSMTPAuthLogin", "Require Authentication");
-  LabelSMTPUN = Label(G, "LabelSMTPUN", "Username:");
+  CBLocalUserOnly = NewControl<QCheckBox>(G, "CBLocalUserOnly", "Local User Only");
+  CBSMTPAuthLogin = NewControl<QCheckBox>(G, "CBSMTPAuthLogin", "Require Authentication");
+  LabelSMTPUN = NewControl<QLabel>(G, "LabelSMTPUN", "Username:");
   EditSMTPLoginUsername = Named<QLineEdit>(G, "EditSMTPLoginUsername");
-  LabelSMTPPW = Label(G, "LabelSMTPPW", "Password:");
+  LabelSMTPPW = NewControl<QLabel>(G, "LabelSMTPPW", "Password:");
   EditSMTPLoginPassword = Named<QLineEdit>(G, "EditSMTPLoginPassword");
   EditSMTPLoginPassword->setEchoMode(QLineEdit::Password);
-  CBAuthByFrom = Captioned<QCheckBox>(G, "CBAuthByFrom", "Authenticate by FROM address");
-  CBSMTPRcptLimit = Captioned<QCheckBox>(G, "CBSMTPRcptLimit", "Limit number of recipients per message to:");
+  CBAuthByFrom = NewControl<QCheckBox>(G, "CBAuthByFrom", "Authenticate by FROM address");
+  CBSMTPRcptLimit = NewControl<QCheckBox>(G, "CBSMTPRcptLimit", "Limit number of recipients per message to:");
   RSESMTPRcptLimit = Spin(G, "RSESMTPRcptLimit", 1, 5000);
-  BtnIPAdrSetting = Captioned<QPushButton>(G, "BtnIPAdrSetting", "IP Address Settings");
-  BtnConnectionCtrl = Captioned<QPushButton>(G, "BtnConnectionCtrl", "Connection Control");
-  BtnAttFilter = Captioned<QPushButton>(G, "BtnAttFilter", "Attachment Filter");
-  BtnFromAddrSetting = Captioned<QPushButton>(G, "BtnFromAddrSetting", "FROM Addr Settings");
+  BtnIPAdrSetting = NewControl<QPushButton>(G, "BtnIPAdrSetting", "IP Address Settings");
+  BtnConnectionCtrl = NewControl<QPushButton>(G, "BtnConnectionCtrl", "Connection Control");
+  BtnAttFilter = NewControl<QPushButton>(G, "BtnAttFilter", "Attachment Filter");
+  BtnFromAddrSetting = NewControl<QPushButton>(G, "BtnFromAddrSetting", "FROM Addr Settings");
 
   L->addWidget(Port, 0, 0, 1, 2);
   L->addWidget(EditSMTPPort, 0, 2);
@@ -287,18 +278,18 @@ QWidget* TFormOptions::BuildServerPage() {
 
   QGroupBox* S = Group(P, "GroupBoxMailSender", " Mail Sender ");
   auto* M = new QGridLayout(S);
-  QLabel* Threads = Label(S, "LabelDeliveryThreads", "Delivery Threads:");
+  QLabel* Threads = NewControl<QLabel>(S, "LabelDeliveryThreads", "Delivery Threads:");
   RSESenderMaxThreadCount = Spin(S, "RSESenderMaxThreadCount", 1, 15);
-  QLabel* Timeout = Label(S, "LabelConnectTimeout", "Connect Timeout:");
+  QLabel* Timeout = NewControl<QLabel>(S, "LabelConnectTimeout", "Connect Timeout:");
   RSESenderConntecTimeout = Spin(S, "RSESenderConntecTimeout", 1, INT_MAX);
-  QLabel* Seconds = Label(S, "Labels", "s");
-  QLabel* Hostname = Label(S, "LabelSenderHostname", "Hostname for HELO/EHLO:");
+  QLabel* Seconds = NewControl<QLabel>(S, "Labels", "s");
+  QLabel* Hostname = NewControl<QLabel>(S, "LabelSenderHostname", "Hostname for HELO/EHLO:");
   EditSenderHostname = Named<QLineEdit>(S, "EditSenderHostname");
-  CBSenderPauseAfterSent = Captioned<QCheckBox>(S, "CBSenderPauseAfterSent", "After sent");
+  CBSenderPauseAfterSent = NewControl<QCheckBox>(S, "CBSenderPauseAfterSent", "After sent");
   RSESenderPauseMailCount = Spin(S, "RSESenderPauseMailCount", 1, 65535);
-  QLabel* PauseFor = Label(S, "LabelPauseFor", "mails, pause for");
+  QLabel* PauseFor = NewControl<QLabel>(S, "LabelPauseFor", "mails, pause for");
   RSESenderPauseTime = Spin(S, "RSESenderPauseTime", 1, 65535);
-  QLabel* PauseSeconds = Label(S, "LabelPauseSeconds", "seconds.");
+  QLabel* PauseSeconds = NewControl<QLabel>(S, "LabelPauseSeconds", "seconds.");
 
   M->addWidget(Threads, 0, 0);
   M->addWidget(RSESenderMaxThreadCount, 0, 1);
@@ -329,24 +320,24 @@ QWidget* TFormOptions::BuildRelayPage() {
   QGroupBox* G = Group(P, "GroupBoxSMTPRelay", "SMTP Relay Settings");
   P->layout()->addWidget(G);
   auto* L = new QGridLayout(G);
-  CBRelayToSMTP = Captioned<QCheckBox>(G, "CBRelayToSMTP", "If mail sent failed, relay it to following SMTP Servers.");
+  CBRelayToSMTP = NewControl<QCheckBox>(G, "CBRelayToSMTP", "If mail sent failed, relay it to following SMTP Servers.");
   LVSMTPList = NewReportView(G, "LVSMTPList", {QStringLiteral("Host"), QStringLiteral("Port")}, {260, 60});
   LVSMTPList->setFixedHeight(110);
-  BtnSMTPAdd = Captioned<QPushButton>(G, "BtnSMTPAdd", "Add");
-  BtnSMTPEdit = Captioned<QPushButton>(G, "BtnSMTPEdit", "Edit...");
-  BtnSMTPRemove = Captioned<QPushButton>(G, "BtnSMTPRemove", "Remove");
-  BtnSMTPUp = Captioned<QPushButton>(G, "BtnSMTPUp", "Move Up");
-  BtnSMTPDown = Captioned<QPushButton>(G, "BtnSMTPDown", "Move Down");
-  CBDisableDirectDelivery = Captioned<QCheckBox>(G, "CBDisableDirectDelivery", "Disable directly mail delivery.");
-  CBRelayDomains = Captioned<QCheckBox>(G, "CBRelayDomains", "Relay mails which send to following domain(s):");
+  BtnSMTPAdd = NewControl<QPushButton>(G, "BtnSMTPAdd", "Add");
+  BtnSMTPEdit = NewControl<QPushButton>(G, "BtnSMTPEdit", "Edit...");
+  BtnSMTPRemove = NewControl<QPushButton>(G, "BtnSMTPRemove", "Remove");
+  BtnSMTPUp = NewControl<QPushButton>(G, "BtnSMTPUp", "Move Up");
+  BtnSMTPDown = NewControl<QPushButton>(G, "BtnSMTPDown", "Move Down");
+  CBDisableDirectDelivery = NewControl<QCheckBox>(G, "CBDisableDirectDelivery", "Disable directly mail delivery.");
+  CBRelayDomains = NewControl<QCheckBox>(G, "CBRelayDomains", "Relay mails which send to following domain(s):");
   LVRelayDomainList = NewReportView(G, "LVRelayDomainList", {QString()}, {});
   LVRelayDomainList->setHeaderHidden(true);
   LVRelayDomainList->setFixedHeight(80);
   LVRelayDomainList->setSortingEnabled(true);
   LVRelayDomainList->sortByColumn(0, Qt::AscendingOrder);
-  BtnRelayDomainAdd = Captioned<QPushButton>(G, "BtnRelayDomainAdd", "Add");
-  BtnRelayDomainEdit = Captioned<QPushButton>(G, "BtnRelayDomainEdit", "Edit...");
-  BtnRelayDomainRemove = Captioned<QPushButton>(G, "BtnRelayDomainRemove", "Remove");
+  BtnRelayDomainAdd = NewControl<QPushButton>(G, "BtnRelayDomainAdd", "Add");
+  BtnRelayDomainEdit = NewControl<QPushButton>(G, "BtnRelayDomainEdit", "Edit...");
+  BtnRelayDomainRemove = NewControl<QPushButton>(G, "BtnRelayDomainRemove", "Remove");
 
   L->addWidget(CBRelayToSMTP, 0, 0, 1, 3);
   L->addItem(new QSpacerItem(Indent, 0, QSizePolicy::Fixed), 1, 0);
@@ -369,16 +360,16 @@ QWidget* TFormOptions::BuildAdvancedPage() {
   P->layout()->addWidget(G);
   static_cast<QVBoxLayout*>(P->layout())->addStretch(1);
   auto* L = new QGridLayout(G);
-  CBSendNotifyMail = Captioned<QCheckBox>(G, "CBSendNotifyMail", "When mail sent failed, send notify mail to:");
-  RBNotifyMailSender = Captioned<QRadioButton>(G, "RBNotifyMailSender", "Mail Sender");
-  RBNotifySpecialMail = Captioned<QRadioButton>(G, "RBNotifySpecialMail", "Special Mail Address:");
+  CBSendNotifyMail = NewControl<QCheckBox>(G, "CBSendNotifyMail", "When mail sent failed, send notify mail to:");
+  RBNotifyMailSender = NewControl<QRadioButton>(G, "RBNotifyMailSender", "Mail Sender");
+  RBNotifySpecialMail = NewControl<QRadioButton>(G, "RBNotifySpecialMail", "Special Mail Address:");
   EditSpecialNotifyMail = Named<QLineEdit>(G, "EditSpecialNotifyMail");
-  CBDelNotifiedMail = Captioned<QCheckBox>(G, "CBDelNotifiedMail", "Delete failed mail after sending notify mail.");
-  CBPlayEventSound = Captioned<QCheckBox>(G, "CBPlayEventSound", "Play a sound when send mail finished");
+  CBDelNotifiedMail = NewControl<QCheckBox>(G, "CBDelNotifiedMail", "Delete failed mail after sending notify mail.");
+  CBPlayEventSound = NewControl<QCheckBox>(G, "CBPlayEventSound", "Play a sound when send mail finished");
   LVSoundEvent = NewReportView(G, "LVSoundEvent", {QStringLiteral("Event"), QStringLiteral("Sound File Name")}, {130});
   LVSoundEvent->setFixedHeight(76);
-  BtnSoundPlay = Captioned<QPushButton>(G, "BtnSoundPlay", "Play");
-  BtnSoundChange = Captioned<QPushButton>(G, "BtnSoundChange", "Change");
+  BtnSoundPlay = NewControl<QPushButton>(G, "BtnSoundPlay", "Play");
+  BtnSoundChange = NewControl<QPushButton>(G, "BtnSoundChange", "Change");
 
   L->addWidget(CBSendNotifyMail, 0, 0, 1, 4);
   L->addItem(new QSpacerItem(Indent, 0, QSizePolicy::Fixed), 1, 0);
