@@ -10,9 +10,9 @@ class QWidget;
 
 struct TOpenDialog {
   std::string Filter;
-  QString DefaultExt;   // without the dot
+  QString DefaultExt;  // without the dot
   QString InitialDir;
-  QString FileName;     // in: the preset name (may be empty); out: the chosen file
+  QString FileName;  // in: the preset name (may be empty); out: the chosen file
   bool FileMustExist = true;
   // Runs the dialog modally; true when the user chose a file (then in FileName).
   bool Execute(QWidget* Parent);

@@ -54,8 +54,7 @@ void SwitchControls(std::initializer_list<QWidget*> Controls, bool On) {
 
 // Runs a grant and deny list dialog on the three working copies; true when it changed them.
 template <class TForm>
-bool RunAccessList(QWidget* Owner, TForm*& Variable, bool& UseGranted, std::string& GrantList,
-                   std::string& DenyList) {
+bool RunAccessList(QWidget* Owner, TForm*& Variable, bool& UseGranted, std::string& GrantList, std::string& DenyList) {
   TForm Dialog(Owner);
   const TFormVariable<TForm> Open(Variable, &Dialog);
   Dialog.UseGranted = UseGranted;
@@ -105,16 +104,16 @@ void TFormOptions::ConnectHandlers() {
     connect(Control, &QAbstractButton::toggled, this, [this] { RunGuarded([this] { CBUseSocksProxyClick(); }); });
   };
 
-  for (QCheckBox* B : {CBAutoRun, CBAutoStartServer, CBDelMessageAfterSent, CBMinToTray, CBDisableDirectDelivery,
-                       CBDelNotifiedMail})
+  for (QCheckBox* B :
+       {CBAutoRun, CBAutoStartServer, CBDelMessageAfterSent, CBMinToTray, CBDisableDirectDelivery, CBDelNotifiedMail})
     Mark(B);
   for (QSpinBox* E : {RSEDelMessageDelay, RSERetryInterval, RSEMaxRetries, RSEDNSQueryTimeout, RSESMTPMaxConnections,
                       RSESMTPRcptLimit, RSESenderMaxThreadCount, RSESenderConntecTimeout, RSESenderPauseMailCount,
                       RSESenderPauseTime})
     Mark(E);
-  for (QLineEdit* E : {EditDNSPrimary, EditDNSSecondary, EditSocksHost, EditSocksPort, EditSocksUsername,
-                       EditSocksPassword, EditSMTPPort, EditSMTPLoginUsername, EditSMTPLoginPassword,
-                       EditSenderHostname, EditSpecialNotifyMail})
+  for (QLineEdit* E :
+       {EditDNSPrimary, EditDNSSecondary, EditSocksHost, EditSocksPort, EditSocksUsername, EditSocksPassword,
+        EditSMTPPort, EditSMTPLoginUsername, EditSMTPLoginPassword, EditSenderHostname, EditSpecialNotifyMail})
     Mark(E);
   Mark(CBSocksVersion);
   for (QAbstractButton* B : std::initializer_list<QAbstractButton*>{
@@ -142,8 +141,7 @@ void TFormOptions::ConnectHandlers() {
   Click(BtnRelayDomainRemove, &TFormOptions::BtnRelayDomainRemoveClick);
   Click(BtnSoundPlay, &TFormOptions::BtnSoundPlayClick);
   Click(BtnSoundChange, &TFormOptions::BtnSoundChangeClick);
-  connect(LVSMTPList, &QTreeWidget::itemDoubleClicked, this,
-          [this] { RunGuarded([this] { BtnSMTPEditClick(); }); });
+  connect(LVSMTPList, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { BtnSMTPEditClick(); }); });
 }
 
 void TFormOptions::FormCreate() {
@@ -164,13 +162,18 @@ void TFormOptions::FormCreate() {
 // Controls that stand beside a check box or radio button rather than a label of their own
 // are named after it for screen readers, in the language of the window.
 void TFormOptions::NameUnlabelledControls() {
-  const std::pair<QWidget*, QAbstractButton*> Named[] = {
-      {RSEDelMessageDelay, CBDelMessageAfterSent}, {RSESMTPRcptLimit, CBSMTPRcptLimit},
-      {RSESenderPauseMailCount, CBSenderPauseAfterSent}, {EditSpecialNotifyMail, RBNotifySpecialMail},
-      {LVSMTPList, CBRelayToSMTP}, {LVRelayDomainList, CBRelayDomains}, {LVSoundEvent, CBPlayEventSound},
-      {MemoDNSDetectResult, BtnAutoDetectDNS}};
-  for (const auto& [Control, Button] : Named) Control->setAccessibleName(QString(Button->text()).remove(QLatin1Char('&')));
-  if (auto* PauseFor = findChild<QLabel*>(QStringLiteral("LabelPauseFor"))) RSESenderPauseTime->setAccessibleName(PauseFor->text());
+  const std::pair<QWidget*, QAbstractButton*> Named[] = {{RSEDelMessageDelay, CBDelMessageAfterSent},
+                                                         {RSESMTPRcptLimit, CBSMTPRcptLimit},
+                                                         {RSESenderPauseMailCount, CBSenderPauseAfterSent},
+                                                         {EditSpecialNotifyMail, RBNotifySpecialMail},
+                                                         {LVSMTPList, CBRelayToSMTP},
+                                                         {LVRelayDomainList, CBRelayDomains},
+                                                         {LVSoundEvent, CBPlayEventSound},
+                                                         {MemoDNSDetectResult, BtnAutoDetectDNS}};
+  for (const auto& [Control, Button] : Named)
+    Control->setAccessibleName(QString(Button->text()).remove(QLatin1Char('&')));
+  if (auto* PauseFor = findChild<QLabel*>(QStringLiteral("LabelPauseFor")))
+    RSESenderPauseTime->setAccessibleName(PauseFor->text());
 }
 
 void TFormOptions::FormDestroy() { ClearSMTPList(); }
@@ -253,9 +256,9 @@ void TFormOptions::UpdateControls() {
   SwitchControls({LabelIBR, RSERetryInterval, Labelmin, LabelMaxRetries, RSEMaxRetries}, CBRetrySend->isChecked());
 
   const bool Proxy = CBUseSocksProxy->isChecked();
-  SwitchControls({LabelSocksVersion, CBSocksVersion, LabelHost, EditSocksHost, LabelPort, EditSocksPort,
-                  CBSocksAuthentication},
-                 Proxy);
+  SwitchControls(
+      {LabelSocksVersion, CBSocksVersion, LabelHost, EditSocksHost, LabelPort, EditSocksPort, CBSocksAuthentication},
+      Proxy);
   SwitchControls({LabelUsername, EditSocksUsername, LabelPassword, EditSocksPassword},
                  Proxy && CBSocksAuthentication->isChecked());
 
@@ -455,7 +458,8 @@ void TFormOptions::BtnIPAdrSettingClick() {
 }
 
 void TFormOptions::BtnConnectionCtrlClick() {
-  if (RunAccessList<TFormConnectionCtrl>(this, FormConnectionCtrl, FSMTPIPUseGranted, FSMTPIPGrantList, FSMTPIPDenyList))
+  if (RunAccessList<TFormConnectionCtrl>(this, FormConnectionCtrl, FSMTPIPUseGranted, FSMTPIPGrantList,
+                                         FSMTPIPDenyList))
     SetModified(true);
 }
 
@@ -469,6 +473,7 @@ void TFormOptions::BtnAttFilterClick() {
 }
 
 void TFormOptions::BtnFromAddrSettingClick() {
-  if (RunAccessList<TFormFROMAddrSet>(this, FormFROMAddrSet, FAuthFromUseGranted, FAuthFromGrantList, FAuthFromDenyList))
+  if (RunAccessList<TFormFROMAddrSet>(this, FormFROMAddrSet, FAuthFromUseGranted, FAuthFromGrantList,
+                                      FAuthFromDenyList))
     SetModified(true);
 }

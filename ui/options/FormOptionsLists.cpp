@@ -59,7 +59,8 @@ void TFormOptions::LoadRelaySMTPList() {
 
 std::string TFormOptions::GetRelaySMTPList() {
   std::vector<TRelaySMTPItem> Items;
-  for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I) Items.push_back(RelayRow(LVSMTPList->topLevelItem(I))->Item);
+  for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I)
+    Items.push_back(RelayRow(LVSMTPList->topLevelItem(I))->Item);
   return FormatRelaySMTPList(Items);
 }
 

@@ -78,7 +78,8 @@ private slots:
   void LanguageFileReplacesTheTexts() {
     Env->WriteFile(Env->ProgramDir() + "Language/Test.ini",
                    "[Info]\r\nLanguage=Test\r\n[Common]\r\n63=Rechner\r\n85=Gesendet\r\n[FormOptions]\r\n"
-                   "Caption=Einstellungen\r\nCBAutoRun.Caption=Mit dem Desktop starten\r\nTSGeneral.Caption=Allgemein\r\n"
+                   "Caption=Einstellungen\r\nCBAutoRun.Caption=Mit dem Desktop starten\r\n"
+                   "TSGeneral.Caption=Allgemein\r\n"
                    "CBDelMessageAfterSent.Caption=Alte Mails l\xc3\xb6schen nach:\r\nEditSMTPPort.Text=2500\r\n");
     Settings("\"LanguageName\"=\"Test.ini\"\r\n");
     auto F = Open();
@@ -221,7 +222,8 @@ private slots:
          },
          "\"SocksVersion\"=dword:00000002"},
         {"pause time", "\"SenderPauseAfterSent\"=dword:00000001\r\n",
-         [](QWidget* W) { Type(Control<QSpinBox>(W, "RSESenderPauseTime"), "77"); }, "\"SenderPauseTime\"=dword:0000004d"},
+         [](QWidget* W) { Type(Control<QSpinBox>(W, "RSESenderPauseTime"), "77"); },
+         "\"SenderPauseTime\"=dword:0000004d"},
         {"use default DNS", "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSSecondary\"=\"\"\r\n",
          [](QWidget* W) { Press(Control<QPushButton>(W, "BtnUseDefaultDNS")); },
          std::string("\"DNSSecondary\"=\"") + DefaultDNSSecondary + "\""},

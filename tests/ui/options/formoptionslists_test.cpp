@@ -240,7 +240,7 @@ private slots:
     Press(Btn("BtnSoundChange"));
     QCOMPARE(Files.Requests.size(), size_t(1));
     const TOpenDialog& Asked = Files.Requests[0];
-    QCOMPARE(QString::fromStdString(Asked.Filter), QString::fromStdString(GetFileTypeDescription("wav")) + " (*.wav)|*.wav");
+    QCOMPARE(Asked.Filter, GetFileTypeDescription("wav") + " (*.wav)|*.wav");
     QCOMPARE(Asked.DefaultExt, QString("WAV"));
     QCOMPARE(Asked.InitialDir, QString::fromStdString(Dir));
     QCOMPARE(Asked.FileName, QString());  // the row's file is gone
