@@ -368,6 +368,8 @@ QWidget* TFormOptions::BuildAdvancedPage() {
   CBPlayEventSound = NewControl<QCheckBox>(G, "CBPlayEventSound", "Play a sound when send mail finished");
   LVSoundEvent = NewReportView(G, "LVSoundEvent", {QStringLiteral("Event"), QStringLiteral("Sound File Name")}, {130});
   LVSoundEvent->setFixedHeight(76);
+  // A long path is shortened at its start, so that the file's own name stays in sight.
+  LVSoundEvent->setTextElideMode(Qt::ElideLeft);
   BtnSoundPlay = NewControl<QPushButton>(G, "BtnSoundPlay", "Play");
   BtnSoundChange = NewControl<QPushButton>(G, "BtnSoundChange", "Change");
 
