@@ -96,7 +96,9 @@ private:
   void BtnRelayDomainRemoveClick();
   void BtnSoundPlayClick();
   void BtnSoundChangeClick();
-  QTreeWidgetItem* AddSMTPRow(const TRelaySMTPItem& Item, int Index = -1);
+  void AddSMTPRow(const TRelaySMTPItem& Item);
+  bool EditRelayServer(const TRelaySMTPItem& Given, TRelaySMTPItem& Result);
+  bool EditRelayDomain(const std::string& Given, std::string& Result);
 
   bool FModified = false;
   // Working copies of the settings the sub-dialogs edit.

@@ -44,14 +44,7 @@ public:
 bool FileExists(const QString& Name) { return !Name.isEmpty() && QFileInfo(Name).isFile(); }
 }  // namespace
 
-QTreeWidgetItem* TFormOptions::AddSMTPRow(const TRelaySMTPItem& Item, int Index) {
-  auto* Row = new TRelaySMTPRow(Item);
-  if (Index < 0)
-    LVSMTPList->addTopLevelItem(Row);
-  else
-    LVSMTPList->insertTopLevelItem(Index, Row);
-  return Row;
-}
+void TFormOptions::AddSMTPRow(const TRelaySMTPItem& Item) { LVSMTPList->addTopLevelItem(new TRelaySMTPRow(Item)); }
 
 void TFormOptions::LoadRelaySMTPList() {
   for (const TRelaySMTPItem& Item : ParseRelaySMTPList(RelaySMTPList)) AddSMTPRow(Item);
@@ -75,23 +68,27 @@ void TFormOptions::ClearSMTPList() {
   if (LVSMTPList) LVSMTPList->clear();
 }
 
-void TFormOptions::BtnSMTPAddClick() {
+// Runs the relay server editor on Given, with this list for its duplicate test; true with
+// the edited server after OK.
+bool TFormOptions::EditRelayServer(const TRelaySMTPItem& Given, TRelaySMTPItem& Result) {
   TFormEditSMTPItem Editor(this);
   const TFormVariable<TFormEditSMTPItem> Open(FormEditSMTPItem, &Editor);
   Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
-  if (Editor.Execute(TRelaySMTPItem()) != QDialog::Accepted) return;
-  AddSMTPRow(Editor.NewItem);
+  if (Editor.Execute(Given) != QDialog::Accepted) return false;
+  Result = Editor.NewItem;
+  return true;
+}
+
+void TFormOptions::BtnSMTPAddClick() {
+  TRelaySMTPItem Item;
+  if (!EditRelayServer(TRelaySMTPItem(), Item)) return;
+  AddSMTPRow(Item);
   SetModified(true);
 }
 
 void TFormOptions::BtnSMTPEditClick() {
   QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
-  if (!Row) return;
-  TFormEditSMTPItem Editor(this);
-  const TFormVariable<TFormEditSMTPItem> Open(FormEditSMTPItem, &Editor);
-  Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
-  if (Editor.Execute(RelayRow(Row)->Item) != QDialog::Accepted) return;
-  RelayRow(Row)->Item = Editor.NewItem;
+  if (!Row || !EditRelayServer(RelayRow(Row)->Item, RelayRow(Row)->Item)) return;
   RelayRow(Row)->Refresh();
   SetModified(true);
 }
@@ -141,12 +138,21 @@ bool TFormOptions::RelayDomainExists(const std::string& Domain) {
   return false;
 }
 
-void TFormOptions::BtnRelayDomainAddClick() {
+// Runs the relay domain editor on Given, with this list for its duplicate test; true with
+// the edited domain after OK.
+bool TFormOptions::EditRelayDomain(const std::string& Given, std::string& Result) {
   TFormMailDomain Editor(this);
   const TFormVariable<TFormMailDomain> Open(FormMailDomain, &Editor);
   Editor.OnCheckDuplicate = [this](const std::string& Domain) { return RelayDomainExists(Domain); };
-  if (Editor.Execute(std::string()) != QDialog::Accepted) return;
-  auto* Row = new TDomainRow(Q(Editor.Domain));
+  if (Editor.Execute(Given) != QDialog::Accepted) return false;
+  Result = Editor.Domain;
+  return true;
+}
+
+void TFormOptions::BtnRelayDomainAddClick() {
+  std::string Domain;
+  if (!EditRelayDomain(std::string(), Domain)) return;
+  auto* Row = new TDomainRow(Q(Domain));
   LVRelayDomainList->addTopLevelItem(Row);
   LVRelayDomainList->setCurrentItem(Row);
   SetModified(true);
@@ -154,13 +160,10 @@ void TFormOptions::BtnRelayDomainAddClick() {
 
 void TFormOptions::BtnRelayDomainEditClick() {
   QTreeWidgetItem* Row = SelectedRow(LVRelayDomainList);
-  if (!Row) return;
-  TFormMailDomain Editor(this);
-  const TFormVariable<TFormMailDomain> Open(FormMailDomain, &Editor);
-  Editor.OnCheckDuplicate = [this](const std::string& Domain) { return RelayDomainExists(Domain); };
-  if (Editor.Execute(Row->text(0).toStdString()) != QDialog::Accepted) return;
+  std::string Domain;
+  if (!Row || !EditRelayDomain(Row->text(0).toStdString(), Domain)) return;
   // The list keeps itself sorted: the row moves to its new place.
-  Row->setText(0, Q(Editor.Domain));
+  Row->setText(0, Q(Domain));
   SetModified(true);
 }
 
