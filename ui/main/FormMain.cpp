@@ -22,6 +22,8 @@
 #include "ui/common/ZQDiag.h"
 #include "ui/update/UpdateBase.h"
 #include "ui/update/UpdateHost.h"
+#include "ui/options/DialogControls.h"
+#include "ui/options/FormOptions.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
 
@@ -214,6 +216,12 @@ bool TFormMain::event(QEvent* E) {
     default:
       return QMainWindow::event(E);
   }
+}
+
+void TFormMain::SIOptionsClick() {
+  TFormOptions Dialog(this);
+  const TFormVariable<TFormOptions> Open(FormOptions, &Dialog);
+  Dialog.exec();
 }
 
 void TFormMain::MIAboutQuillonClick() {

@@ -120,6 +120,7 @@ private:
   void SIVewLogClick() { ToggleLogView(false); }
   void PMIHideLogClick() { ToggleLogView(false); }
   void PMIClearLogClick();
+  void SIOptionsClick();
   void MIAboutQuillonClick();
   void HelpTopics1Click();
   void MIHomepageClick();

@@ -78,7 +78,7 @@ void TFormMain::BuildActions() {
       {"SIClearAll", "Clear All Messages", "edit-clear", QStyle::SP_DialogResetButton, &TFormMain::CommandNotReady, false, nullptr},
       {"SIResend", "Resend Message|", "mail-send", QStyle::SP_BrowserReload, &TFormMain::CommandNotReady, false, nullptr},
       {"SIViewMail", "View Message Source|", "document-open", QStyle::SP_FileDialogContentsView, &TFormMain::CommandNotReady, false, nullptr},
-      {"SIOptions", "Options|", "preferences-system", QStyle::SP_FileDialogDetailedView, &TFormMain::CommandNotReady, false, nullptr},
+      {"SIOptions", "Options|", "preferences-system", QStyle::SP_FileDialogDetailedView, &TFormMain::SIOptionsClick, true, nullptr},
       {"SIVewLog", "View Log|", "text-x-generic", QStyle::SP_FileDialogInfoView, &TFormMain::SIVewLogClick, true, &SIVewLog},
       {"SIExit", "Exit|", "application-exit", QStyle::SP_DialogCloseButton, &TFormMain::SIExitClick, true, nullptr},
   };
@@ -141,7 +141,7 @@ void TFormMain::BuildMenus() {
   MIViewlogs->setCheckable(true);
 
   QMenu* Tools = NewMenu(Bar, "Tools1", "&Tools");
-  Add(Tools, "MIOptions", "&Options", &TFormMain::CommandNotReady, false);
+  Add(Tools, "MIOptions", "&Options", &TFormMain::SIOptionsClick);
   Tools->addSeparator();
   Add(Tools, "ConfigureWizard1", "Configuration Wizard", &TFormMain::CommandNotReady, false);
 
@@ -254,7 +254,7 @@ void TFormMain::BuildTray() {
   PMIStartServer = NewAction("PMIStartServer", "St&art Server", &TFormMain::SIStartServerClick);
   PMIStopServer = NewAction("PMIStopServer", "St&op Server", &TFormMain::SIStopServerClick, false);
   PMIPause = NewAction("PMIPause", "&Pause Delivery", &TFormMain::SIPauseClick);
-  QAction* Options = NewAction("PMIOptions", "Op&tions", &TFormMain::CommandNotReady, false);
+  QAction* Options = NewAction("PMIOptions", "Op&tions", &TFormMain::SIOptionsClick);
   PMIViewLog = NewAction("PMIViewLog", "View &Log", &TFormMain::SIVewLogClick);
   QAction* About = NewAction("AboutQuillon2", "&About Quillon", &TFormMain::MIAboutQuillonClick);
   QAction* Exit = NewAction("Exit2", "E&xit", &TFormMain::SIExitClick);
