@@ -64,12 +64,6 @@ bool InList(const std::string& Text, const std::vector<std::string>& List) {
 }
 }  // namespace
 
-std::vector<std::string> CutListSetting(const std::string& S) {
-  std::vector<std::string> R = SplitList(S);
-  if (!R.empty() && Trim(R.back()).empty()) R.pop_back();
-  return R;
-}
-
 TMailReceiver::TMailReceiver(TMailStore* Store) : Store(Store) {
   Server.OnConnect = [this](TPeerThread& T) { ClientConnect(static_cast<TzqSMTPServerThread&>(T)); };
   Server.OnDisconnect = [this](TPeerThread& T) { ClientDisconnect(static_cast<TzqSMTPServerThread&>(T)); };

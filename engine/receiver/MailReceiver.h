@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/settings/ListFormats.h"
 #include "engine/smtp/zqSMTPServer.h"
 #include "engine/store/MailData.h"
 
@@ -78,7 +79,3 @@ public:
   // True when the client address rules let Address in.
   bool IPAllowed(const std::string& Address) const;
 };
-
-// Entries of a list setting as the receiver cuts them: at every ";", kept as written, an
-// empty entry between two ";" kept, a blank remainder after the last ";" dropped.
-std::vector<std::string> CutListSetting(const std::string& S);

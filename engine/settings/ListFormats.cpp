@@ -43,6 +43,12 @@ std::string JoinList(const std::vector<std::string>& Entries) {
   return R;
 }
 
+std::vector<std::string> CutListSetting(const std::string& S) {
+  std::vector<std::string> R = SplitList(S);
+  if (!R.empty() && Trim(R.back()).empty()) R.pop_back();
+  return R;
+}
+
 std::vector<std::string> SplitFields(const std::string& Entry, size_t MaxFields) {
   std::vector<std::string> R;
   size_t Pos = 0;

@@ -8,6 +8,9 @@
 // separators are kept: each reader decides what to do with them.
 std::vector<std::string> SplitList(const std::string& S);
 std::string JoinList(const std::vector<std::string>& Entries);
+// Entries as the receiver and the list dialogs cut them: at every ";", kept as written, an
+// empty entry between two ";" kept, a blank remainder after the last ";" dropped.
+std::vector<std::string> CutListSetting(const std::string& S);
 // Fields of one entry split at every ":" (at most MaxFields; the last takes the rest).
 std::vector<std::string> SplitFields(const std::string& Entry, size_t MaxFields = 0);
 
@@ -20,6 +23,7 @@ struct TRelaySMTPItem {
   std::string Password;  // at most 255, plain text in the list
   std::string Email;     // at most 100; replaces the envelope sender when not blank
   std::string FromEmail; // at most 255; senders or domains that select this server, "|" between
+  friend bool operator==(const TRelaySMTPItem&, const TRelaySMTPItem&) = default;
 };
 // Entries with fewer than seven fields or a blank host are dropped.
 std::vector<TRelaySMTPItem> ParseRelaySMTPList(const std::string& S);

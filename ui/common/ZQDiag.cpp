@@ -26,6 +26,9 @@ public:
       case TBoxKind::Question:
         return QMessageBox::question(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
                QMessageBox::Yes;
+      case TBoxKind::OKCancel:
+        return QMessageBox::question(Parent, Caption, Text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) ==
+               QMessageBox::Ok;
     }
     return false;
   }

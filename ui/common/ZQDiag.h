@@ -6,13 +6,14 @@
 #include <stdexcept>
 #include <string>
 
-enum class TBoxKind { Error, Information, Question };
+// Question asks Yes or No; OKCancel asks OK or Cancel (question icon).
+enum class TBoxKind { Error, Information, Question, OKCancel };
 
 // Where message boxes go. Tests put in a recorder that keeps the texts and picks answers.
 class TMessageBoxes {
 public:
   virtual ~TMessageBoxes() = default;
-  // Shows a modal box; for a question, true when the answer is Yes.
+  // Shows a modal box; for a question, true when the answer is Yes (or OK).
   virtual bool Show(TBoxKind Kind, const QString& Caption, const QString& Text) = 0;
 };
 
