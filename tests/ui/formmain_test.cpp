@@ -120,7 +120,7 @@ private slots:
     VerifyServerControls(F, false);
     // Commands whose windows are not there yet.
     for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "SIViewMail", "SIOptions", "MIOptions", "PMIOptions",
-                          "ConfigureWizard1", "MICheckVersion", "Delete1", "ViewSource1", "N8", "MISort0"})
+                          "MICheckVersion", "Delete1", "ViewSource1", "N8", "MISort0"})
       QVERIFY2(!Action(F, N)->isEnabled(), N);
     QList<int> Widths;
     for (QLabel* L : F.statusBar()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) Widths << L->width();
@@ -323,7 +323,8 @@ private slots:
   }
 
   void WizardFlag() {
-    WriteSettings(false);
+    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n");
+    TRegistry::ResetForTests();
     TFormMain F(false);
     QVERIFY(!F.IsWizardAlreadyRun());
     Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n");

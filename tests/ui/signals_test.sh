@@ -17,7 +17,7 @@ for sig in TERM INT HUP; do
   rm -rf "$work/config" "$work/data" "$work/run"
   mkdir -p "$work/config/quillon" "$work/data" "$work/run"
   chmod 700 "$work/run"
-  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"WizardAlreadyRun"=dword:00000001\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
     "$port" "$port" > "$work/config/quillon/registry.reg"
   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
     "$quillon" >"$work/quillon.log" 2>&1 &

@@ -46,7 +46,7 @@ run_case() {
   rm -rf "$work/config" "$work/data" "$work/run"
   mkdir -p "$work/config/quillon" "$work/data" "$work/run"
   chmod 700 "$work/run"
-  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n' \
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"WizardAlreadyRun"=dword:00000001\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n' \
     "$min_to_tray" "$port" "$port" > "$work/config/quillon/registry.reg"
 
   # Without a D-Bus session Qt offers its icon through the X11 tray protocol, which trayer speaks.

@@ -19,6 +19,8 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/options/DialogControls.h"
+#include "ui/wizard/Wizard.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
 
@@ -36,10 +38,12 @@ void TFormMain::FormCreate() {
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
 }
 
-// The order matters: the queues exist before any engine object that logs, and the view
-// settings are in force before the server may start. (The first-start wizard and the
-// daily version check will come first of all, once their windows exist.)
+// The order matters: the first-start wizard runs before any engine object exists, so that
+// what it saves is in force for them; the queues exist before any engine object that
+// logs, and the view settings are in force before the server may start. (The daily
+// version check will come right after the wizard, once its window exists.)
 void TFormMain::Initialize() {
+  if (!IsWizardAlreadyRun()) ConfigureWizard1Click();
   FReceivedCount = FSentCount = FFailedCount = 0;
   RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()));
   FTimerMode = false;
@@ -207,6 +211,12 @@ bool TFormMain::event(QEvent* E) {
 void TFormMain::MIAboutQuillonClick() {
   TFormAbout FormAbout(this);
   FormAbout.exec();
+}
+
+void TFormMain::ConfigureWizard1Click() {
+  TFormWizard Wizard(this);
+  const TFormVariable<TFormWizard> Open(FormWizard, &Wizard);
+  Wizard.exec();
 }
 
 void TFormMain::HelpTopics1Click() { HtmlHelp(HelpFileName()); }

@@ -117,6 +117,7 @@ private:
   void MIAboutQuillonClick();
   void HelpTopics1Click();
   void MIHomepageClick();
+  void ConfigureWizard1Click();
   void CommandNotReady() {}
 
   // Window messages.
