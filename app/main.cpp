@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QSystemTrayIcon>
 
 #include "engine/settings/VexaBase.h"
@@ -25,11 +26,23 @@ int main(int argc, char** argv) {
 
   // The main window is also the program's task bar entry.
   TFormMain FormMain(QSystemTrayIcon::isSystemTrayAvailable());
+  // The first-start wizard runs its own loop inside Initialize, which takes the signals from
+  // the pipe: one that arrives then closes the wizard and ends the program once started.
+  bool QuitDuringStart = false;
+  const auto Early = QObject::connect(&Quit, &TQuitSignals::Received, &FormMain, [&QuitDuringStart] {
+    QuitDuringStart = true;
+    if (auto* Modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) Modal->reject();
+  });
   try {
     FormMain.Initialize();
   } catch (const std::exception& E) {
     ErrorBox(E.what());
     return 1;
+  }
+  QObject::disconnect(Early);
+  if (QuitDuringStart) {
+    RunGuarded([&] { FormMain.QuitProgram(); });
+    return 0;
   }
   if (FormMain.TrayAvailable()) FormMain.TrayIcon()->show();
   if (MinToTray || !FormMain.TrayAvailable()) FormMain.show();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program on the offscreen platform ends as the Exit command does on SIGTERM,
 # SIGINT and SIGHUP: the server stops, the mail it took (delivery is paused) is in the
-# saved waiting index, the view settings are saved, the status is 0.
+# saved waiting index, the view settings are saved, the status is 0. At the first start a
+# signal that comes while the configuration wizard is open closes it and ends the program.
 # Usage: signals_test.sh QUILLON
 set -u
 quillon=$1
@@ -39,3 +40,28 @@ for sig in TERM INT HUP; do
     { echo "FAIL: SIG$sig: the waiting mail is not in the saved index"; exit 1; }
   echo "SIG$sig: clean end, view settings and waiting index saved"
 done
+
+rm -rf "$work/config" "$work/data" "$work/run"
+mkdir -p "$work/config/quillon" "$work/data" "$work/run"
+chmod 700 "$work/run"
+printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"AutoStartServer"=dword:00000000\r\n' \
+  > "$work/config/quillon/registry.reg"
+QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
+  "$quillon" >"$work/quillon.log" 2>&1 &
+qpid=$!
+# The wizard marks itself run as it opens.
+for _ in $(seq 200); do
+  grep -q '"WizardAlreadyRun"=dword:00000001' "$work/config/quillon/registry.reg" 2>/dev/null && break
+  sleep 0.05
+done
+sleep 0.3
+kill -TERM "$qpid"
+for _ in $(seq 100); do kill -0 "$qpid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$qpid" 2>/dev/null && { echo "FAIL: SIGTERM during the first-start wizard did not end the program"; exit 1; }
+wait "$qpid"
+rc=$?
+qpid=""
+[ "$rc" -eq 0 ] || { echo "FAIL: SIGTERM during the wizard ended the program with status $rc"; cat "$work/quillon.log"; exit 1; }
+grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" ||
+  { echo "FAIL: SIGTERM during the wizard: view settings not saved"; exit 1; }
+echo "SIGTERM during the first-start wizard: clean end"
