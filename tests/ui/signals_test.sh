@@ -13,16 +13,24 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-for sig in TERM INT HUP; do
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# Starts the program in fresh folders with the settings key holding the values given as
+# printf arguments (format first).
+start_program() {
   rm -rf "$work/config" "$work/data" "$work/run"
   mkdir -p "$work/config/quillon" "$work/data" "$work/run"
   chmod 700 "$work/run"
-  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"WizardAlreadyRun"=dword:00000001\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
-    "$port" "$port" > "$work/config/quillon/registry.reg"
+  local format=$1
+  shift
+  # shellcheck disable=SC2059
+  printf "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\\\Software\\\\Nimbrel\\\\Quillon Pro]\r\n$format" "$@" > "$work/config/quillon/registry.reg"
   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
     "$quillon" >"$work/quillon.log" 2>&1 &
   qpid=$!
+}
+for sig in TERM INT HUP; do
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  start_program '"WizardAlreadyRun"=dword:00000001\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
+    "$port" "$port"
   up=""
   for _ in $(seq 200); do
     python3 -c "import smtplib; smtplib.SMTP('127.0.0.1',$port,timeout=5).sendmail('a@client.test',['b@dest.test'],'Subject: s\r\n\r\nbody\r\n')" 2>/dev/null && { up=1; break; }
@@ -41,14 +49,7 @@ for sig in TERM INT HUP; do
   echo "SIG$sig: clean end, view settings and waiting index saved"
 done
 
-rm -rf "$work/config" "$work/data" "$work/run"
-mkdir -p "$work/config/quillon" "$work/data" "$work/run"
-chmod 700 "$work/run"
-printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"AutoStartServer"=dword:00000000\r\n' \
-  > "$work/config/quillon/registry.reg"
-QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
-  "$quillon" >"$work/quillon.log" 2>&1 &
-qpid=$!
+start_program '"AutoStartServer"=dword:00000000\r\n'
 # The wizard marks itself run as it opens.
 for _ in $(seq 200); do
   grep -q '"WizardAlreadyRun"=dword:00000001' "$work/config/quillon/registry.reg" 2>/dev/null && break

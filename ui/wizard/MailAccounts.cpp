@@ -1,8 +1,8 @@
 #include "ui/wizard/MailAccounts.h"
 
+#include "engine/settings/VexaBase.h"
 #include "platform/IniFile.h"
 #include "platform/Registry.h"
-#include "engine/settings/VexaBase.h"
 #include "ui/options/DialogControls.h"
 
 const char* const AccountManagerKey = "\\Software\\Microsoft\\Internet Account Manager";
@@ -31,10 +31,17 @@ int32_t ReadNumber(const TRegistry& Reg, const std::string& Name) {
 // Copies value From to To with its type; nothing when From is missing.
 void CopyValue(TRegistry& Reg, const std::string& From, const std::string& To) {
   switch (Reg.GetDataType(From)) {
-    case TRegDataType::rdString: Reg.WriteString(To, Reg.ReadString(From)); break;
-    case TRegDataType::rdInteger: Reg.WriteInteger(To, Reg.ReadInteger(From)); break;
-    case TRegDataType::rdBinary: Reg.WriteBinaryData(To, Reg.ReadBinaryData(From)); break;
-    case TRegDataType::rdUnknown: break;
+    case TRegDataType::rdString:
+      Reg.WriteString(To, Reg.ReadString(From));
+      break;
+    case TRegDataType::rdInteger:
+      Reg.WriteInteger(To, Reg.ReadInteger(From));
+      break;
+    case TRegDataType::rdBinary:
+      Reg.WriteBinaryData(To, Reg.ReadBinaryData(From));
+      break;
+    case TRegDataType::rdUnknown:
+      break;
   }
 }
 

@@ -7,11 +7,11 @@
 
 // One detected mail account.
 struct TMailAccountInfo {
-  uint8_t Kind = 0;          // 0 Outlook Express, 1 Outlook
-  std::string KeyName;       // name of the account's subkey, at most 100
-  std::string AccountName;   // "Account Name", at most 100
-  std::string SMTPServer;    // "SMTP Server", at most 100
-  int32_t SMTPPort = -1;     // "SMTP Port"; -1 when missing or no number
+  uint8_t Kind = 0;         // 0 Outlook Express, 1 Outlook
+  std::string KeyName;      // name of the account's subkey, whole
+  std::string AccountName;  // "Account Name", at most 100
+  std::string SMTPServer;   // "SMTP Server", at most 100
+  int32_t SMTPPort = -1;    // "SMTP Port"; -1 when missing or no number
   int32_t SMTPSecureConnection = -1;
   int32_t SMTPUseSicily = -1;
 };

@@ -55,7 +55,8 @@ TFormWizard::TFormWizard(QWidget* Owner)
   Connect();
   FormCreate();
   // Centred on the screen.
-  if (const QScreen* S = screen()) move(S->availableGeometry().center() - QPoint(sizeHint().width(), sizeHint().height()) / 2);
+  if (const QScreen* S = screen())
+    move(S->availableGeometry().center() - QPoint(sizeHint().width(), sizeHint().height()) / 2);
 }
 
 TFormWizard::~TFormWizard() { FormDestroy(); }
@@ -169,8 +170,6 @@ void TFormWizard::LoadSettings() {
 void TFormWizard::LoadRelaySMTPList() { FSMTPRows->Load(RelaySMTPList.get()); }
 
 std::string TFormWizard::GetRelaySMTPList() const { return FSMTPRows->Get(); }
-
-bool TFormWizard::CheckDuplicateSMTP(const TRelaySMTPItem& Item) const { return FSMTPRows->Exists(Item); }
 
 void TFormWizard::ClearSMTPList() { FSMTPRows->Clear(); }
 

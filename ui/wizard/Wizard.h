@@ -18,11 +18,12 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
+class QVBoxLayout;
 class QWidget;
 
 class TFormWizard : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TFormWizard(QWidget* Owner);
   ~TFormWizard() override;
 
@@ -88,8 +89,10 @@ public:
   QPushButton* BtnFinish;
   QPushButton* BtnCancel;
 
-private:
+ private:
   void BuildWindow();
+  QVBoxLayout* NewBandPage(int Step, QWidget*& Page, QLabel*& Icon, QLabel*& Heading, const char* HeadingName,
+                           const char* HeadingText);
   QWidget* BuildWelcomePage();
   QWidget* BuildDNSPage();
   QWidget* BuildAccountsPage();
@@ -107,7 +110,6 @@ private:
   void LoadSettings();
   void LoadRelaySMTPList();
   std::string GetRelaySMTPList() const;
-  bool CheckDuplicateSMTP(const TRelaySMTPItem& Item) const;
   void ClearSMTPList();
   void ApplyAccountChanges();
 

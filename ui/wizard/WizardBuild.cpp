@@ -114,28 +114,37 @@ void TFormWizard::BuildWindow() {
   Main->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+// Page Step with a header band: its panel, heading and icon, and the layout below the band.
+QVBoxLayout* TFormWizard::NewBandPage(int Step, QWidget*& Page, QLabel*& Icon, QLabel*& Heading,
+                                      const char* HeadingName, const char* HeadingText) {
+  Page = NewPage(this, qPrintable(QStringLiteral("PanelStep%1").arg(Step)), false);
+  Heading = NewControl<QLabel>(Page, HeadingName, HeadingText);
+  Icon = NewImage(Page, qPrintable(QStringLiteral("ImageStep%1").arg(Step)), 50, 50);
+  return BandLayout(Page, Heading, Icon);
+}
+
 QWidget* TFormWizard::BuildWelcomePage() {
   QWidget* Page = PanelStep1 = NewPage(this, "PanelStep1", true);
   ImageWelcome = NewImage(Page, "ImageWelcome", 150, 320);
   QVBoxLayout* Texts = PictureLayout(Page, ImageWelcome);
   Label2 = Paragraph(Page, "Label2", "Welcome to the Quillon Configuration Wizard");
   Texts->addWidget(Label2);
-  Texts->addWidget(Paragraph(Page, "Label3",
-                             "This wizard helps you configure Quillon working right on your computer. By using Quillon, "
-                             "you can send your mail fast, safe and directly to recipient."));
-  Texts->addWidget(Paragraph(Page, "Label4",
-                             "If your mail client program, like Outlook Express, is running, please close it first. This "
-                             "wizard will change its mail account settings."));
+  Texts->addWidget(
+      Paragraph(Page, "Label3",
+                "This wizard helps you configure Quillon working right on your computer. By using Quillon, "
+                "you can send your mail fast, safe and directly to recipient."));
+  Texts->addWidget(
+      Paragraph(Page, "Label4",
+                "If your mail client program, like Outlook Express, is running, please close it first. This "
+                "wizard will change its mail account settings."));
   Texts->addStretch();
   Texts->addWidget(Paragraph(Page, "Label5", "To continue, click Next"));
   return Page;
 }
 
 QWidget* TFormWizard::BuildDNSPage() {
-  QWidget* Page = PanelStep2 = NewPage(this, "PanelStep2", false);
-  Label11 = NewControl<QLabel>(Page, "Label11", "DNS Server Configuration");
-  ImageStep2 = NewImage(Page, "ImageStep2", 50, 50);
-  QVBoxLayout* Body = BandLayout(Page, Label11, ImageStep2);
+  QVBoxLayout* Body = NewBandPage(2, PanelStep2, ImageStep2, Label11, "Label11", "DNS Server Configuration");
+  QWidget* Page = PanelStep2;
   Body->addWidget(Paragraph(Page, "Label6",
                             "Quillon delivers your mail directly to the recipient's mail server, and it needs a DNS "
                             "server to find that server. Please tell Quillon which DNS server your computer uses."));
@@ -171,15 +180,14 @@ QWidget* TFormWizard::BuildDNSPage() {
 }
 
 QWidget* TFormWizard::BuildAccountsPage() {
-  QWidget* Page = PanelStep3 = NewPage(this, "PanelStep3", false);
-  Label12 = NewControl<QLabel>(Page, "Label12", "Change the account settings of your mail client program");
-  ImageStep3 = NewImage(Page, "ImageStep3", 50, 50);
-  QVBoxLayout* Body = BandLayout(Page, Label12, ImageStep3);
+  QVBoxLayout* Body = NewBandPage(3, PanelStep3, ImageStep3, Label12, "Label12",
+                                  "Change the account settings of your mail client program");
+  QWidget* Page = PanelStep3;
   Body->addWidget(Paragraph(Page, "Label14",
                             "To use Quillon sending your mail out, you need change the outgoing mail server(SMTP) to "
                             "localhost. The wizard will help you change the settings of your mail account."));
-  Body->addWidget(Paragraph(Page, "Label15",
-                            "Wizard has detected following mail account, please select the account you want to change:"));
+  Body->addWidget(Paragraph(
+      Page, "Label15", "Wizard has detected following mail account, please select the account you want to change:"));
   LVAccounts = NewReportView(Page, "LVAccounts", {QString(), QString()}, {220, 120});
   LVAccounts->setAccessibleName(QStringLiteral("Mail accounts"));
   Body->addWidget(LVAccounts, 1);
@@ -195,13 +203,13 @@ QWidget* TFormWizard::BuildAccountsPage() {
 }
 
 QWidget* TFormWizard::BuildRelayPage() {
-  QWidget* Page = PanelStep4 = NewPage(this, "PanelStep4", false);
-  Label13 = NewControl<QLabel>(Page, "Label13", "Add your current SMTP server to  Relay SMTP Server List");
-  ImageStep4 = NewImage(Page, "ImageStep4", 50, 50);
-  QVBoxLayout* Body = BandLayout(Page, Label13, ImageStep4);
-  Body->addWidget(Paragraph(Page, "Label17",
-                            "Mail that cannot be delivered directly to the recipient's mail server can go through a relay "
-                            "SMTP server. Please add the SMTP servers you used so far to the relay list."));
+  QVBoxLayout* Body = NewBandPage(4, PanelStep4, ImageStep4, Label13, "Label13",
+                                  "Add your current SMTP server to  Relay SMTP Server List");
+  QWidget* Page = PanelStep4;
+  Body->addWidget(
+      Paragraph(Page, "Label17",
+                "Mail that cannot be delivered directly to the recipient's mail server can go through a relay "
+                "SMTP server. Please add the SMTP servers you used so far to the relay list."));
   CBRelayToSMTP = NewControl<QCheckBox>(Page, "CBRelayToSMTP", "Enable Relay SMTP server List");
   CBRelayToSMTP->setChecked(true);
   Body->addWidget(CBRelayToSMTP);
@@ -227,10 +235,8 @@ QWidget* TFormWizard::BuildRelayPage() {
 }
 
 QWidget* TFormWizard::BuildGeneralPage() {
-  QWidget* Page = PanelStep5 = NewPage(this, "PanelStep5", false);
-  Label29 = NewControl<QLabel>(Page, "Label29", "General Settings");
-  ImageStep5 = NewImage(Page, "ImageStep5", 50, 50);
-  QVBoxLayout* Body = BandLayout(Page, Label29, ImageStep5);
+  QVBoxLayout* Body = NewBandPage(5, PanelStep5, ImageStep5, Label29, "Label29", "General Settings");
+  QWidget* Page = PanelStep5;
   CBAutoRun = NewControl<QCheckBox>(Page, "CBAutoRun", "Run when Windows starts up");
   CBAutoRun->setChecked(true);
   Body->addWidget(CBAutoRun);
@@ -243,9 +249,10 @@ QWidget* TFormWizard::BuildGeneralPage() {
   CBMinToTray = NewControl<QCheckBox>(Page, "CBMinToTray", "Minimize to system tray when starts up");
   CBMinToTray->setChecked(true);
   Body->addWidget(CBMinToTray);
-  QLabel* TrayNote = Paragraph(Page, "Label31",
-                               "Quillon will minimize to system tray and run background without showing the main window. "
-                               "And you can reactive it by double clicking the icon on the system tray.");
+  QLabel* TrayNote =
+      Paragraph(Page, "Label31",
+                "Quillon will minimize to system tray and run background without showing the main window. "
+                "And you can reactive it by double clicking the icon on the system tray.");
   TrayNote->setContentsMargins(20, 0, 0, 0);
   Body->addWidget(TrayNote);
   Body->addStretch();

@@ -1,6 +1,8 @@
 // The configuration wizard driven through its buttons over a registry file of the test's:
 // the mail account scan and rewrite, the DNS page, the relay list, Finish and Cancel, and
 // the first start of the main window.
+#include "ui/wizard/Wizard.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,7 +23,6 @@
 #include "support/TestEnv.h"
 #include "ui/main/FormMain.h"
 #include "ui/options/EditSMTP.h"
-#include "ui/wizard/Wizard.h"
 
 namespace {
 const std::string SettingsHeader = "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n";
@@ -32,7 +33,9 @@ std::string AccountKey(const std::string& Name, const std::string& Values) {
          "\r\n";
 }
 
-std::string Str(const char* Name, const std::string& Value) { return std::string("\"") + Name + "\"=\"" + Value + "\"\r\n"; }
+std::string Str(const char* Name, const std::string& Value) {
+  return std::string("\"") + Name + "\"=\"" + Value + "\"\r\n";
+}
 
 // The accounts of the edge cases: one with every value, one already on our server, one
 // without the two optional values, one without a server, one with an empty server.
@@ -40,7 +43,8 @@ const std::string Accounts =
     AccountKey("00000001", Str("Account Name", "Work") + Str("SMTP Server", "smtp.work.example") +
                                RegistryDword("SMTP Port", 587) + RegistryDword("SMTP Secure Connection", 1) +
                                RegistryDword("SMTP Use Sicily", 2)) +
-    AccountKey("00000002", Str("Account Name", "Old") + Str("SMTP Server", "LOCALHOST") + RegistryDword("SMTP Port", 25)) +
+    AccountKey("00000002",
+               Str("Account Name", "Old") + Str("SMTP Server", "LOCALHOST") + RegistryDword("SMTP Port", 25)) +
     AccountKey("00000003", Str("Account Name", "Home") + Str("SMTP Server", "mail.home.example")) +
     AccountKey("00000004", Str("Account Name", "News only")) +
     AccountKey("00000005", Str("Account Name", "Empty") + Str("SMTP Server", ""));
@@ -85,7 +89,7 @@ class TestWizard : public QObject {
   std::unique_ptr<TTestEnv> Env;
   std::unique_ptr<TRecordingBoxes> Boxes;
 
-private slots:
+ private slots:
   void initTestCase() { QuietSizeHintNotes(); }
   void init() {
     ResetModalSteps();
@@ -136,8 +140,8 @@ private slots:
     QTest::addColumn<QStringList>("Checked");
     const QString WithDefault = QString::fromStdString(ManagerHeader + Str("Default Mail Account", "00000003"));
     QTest::newRow("no default account") << QString::fromStdString(ManagerHeader) << QStringList() << QStringList();
-    QTest::newRow("empty default account") << QString::fromStdString(ManagerHeader + Str("Default Mail Account", ""))
-                                           << QStringList() << QStringList();
+    QTest::newRow("empty default account")
+        << QString::fromStdString(ManagerHeader + Str("Default Mail Account", "")) << QStringList() << QStringList();
     QTest::newRow("no account manager") << QString() << QStringList() << QStringList();
     QTest::newRow("accounts") << WithDefault << QStringList({"Work", "Old", "Home"}) << QStringList({"Work", "Home"});
   }
@@ -154,6 +158,24 @@ private slots:
     for (const QString& P : Column(W.LVAccounts, 1)) QCOMPARE(P, QString("Outlook Express"));
     QCOMPARE(W.Label23->isVisible(), Rows.isEmpty());
     QCOMPARE(W.Label23->text(), QString("* No mail account detected!"));
+  }
+
+  // Values of the wrong type count as missing; long texts are cut to 100 bytes.
+  void AccountRecords() {
+    const std::string Odd =
+        AccountKey("00000006", RegistryDword("Account Name", 7) + Str("SMTP Server", std::string(120, 's')) +
+                                   Str("SMTP Port", "587") + RegistryDword("SMTP Use Sicily", 0));
+    Start(*Env, "", ManagerHeader + Str("Default Mail Account", "00000001") + Accounts + Odd);
+    const std::vector<TMailAccountInfo> A = ReadOEAccounts();
+    QCOMPARE(A.size(), size_t(4));
+    QCOMPARE(A[0].KeyName, std::string("00000001"));
+    QCOMPARE(A[0].AccountName, std::string("Work"));
+    QVERIFY(A[0].SMTPPort == 587 && A[0].SMTPSecureConnection == 1 && A[0].SMTPUseSicily == 2);
+    QVERIFY(A[2].SMTPPort == -1 && A[2].SMTPSecureConnection == -1 && A[2].SMTPUseSicily == -1);
+    QCOMPARE(A[3].AccountName, std::string());
+    QCOMPARE(A[3].SMTPServer, std::string(100, 's'));
+    QVERIFY(A[3].SMTPPort == -1 && A[3].SMTPSecureConnection == -1 && A[3].SMTPUseSicily == 0);
+    for (const TMailAccountInfo& I : A) QCOMPARE(int(I.Kind), 0);
   }
 
   // Finish with the accounts checked as found, the boxes as they start, the DNS page as it
@@ -225,7 +247,8 @@ private slots:
     W.OutlookExpressRunning = [] { return true; };
     W.show();
     GoToStep(W, 3);
-    for (int I = 0; I < W.LVAccounts->topLevelItemCount(); ++I) W.LVAccounts->topLevelItem(I)->setCheckState(0, Qt::Unchecked);
+    for (int I = 0; I < W.LVAccounts->topLevelItemCount(); ++I)
+      W.LVAccounts->topLevelItem(I)->setCheckState(0, Qt::Unchecked);
     GoToStep(W, 6);
     Click(W.BtnFinish);
     QCOMPARE(W.result(), int(QDialog::Accepted));
@@ -238,7 +261,8 @@ private slots:
   }
 
   void DNSPage() {
-    Start(*Env, RegistryDword("AutoDetectDNS", 0) + Str("DNSPrimary", "10.1.1.1") + Str("DNSSecondary", "10.1.1.2"), "");
+    Start(*Env, RegistryDword("AutoDetectDNS", 0) + Str("DNSPrimary", "10.1.1.1") + Str("DNSSecondary", "10.1.1.2"),
+          "");
     TFormWizard W(nullptr);
     std::vector<std::string> System;
     W.GetSystemDNSServers = [&](std::vector<std::string>& L) { L = System; };
@@ -293,7 +317,8 @@ private slots:
 
   void RelayList() {
     const std::string Stored =
-        "relay1.example:25:me@example.org:1:bob:secret:example.org|x:y.net;relay2.example:587::0:::;relay3.example:2525::0:::";
+        "relay1.example:25:me@example.org:1:bob:secret:example.org|x:y.net;relay2.example:587::0:::;relay3.example:"
+        "2525::0:::";
     Start(*Env, Str("RelaySMTPList", Stored + ";bad:25:::;  :25::0:::"), "");
     TFormWizard W(nullptr);
     W.show();
