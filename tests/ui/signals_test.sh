@@ -27,6 +27,20 @@ start_program() {
     "$quillon" >"$work/quillon.log" 2>&1 &
   qpid=$!
 }
+# Sends the signal; the program must end within five seconds, with status 0 and its view
+# settings saved.
+end_program() {
+  local sig=$1 what=$2 rc
+  kill -"$sig" "$qpid"
+  for _ in $(seq 100); do kill -0 "$qpid" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$qpid" 2>/dev/null && { echo "FAIL: $what: the program did not end"; exit 1; }
+  wait "$qpid"
+  rc=$?
+  qpid=""
+  [ "$rc" -eq 0 ] || { echo "FAIL: $what: the program ended with status $rc"; cat "$work/quillon.log"; exit 1; }
+  grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" ||
+    { echo "FAIL: $what: view settings not saved"; exit 1; }
+}
 for sig in TERM INT HUP; do
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   start_program '"WizardAlreadyRun"=dword:00000001\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
@@ -37,13 +51,7 @@ for sig in TERM INT HUP; do
     sleep 0.05
   done
   [ -n "$up" ] || { echo "FAIL: the server did not take a mail on $port"; cat "$work/quillon.log"; exit 1; }
-  kill -"$sig" "$qpid"
-  wait "$qpid"
-  rc=$?
-  qpid=""
-  [ "$rc" -eq 0 ] || { echo "FAIL: SIG$sig ended the program with status $rc"; cat "$work/quillon.log"; exit 1; }
-  grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" ||
-    { echo "FAIL: SIG$sig: view settings not saved"; exit 1; }
+  end_program "$sig" "SIG$sig"
   grep -q 'b@dest.test' "$work/data/quillon/data/MailQueu.idx" 2>/dev/null ||
     { echo "FAIL: SIG$sig: the waiting mail is not in the saved index"; exit 1; }
   echo "SIG$sig: clean end, view settings and waiting index saved"
@@ -56,13 +64,5 @@ for _ in $(seq 200); do
   sleep 0.05
 done
 sleep 0.3
-kill -TERM "$qpid"
-for _ in $(seq 100); do kill -0 "$qpid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$qpid" 2>/dev/null && { echo "FAIL: SIGTERM during the first-start wizard did not end the program"; exit 1; }
-wait "$qpid"
-rc=$?
-qpid=""
-[ "$rc" -eq 0 ] || { echo "FAIL: SIGTERM during the wizard ended the program with status $rc"; cat "$work/quillon.log"; exit 1; }
-grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" ||
-  { echo "FAIL: SIGTERM during the wizard: view settings not saved"; exit 1; }
+end_program TERM "SIGTERM during the first-start wizard"
 echo "SIGTERM during the first-start wizard: clean end"

@@ -93,6 +93,8 @@ class TFormWizard : public QDialog {
   void BuildWindow();
   QVBoxLayout* NewBandPage(int Step, QWidget*& Page, QLabel*& Icon, QLabel*& Heading, const char* HeadingName,
                            const char* HeadingText);
+  QVBoxLayout* NewPicturePage(int Step, QWidget*& Page, QLabel*& Picture, const char* PictureName, QLabel*& Heading,
+                              const char* HeadingName, const char* HeadingText);
   QWidget* BuildWelcomePage();
   QWidget* BuildDNSPage();
   QWidget* BuildAccountsPage();

@@ -123,12 +123,22 @@ QVBoxLayout* TFormWizard::NewBandPage(int Step, QWidget*& Page, QLabel*& Icon, Q
   return BandLayout(Page, Heading, Icon);
 }
 
+// Page Step with the picture on its left: its panel, picture and heading, and the layout
+// beside the picture.
+QVBoxLayout* TFormWizard::NewPicturePage(int Step, QWidget*& Page, QLabel*& Picture, const char* PictureName,
+                                         QLabel*& Heading, const char* HeadingName, const char* HeadingText) {
+  Page = NewPage(this, qPrintable(QStringLiteral("PanelStep%1").arg(Step)), true);
+  Picture = NewImage(Page, PictureName, 150, 320);
+  QVBoxLayout* Texts = PictureLayout(Page, Picture);
+  Heading = Paragraph(Page, HeadingName, HeadingText);
+  Texts->addWidget(Heading);
+  return Texts;
+}
+
 QWidget* TFormWizard::BuildWelcomePage() {
-  QWidget* Page = PanelStep1 = NewPage(this, "PanelStep1", true);
-  ImageWelcome = NewImage(Page, "ImageWelcome", 150, 320);
-  QVBoxLayout* Texts = PictureLayout(Page, ImageWelcome);
-  Label2 = Paragraph(Page, "Label2", "Welcome to the Quillon Configuration Wizard");
-  Texts->addWidget(Label2);
+  QVBoxLayout* Texts = NewPicturePage(1, PanelStep1, ImageWelcome, "ImageWelcome", Label2, "Label2",
+                                      "Welcome to the Quillon Configuration Wizard");
+  QWidget* Page = PanelStep1;
   Texts->addWidget(
       Paragraph(Page, "Label3",
                 "This wizard helps you configure Quillon working right on your computer. By using Quillon, "
@@ -261,11 +271,9 @@ QWidget* TFormWizard::BuildGeneralPage() {
 }
 
 QWidget* TFormWizard::BuildFinishPage() {
-  QWidget* Page = PanelStep6 = NewPage(this, "PanelStep6", true);
-  ImageFinish = NewImage(Page, "ImageFinish", 150, 320);
-  QVBoxLayout* Texts = PictureLayout(Page, ImageFinish);
-  Label1 = Paragraph(Page, "Label1", "Completing the Quillon Configuration Wizard");
-  Texts->addWidget(Label1);
+  QVBoxLayout* Texts = NewPicturePage(6, PanelStep6, ImageFinish, "ImageFinish", Label1, "Label1",
+                                      "Completing the Quillon Configuration Wizard");
+  QWidget* Page = PanelStep6;
   Texts->addWidget(Paragraph(Page, "Label33", "You have successfully completed the Quillon Configuration Wizard."));
   Texts->addWidget(
       Paragraph(Page, "Label34", "For more information about using Quillon, please look up the help document."));
