@@ -3,6 +3,7 @@
 // the first start of the main window.
 #include "ui/wizard/Wizard.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -459,6 +460,25 @@ class TestWizard : public QObject {
     QVERIFY(F.MailStore());
     QVERIFY(F.ServerRunning());
     QTRY_VERIFY(LogLines(F).contains("Primary DNS Server: 127.0.0.7 , Secondary DNS Server: 127.0.0.1"));
+  }
+
+  void ToolsMenuRunsTheWizard() {
+    WriteWindowSettings(*Env, FreeLoopbackPort(), "127.0.0.1", false);
+    TFormMain F(false);
+    F.Initialize();
+    QAction* Command = F.findChild<QAction*>("ConfigureWizard1");
+    QVERIFY(Command->isEnabled());
+    bool Shown = false;
+    OnNext<TFormWizard>([&](TFormWizard& W) {
+      Shown = true;
+      QCOMPARE(W.parentWidget(), &F);
+      QCOMPARE(FormWizard, &W);
+      QCOMPARE(W.Step(), 1);
+      Click(W.BtnCancel);
+    });
+    Command->trigger();
+    QVERIFY(Shown);
+    QVERIFY(!FormWizard);
   }
 };
 
