@@ -8,7 +8,7 @@
 namespace {
 // Deleting the row frees its record.
 class TRelaySMTPRow : public QTreeWidgetItem {
- public:
+public:
   explicit TRelaySMTPRow(const TRelaySMTPItem& Item) : Item(Item) { Refresh(); }
   void Refresh() {
     setText(0, ToQ(Item.Host));

@@ -11,7 +11,7 @@ class QTreeWidgetItem;
 class QWidget;
 
 class TRelaySMTPRows {
- public:
+public:
   // View: a report view with the columns Host and Port.
   explicit TRelaySMTPRows(QTreeWidget* View) : FView(View) {}
 
@@ -30,6 +30,6 @@ class TRelaySMTPRows {
   bool Remove();              // the selected row; no row is selected afterwards
   bool Move(int Offset);      // the selected row one place up (-1) or down (1), still selected
 
- private:
+private:
   QTreeWidget* const FView;
 };

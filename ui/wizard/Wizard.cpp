@@ -192,8 +192,8 @@ void TFormWizard::ApplyAccountChanges() {
   SetOEAccountsToLocalhost(Checked);
 }
 
-// A failure on the way (the autostart entry cannot be written, say) leaves the wizard open
-// on this page, with what was saved before it saved.
+// A failure on the way (an autostart entry that cannot be written, say) is shown by the
+// handler's guard and leaves the wizard open on this page; what was saved before it stays.
 void TFormWizard::BtnFinishClick() {
   DNSPrimary = FromQ(EditDNSPrimary->text());
   DNSSecondary = FromQ(EditDNSSecondary->text());

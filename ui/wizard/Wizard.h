@@ -23,7 +23,7 @@ class QWidget;
 
 class TFormWizard : public QDialog {
   Q_OBJECT
- public:
+public:
   explicit TFormWizard(QWidget* Owner);
   ~TFormWizard() override;
 
@@ -89,7 +89,7 @@ class TFormWizard : public QDialog {
   QPushButton* BtnFinish;
   QPushButton* BtnCancel;
 
- private:
+private:
   void BuildWindow();
   QVBoxLayout* NewBandPage(int Step, QWidget*& Page, QLabel*& Icon, QLabel*& Heading, const char* HeadingName,
                            const char* HeadingText);

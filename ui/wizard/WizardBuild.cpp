@@ -26,16 +26,25 @@ QLabel* Paragraph(QWidget* Page, const char* Name, const char* Text) {
   return L;
 }
 
+void PaintWhite(QWidget* W) {
+  W->setAutoFillBackground(true);
+  QPalette P = W->palette();
+  P.setColor(QPalette::Window, Qt::white);
+  W->setPalette(P);
+}
+
+QFrame* NewLine(QWidget* Parent) {
+  auto* Line = new QFrame(Parent);
+  Line->setFrameShape(QFrame::HLine);
+  Line->setFrameShadow(QFrame::Sunken);
+  return Line;
+}
+
 QWidget* NewPage(QWidget* Form, const char* Name, bool White) {
   auto* Page = new QWidget(Form);
   Page->setObjectName(QLatin1String(Name));
   Page->setFixedSize(PageWidth, PageHeight);
-  if (White) {
-    Page->setAutoFillBackground(true);
-    QPalette P = Page->palette();
-    P.setColor(QPalette::Window, Qt::white);
-    Page->setPalette(P);
-  }
+  if (White) PaintWhite(Page);
   return Page;
 }
 
@@ -66,19 +75,13 @@ QVBoxLayout* BandLayout(QWidget* Page, QLabel* Heading, QLabel* Icon) {
   Main->setContentsMargins(0, 0, 0, 0);
   Main->setSpacing(0);
   auto* Band = new QWidget(Page);
-  Band->setAutoFillBackground(true);
-  QPalette P = Band->palette();
-  P.setColor(QPalette::Window, Qt::white);
-  Band->setPalette(P);
+  PaintWhite(Band);
   auto* BandRow = new QHBoxLayout(Band);
   BandRow->setContentsMargins(16, 5, 8, 5);
   BandRow->addWidget(Heading, 1);
   BandRow->addWidget(Icon);
   Main->addWidget(Band);
-  auto* Line = new QFrame(Page);
-  Line->setFrameShape(QFrame::HLine);
-  Line->setFrameShadow(QFrame::Sunken);
-  Main->addWidget(Line);
+  Main->addWidget(NewLine(Page));
   auto* Body = new QVBoxLayout;
   Body->setContentsMargins(24, 10, 24, 8);
   Body->setSpacing(8);
@@ -97,10 +100,7 @@ void TFormWizard::BuildWindow() {
   for (QWidget* Page : {BuildWelcomePage(), BuildDNSPage(), BuildAccountsPage(), BuildRelayPage(), BuildGeneralPage(),
                         BuildFinishPage()})
     Main->addWidget(Page);
-  auto* Line = new QFrame(this);
-  Line->setFrameShape(QFrame::HLine);
-  Line->setFrameShadow(QFrame::Sunken);
-  Main->addWidget(Line);
+  Main->addWidget(NewLine(this));
   BuildButtons();
   auto* Row = new QHBoxLayout;
   Row->setContentsMargins(10, 10, 10, 10);

@@ -90,7 +90,7 @@ class TestWizard : public QObject {
   std::unique_ptr<TTestEnv> Env;
   std::unique_ptr<TRecordingBoxes> Boxes;
 
- private slots:
+private slots:
   void initTestCase() { QuietSizeHintNotes(); }
   void init() {
     ResetModalSteps();
