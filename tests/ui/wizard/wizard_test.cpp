@@ -385,8 +385,10 @@ private slots:
     QCOMPARE(Value(SettingsKey, "RelayToSMTP").Number, 0);
   }
 
+  // The very first start: no settings file yet.
   void CancelAtTheFirstStartMarksTheWizardRun() {
-    Start(*Env, "", ManagerHeader + Str("Default Mail Account", "00000001") + Accounts);
+    TRegistry::ResetForTests();
+    InitSettings();
     QVERIFY(!Value(SettingsKey, "WizardAlreadyRun").Exists);
     TFormWizard W(nullptr);
     QCOMPARE(Value(SettingsKey, "WizardAlreadyRun").Number, 1);
@@ -396,7 +398,6 @@ private slots:
     QCOMPARE(W.result(), int(QDialog::Rejected));
     // Nothing else was saved.
     QVERIFY(!Value(SettingsKey, "DNSPrimary").Exists && !Value(SettingsKey, "AutoRun").Exists);
-    QCOMPARE(Value(Account("00000001"), "SMTP Server").Text, std::string("smtp.work.example"));
     QVERIFY(!AutostartEntryExists());
   }
 
@@ -479,6 +480,24 @@ private slots:
     Command->trigger();
     QVERIFY(Shown);
     QVERIFY(!FormWizard);
+  }
+
+  // Last: the language file's texts stay in force for the rest of the process.
+  void LanguageFile() {
+    Env->WriteFile(Env->ProgramDir() + "Language/English.ini",
+                   "[Info]\nLanguage=English\nFontSize=11\n[Common]\n67=Konto\n"
+                   "[FormWizard]\nLabel2.Caption=Willkommen\nLabel11.Caption=DNS-Server\nBtnNext.Caption=&Weiter >\n");
+    Start(*Env, "", "");
+    TFormWizard W(nullptr);
+    QCOMPARE(W.Label2->text(), QString("Willkommen"));
+    QCOMPARE(W.Label11->text(), QString("DNS-Server"));
+    QCOMPARE(W.BtnNext->text(), QString("&Weiter >"));
+    QCOMPARE(W.LVAccounts->headerItem()->text(0), QString("Konto"));
+    // The headings take the language file's font: bold, the page headings at 14 points.
+    QCOMPARE(W.Label11->font().pointSize(), 11);
+    QVERIFY(W.Label11->font().bold());
+    QCOMPARE(W.Label2->font().pointSize(), 14);
+    QCOMPARE(W.CBAutoRun->font().pointSize(), 11);
   }
 };
 
