@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QSystemTrayIcon>
 
 #include "engine/settings/VexaBase.h"
@@ -28,11 +29,23 @@ int main(int argc, char** argv) {
   // reused for every mail (the main window owns it).
   TFormMain FormMain(QSystemTrayIcon::isSystemTrayAvailable());
   FormViewMail = new TFormViewMail(&FormMain);
+  // The first-start wizard runs its own loop inside Initialize, which takes the signals from
+  // the pipe: one that arrives then closes the wizard and ends the program once started.
+  bool QuitDuringStart = false;
+  const auto Early = QObject::connect(&Quit, &TQuitSignals::Received, &FormMain, [&QuitDuringStart] {
+    QuitDuringStart = true;
+    if (auto* Modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) Modal->reject();
+  });
   try {
     FormMain.Initialize();
   } catch (const std::exception& E) {
     ErrorBox(E.what());
     return 1;
+  }
+  QObject::disconnect(Early);
+  if (QuitDuringStart) {
+    RunGuarded([&] { FormMain.QuitProgram(); });
+    return 0;
   }
   if (FormMain.TrayAvailable()) FormMain.TrayIcon()->show();
   if (MinToTray || !FormMain.TrayAvailable()) FormMain.show();

@@ -45,8 +45,9 @@ void Run(const char* Name, int Waiting, int Sent, bool Paused, int Runs) {
     TLoopbackDNS Dns;
     const int Port = FreeLoopbackPort();
     WriteHarnessRegistry(Env, Port, Dns.Address(),
-                         RegistryDword("SMTPMultiIPBind", 1) + "\"SMTPMultiIPBinds\"=\"127.0.0.1:" +
-                             std::to_string(Port) + "\"\r\n" + RegistryDword("PauseDelivery", Paused));
+                         RegistryDword("WizardAlreadyRun", 1) + RegistryDword("SMTPMultiIPBind", 1) +
+                             "\"SMTPMultiIPBinds\"=\"127.0.0.1:" + std::to_string(Port) + "\"\r\n" +
+                             RegistryDword("PauseDelivery", Paused));
     MakeBenchStore(Env.DataHome() + "quillon/data/", Waiting, Sent);
     TChildProcess Program;
     const auto Start = Clock::now();

@@ -27,7 +27,8 @@ QString LogColour(TFormMain& Form, int Index) {
 
 void WriteWindowSettings(TTestEnv& Env, int Port, const std::string& Dns, bool AutoStart, const std::string& More) {
   WriteHarnessRegistry(Env, Port, Dns,
-                       RegistryDword("AutoStartServer", AutoStart) + RegistryDword("SMTPMultiIPBind", 1) +
+                       RegistryDword("AutoStartServer", AutoStart) + RegistryDword("WizardAlreadyRun", 1) +
+                           RegistryDword("SMTPMultiIPBind", 1) +
                            "\"SMTPMultiIPBinds\"=\"127.0.0.1:" + std::to_string(Port) + "\"\r\n" + More);
   InitSettings();
 }

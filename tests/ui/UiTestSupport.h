@@ -42,8 +42,8 @@ public:
 
 class TFormMain;
 class TTestEnv;
-// Settings of a server on 127.0.0.1:Port asking the DNS server Dns, then read as the
-// program reads them at start.
+// Settings of a server on 127.0.0.1:Port asking the DNS server Dns, after the first start
+// (the wizard has run), then read as the program reads them at start.
 void WriteWindowSettings(TTestEnv& Env, int Port, const std::string& Dns, bool AutoStart, const std::string& More = "");
 // The log pane's lines without their time stamps, in order.
 QStringList LogLines(TFormMain& Form);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Smoke test of the real desktop program under Xvfb with a small system tray (trayer):
 # the tray icon is embedded, the main window is shown when "MinToTray" asks for it and
-# not otherwise, screenshots land in the build folder, and SIGTERM ends the program with
-# status 0 after it saved its view settings.
+# not otherwise, the first start opens the configuration wizard, screenshots land in the
+# build folder, and SIGTERM ends the program with status 0 after it saved its view settings.
 # Usage: smoke_test.sh QUILLON X11_SCREENSHOT SCREENSHOT_DIR. Exit 77 means skipped.
 set -u
 quillon=$1 shot=$2 shots=$3
@@ -38,16 +38,16 @@ pids+=($!)
 for _ in $(seq 50); do xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.1; done
 
 mkdir -p "$shots"
-# One start of the program: MinToTray as given, the checks, a screenshot, SIGTERM.
-run_case() {
-  local min_to_tray=$1 name=$2
-  local port
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# Starts the program in fresh folders, its settings key holding the values given as printf
+# arguments (format first); the PID goes to qpid.
+start_quillon() {
   rm -rf "$work/config" "$work/data" "$work/run"
   mkdir -p "$work/config/quillon" "$work/data" "$work/run"
   chmod 700 "$work/run"
-  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n' \
-    "$min_to_tray" "$port" "$port" > "$work/config/quillon/registry.reg"
+  local format=$1
+  shift
+  # shellcheck disable=SC2059
+  printf "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\\\Software\\\\Nimbrel\\\\Quillon Pro]\r\n$format" "$@" > "$work/config/quillon/registry.reg"
 
   # The start-up version check goes to a closed loopback port, never to the update service.
   # Without a D-Bus session Qt offers its icon through the X11 tray protocol, which trayer speaks.
@@ -57,6 +57,26 @@ run_case() {
     "$quillon" >"$work/quillon.log" 2>&1 &
   qpid=$!
   pids+=($qpid)
+}
+
+# SIGTERM must end the program with status 0.
+stop_quillon() {
+  kill -TERM "$qpid"
+  wait "$qpid"
+  local rc=$?
+  local rest=() p
+  for p in "${pids[@]}"; do [ "$p" = "$qpid" ] || rest+=("$p"); done
+  pids=("${rest[@]}")
+  [ "$rc" -eq 0 ] || fail "$1: quillon ended with status $rc after SIGTERM"
+}
+
+# One start of the program: MinToTray as given, the checks, a screenshot, SIGTERM.
+run_case() {
+  local min_to_tray=$1 name=$2
+  local port
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  start_quillon '"WizardAlreadyRun"=dword:00000001\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n' \
+    "$min_to_tray" "$port" "$port"
 
   # The embedded icon is a window of the program inside trayer's panel.
   local icon=""
@@ -86,17 +106,27 @@ PY
   sleep 0.3
   "$shot" "$shots/$name.png" || fail "$name: no screenshot"
 
-  kill -TERM "$qpid"
-  wait "$qpid"
-  local rc=$?
-  local rest=() p
-  for p in "${pids[@]}"; do [ "$p" = "$qpid" ] || rest+=("$p"); done
-  pids=("${rest[@]}")
-  [ "$rc" -eq 0 ] || fail "$name: quillon ended with status $rc after SIGTERM"
+  stop_quillon "$name"
   grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" || fail "$name: view settings were not saved at the end"
+}
+
+# The first start: the configuration wizard opens before anything else; SIGTERM closes it
+# and ends the program.
+first_start() {
+  start_quillon '"AutoStartServer"=dword:00000000\r\n'
+  local shown=""
+  for _ in $(seq 100); do
+    xwininfo -name "Quillon Configuration Wizard" 2>/dev/null | grep -q 'Map State: IsViewable' && { shown=1; break; }
+    sleep 0.1
+  done
+  [ -n "$shown" ] || fail "first start: the configuration wizard was not shown"
+  sleep 0.3
+  "$shot" "$shots/first-start-wizard.png" || fail "first start: no screenshot"
+  stop_quillon "first start"
 }
 
 # "MinToTray" on: window and tray icon; off: the tray icon alone.
 run_case 1 main-window
 run_case 0 tray-only
-echo "PASS: tray icon embedded, window shown only when asked, server answered, clean ends; screenshots in $shots"
+first_start
+echo "PASS: tray icon embedded, window shown only when asked, first-start wizard, server answered, clean ends; screenshots in $shots"

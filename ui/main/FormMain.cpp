@@ -24,6 +24,7 @@
 #include "ui/update/UpdateHost.h"
 #include "ui/options/DialogControls.h"
 #include "ui/options/FormOptions.h"
+#include "ui/wizard/Wizard.h"
 
 void TFormMain::TWindowTarget::post(unsigned Message) { PostWindowMessage(FWindow, Message); }
 
@@ -42,10 +43,12 @@ void TFormMain::FormCreate() {
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
 }
 
-// The order matters: the daily version check starts before anything else (the first-start
-// wizard will come before it once its window exists), the queues exist before any engine
-// object that logs, and the view settings are in force before the server may start.
+// The order matters: the first-start wizard runs before any engine object exists, so that
+// what it saves is in force for them; then the daily version check; the queues exist before
+// any engine object that logs, and the view settings are in force before the server may
+// start.
 void TFormMain::Initialize() {
+  if (!IsWizardAlreadyRun()) ConfigureWizard1Click();
   if (std::trunc(Date()) != std::trunc(GetLastCheckVersionDate())) StartVersionCheck();
   FReceivedCount = FSentCount = FFailedCount = 0;
   RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()));
@@ -227,6 +230,12 @@ void TFormMain::SIOptionsClick() {
 void TFormMain::MIAboutQuillonClick() {
   TFormAbout FormAbout(this);
   FormAbout.exec();
+}
+
+void TFormMain::ConfigureWizard1Click() {
+  TFormWizard Wizard(this);
+  const TFormVariable<TFormWizard> Open(FormWizard, &Wizard);
+  Wizard.exec();
 }
 
 void TFormMain::HelpTopics1Click() { HtmlHelp(HelpFileName()); }

@@ -125,6 +125,7 @@ private:
   void HelpTopics1Click();
   void MIHomepageClick();
   void MICheckVersionClick();
+  void ConfigureWizard1Click();
   void CommandNotReady() {}
 
   // Window messages.

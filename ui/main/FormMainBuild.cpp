@@ -143,7 +143,7 @@ void TFormMain::BuildMenus() {
   QMenu* Tools = NewMenu(Bar, "Tools1", "&Tools");
   Add(Tools, "MIOptions", "&Options", &TFormMain::SIOptionsClick);
   Tools->addSeparator();
-  Add(Tools, "ConfigureWizard1", "Configuration Wizard", &TFormMain::CommandNotReady, false);
+  Add(Tools, "ConfigureWizard1", "Configuration Wizard", &TFormMain::ConfigureWizard1Click);
 
   Language1 = NewMenu(Bar, "Language1", "Language");
 

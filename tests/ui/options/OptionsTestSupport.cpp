@@ -109,8 +109,8 @@ bool IsSwitchedOn(QWidget* Input) {
              QApplication::palette(Input).color(QPalette::Active, QPalette::Base);
 }
 
-void SaveScreenshot(QWidget* Window, const QString& Name) {
-  const QString Dir = qEnvironmentVariable("QUILLON_TEST_BIN", QStringLiteral(".")) + QStringLiteral("/../screenshots/options");
+void SaveScreenshot(QWidget* Window, const QString& Name, const QString& Folder) {
+  const QString Dir = qEnvironmentVariable("QUILLON_TEST_BIN", QStringLiteral(".")) + QStringLiteral("/../screenshots/") + Folder;
   QDir().mkpath(Dir);
   QVERIFY(Window->grab().save(QDir::cleanPath(Dir + QLatin1Char('/') + Name + QStringLiteral(".png"))));
 }

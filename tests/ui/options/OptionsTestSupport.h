@@ -49,5 +49,5 @@ bool IsSwitchedOff(QWidget* Input);
 // Enabled and painted with the window colour.
 bool IsSwitchedOn(QWidget* Input);
 
-// Saves a picture of the window as <build>/screenshots/options/<Name>.png.
-void SaveScreenshot(QWidget* Window, const QString& Name);
+// Saves a picture of the window as <build>/screenshots/<Folder>/<Name>.png.
+void SaveScreenshot(QWidget* Window, const QString& Name, const QString& Folder = QStringLiteral("options"));
