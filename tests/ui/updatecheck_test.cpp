@@ -61,7 +61,7 @@ class TestUpdateCheck : public QObject {
   std::unique_ptr<TRecordingBoxes> Boxes;
 
   void Settings() {
-    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000000\r\n"
+    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000000\r\n"
                        "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n"
                        "\"DNSSecondary\"=\"127.0.0.1\"\r\n");
     InitSettings();

@@ -263,7 +263,7 @@ private slots:
     const int Port = FreeLoopbackPort();
     char Settings[512];
     std::snprintf(Settings, sizeof Settings,
-                  "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000001\r\n"
+                  "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000001\r\n"
                   "\"SMTPPort\"=dword:%08x\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n\"SMTPMultiIPBinds\"=\"127.0.0.1:%d\"\r\n"
                   "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n",
                   Port, Port);

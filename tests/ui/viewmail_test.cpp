@@ -220,7 +220,7 @@ private slots:
 
   // The main window gives the viewer the language file's texts and its own font.
   void MainWindowAppliesTheLanguage() {
-    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000000\r\n");
+    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000000\r\n");
     InitSettings();
     SetLastCheckVersionDate(Date());
     Env->WriteFile(Env->ProgramDir() + "Language/Deutsch.ini",
@@ -242,7 +242,7 @@ private slots:
   }
 
   void MainWindowOpensAMailOfItsStore() {
-    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"AutoStartServer\"=dword:00000000\r\n");
+    Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000000\r\n");
     InitSettings();
     SetLastCheckVersionDate(Date());
     TRecordingBoxes Boxes;

@@ -261,7 +261,7 @@ private slots:
   // No leaves it running with the copies it took when it started.
   void RestartQuestionOnlyWhileTheServerRuns() {
     const int Port = FreeLoopbackPort();
-    Settings("\"AutoStartServer\"=dword:00000000\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n"
+    Settings("\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000000\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n"
              "\"SMTPMultiIPBinds\"=\"127.0.0.1:" + std::to_string(Port) + "\"\r\n"
              "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n");
     TFormMain Main(false);
@@ -456,7 +456,7 @@ private slots:
   }
 
   void OptionsCommandOpensTheDialogModally() {
-    Settings("\"AutoStartServer\"=dword:00000000\r\n");
+    Settings("\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000000\r\n");
     TFormMain Main(false);
     Main.Initialize();
     for (const char* Name : {"SIOptions", "MIOptions", "PMIOptions"}) {
