@@ -119,9 +119,11 @@ private slots:
     QVERIFY(Action(F, "SIPause")->isChecked());
     VerifyServerControls(F, false);
     // Commands whose windows are not there yet.
-    for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "SIViewMail", "SIOptions", "MIOptions", "PMIOptions",
-                          "ConfigureWizard1", "MICheckVersion", "Delete1", "ViewSource1", "N8", "MISort0"})
+    for (const char* N : {"SIViewMail", "SIOptions", "MIOptions", "PMIOptions", "ConfigureWizard1", "MICheckVersion",
+                          "ViewSource1", "ViewMailSource1"})
       QVERIFY2(!Action(F, N)->isEnabled(), N);
+    for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "Delete1", "N8", "MISort0", "SortOrder2"})
+      QVERIFY2(Action(F, N)->isEnabled(), N);
     QList<int> Widths;
     for (QLabel* L : F.statusBar()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) Widths << L->width();
     QCOMPARE(Widths, QList<int>({100, 100, 100, 50}));

@@ -32,8 +32,9 @@ TFormMain::~TFormMain() { FormDestroy(); }
 
 // The engine objects and the queues start out empty; Initialize makes them.
 void TFormMain::FormCreate() {
-  // Centred on the screen at its design size.
+  // Centred on the screen at its design size, unless the layout file says otherwise.
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
+  FPMainRestorePlacement();
 }
 
 // The order matters: the queues exist before any engine object that logs, and the view
@@ -174,6 +175,7 @@ void TFormMain::ShowMainWindow1Click() {
 // The receiver still runs when the program ends without the quit command (a session that
 // ends abruptly): it and the sender are stopped before the store they use goes away.
 void TFormMain::FormDestroy() {
+  FPMainSavePlacement();
   if (FReceiver && FReceiver->Active) FReceiver->Stop();
   if (FSender && FSender->Running()) FSender->Stop();
   if (FMailStore) {

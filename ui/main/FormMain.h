@@ -13,16 +13,17 @@
 
 #include "engine/store/MailStore.h"
 #include "ui/common/ThreadList.h"
+#include "ui/main/MailListModel.h"
 
 class QAction;
 class QLabel;
 class QMenu;
 class QSplitter;
-class QStandardItemModel;
 class QTextEdit;
 class QToolBar;
 class QTreeView;
 class QTreeWidget;
+class QTreeWidgetItem;
 class TVexaDNSCache;
 class TMailSenderModule;
 class TMailReceiver;
@@ -82,6 +83,39 @@ public:
   void LanguageMenuClick(QAction* Item);
   void ApplyLanguage();
 
+  // Categories and the mail list.
+  void BuildCategoryTree();
+  void TVCategoryChange(QTreeWidgetItem* Node);
+  void ProcessStoreEvents();
+  TMailNodeData* FindMailNode(const std::string& ID) const;
+  void SortByColumn(int Column);
+  void UpdateSortMenu();
+  void SIDelMsgClick();
+  void SIResendClick();
+  void SIClearAllClick() { ClearAllMessages(); }
+  void ClearAllMessages();
+  void SIViewMailClick();
+  void ShowMailSource(const std::string& ID);
+  // The mail viewer that View Source opens; View Source stays disabled until one is set.
+  void SetMailViewer(std::function<void(TFormMain&, const std::string& ID)> Viewer);
+
+  // The window's state, for the tests.
+  enum class TTrayImages { Normal, Running, Error };
+  struct TTrayState {
+    TTrayImages Images;
+    int Index;  // -1 while the images cycle
+    bool Animated;
+  };
+  TTrayState TrayState() const { return FTrayState; }
+  const TCategoryData& Category(int Kind) const { return FCategories[static_cast<size_t>(Kind)]; }
+  const TCategoryData* CurrentCategory() const { return FCurrentCategory; }
+  bool TimerMode() const { return FTimerMode; }
+  int32_t SortColumn() const { return FSortColumn; }
+  uint8_t SortDirection() const { return FSortDirection; }
+  int32_t SendingCount() const { return FSendingCount; }
+  bool ShowErrorIcon() const { return FShowErrorIcon; }
+  TMailListModel* MailModel() const { return FMailModel; }
+
   bool TrayAvailable() const { return FTrayAvailable; }
   bool ServerRunning() const { return FServerRunning; }
   bool PauseDelivery() const { return FPauseDelivery; }
@@ -118,6 +152,22 @@ private:
   void HelpTopics1Click();
   void MIHomepageClick();
   void CommandNotReady() {}
+  void OnSortMenu(QAction* Item);
+  void OnSortOrder();
+  void VTMailsHeaderClick(int Column) { SortByColumn(Column); }
+  void SortList();
+  std::vector<TMailNodeData*> SelectedNodes() const;
+  void SetCategoryText(int Kind);
+  void ChangeCount(int Kind, int Delta);
+  void ApplyNotice(const TMailNotice& N);
+  void SetRefreshMode(bool Timer);
+  void TimerRefreshTimer();
+  void PlaySound(const std::string& File);
+  QString TrayHintText();
+  void SetTrayIcon(TTrayImages Images, int Index, bool Animated);
+  void FPMainSavePlacement();
+  void FPMainRestorePlacement();
+  std::string PlacementFile();
 
   // Window messages.
   void WMMailStoreChange();
@@ -125,9 +175,6 @@ private:
   void WMDeliveryProgress() { FlushProgressQueue(); }
   void FlushLogQueue();
   void FlushProgressQueue();
-  void ProcessStoreEvents();
-  void BuildCategoryTree();
-  void UpdateCategoryNodes();
   void SetServerControls();
 
   // Fields of the window.
@@ -170,7 +217,7 @@ private:
   QTreeWidget* TVCategory = nullptr;
   QSplitter* Splitter1 = nullptr;
   QTreeView* VTMails = nullptr;
-  QStandardItemModel* FMailModel = nullptr;
+  TMailListModel* FMailModel = nullptr;
   QSplitter* SplitterLog = nullptr;
   QTextEdit* RELog = nullptr;
   std::array<QLabel*, 4> FStatusPanels{};
@@ -178,6 +225,8 @@ private:
   QTimer* TimerRefresh = nullptr;
   QTimer* FIconCycle = nullptr;
   int FIconFrame = 0;
+  TTrayState FTrayState{TTrayImages::Normal, 0, false};
+  bool FTrayIconSet = false;
   QMenu* Language1 = nullptr;
   QMenu* PMTrayIcon = nullptr;
   QMenu* PMLog = nullptr;
@@ -187,4 +236,6 @@ private:
   QAction *SIPause = nullptr, *MIPause = nullptr, *PMIPause = nullptr;
   QAction *SIVewLog = nullptr, *MIViewlogs = nullptr, *PMIViewLog = nullptr;
   QAction* ShowMainWindow1 = nullptr;
+  QAction *SortOrder1 = nullptr, *SortOrder2 = nullptr;
+  std::function<void(TFormMain&, const std::string& ID)> FMailViewer;
 };
