@@ -163,6 +163,11 @@ void TFormMain::closeEvent(QCloseEvent* E) {
   });
 }
 
+void TFormMain::showEvent(QShowEvent* E) {
+  QMainWindow::showEvent(E);
+  ApplyPaneSizes();
+}
+
 void TFormMain::ShowMainWindow1Click() {
   if (isMinimized()) showNormal();
   show();

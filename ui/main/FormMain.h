@@ -126,6 +126,7 @@ public:
 protected:
   bool event(QEvent* E) override;
   void closeEvent(QCloseEvent* E) override;
+  void showEvent(QShowEvent* E) override;
 
 private:
   void FormCreate();
@@ -168,6 +169,8 @@ private:
   void FPMainSavePlacement();
   void FPMainRestorePlacement();
   std::string PlacementFile();
+  void ApplyPaneSizes();
+  int FRestoreLogHeight = -1, FRestoreTreeWidth = -1;
 
   // Window messages.
   void WMMailStoreChange();

@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <fstream>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSplitter>
@@ -278,18 +279,9 @@ void TFormMain::FPMainRestorePlacement() {
     setGeometry(R);
     if (Int("Maximized", 0)) setWindowState(windowState() | Qt::WindowMaximized);
   }
-  const int LogHeight = Int("RELog.Height", -1);
-  if (LogHeight >= 0) {
-    const QList<int> Sizes = SplitterLog->sizes();
-    const int Total = Sizes.value(0) + Sizes.value(1);
-    SplitterLog->setSizes({std::max(0, Total - LogHeight), std::max(22, LogHeight)});
-  }
-  const int TreeWidth = Int("TVCategory.Width", -1);
-  if (TreeWidth >= 0) {
-    const QList<int> Sizes = Splitter1->sizes();
-    const int Total = Sizes.value(0) + Sizes.value(1);
-    Splitter1->setSizes({TreeWidth, std::max(0, Total - TreeWidth)});
-  }
+  // The panes get their sizes once the window is laid out (showEvent).
+  FRestoreLogHeight = Int("RELog.Height", -1);
+  FRestoreTreeWidth = Int("TVCategory.Width", -1);
   QHeaderView* Header = VTMails->header();
   for (int I = 1; I < TMailListModel::ColumnCount; ++I)
     Header->resizeSection(I, Int(QStringLiteral("GridMails_Col_%1").arg(I).toLatin1().constData(), Header->sectionSize(I)));
@@ -300,4 +292,19 @@ void TFormMain::FPMainRestorePlacement() {
   Ini.endGroup();
   UpdateSortMenu();
   SortList();
+}
+
+void TFormMain::ApplyPaneSizes() {
+  if (FRestoreLogHeight < 0 && FRestoreTreeWidth < 0) return;
+  if (layout()) layout()->activate();
+  auto Apply = [](QSplitter* Splitter, int Size, bool Second) {
+    if (Size < 0) return;
+    const QList<int> Sizes = Splitter->sizes();
+    const int Total = Sizes.value(0) + Sizes.value(1);
+    Size = std::min(Size, Total);
+    Splitter->setSizes(Second ? QList<int>{Total - Size, Size} : QList<int>{Size, Total - Size});
+  };
+  Apply(SplitterLog, FRestoreLogHeight, true);
+  Apply(Splitter1, FRestoreTreeWidth, false);
+  FRestoreLogHeight = FRestoreTreeWidth = -1;
 }
