@@ -108,6 +108,14 @@ public:
     return ID;
   }
 
+  // Three mails to three domains, the first two delivered with Results.
+  void AddThreeAndDeliver(TDeliveryStatus First, TDeliveryStatus Second) {
+    for (const char* To : {"a@a.test", "b@b.test", "c@c.test"}) Add({.To = To});
+    Deliver(First);
+    Deliver(Second);
+    Settle();
+  }
+
   QTreeWidget* Tree() { return Form->findChild<QTreeWidget*>("TVCategory"); }
   QTreeView* List() { return Form->findChild<QTreeView*>("VTMails"); }
   QTimer* Timer() { return Form->findChild<QTimer*>("TimerRefresh"); }

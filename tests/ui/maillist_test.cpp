@@ -134,12 +134,7 @@ private slots:
   // The removed notices of the cleared mails are taken before the recount, not after it.
   void ClearAllInTimerModeCountsOnce() {
     W->Start(false);
-    W->Add({.To = "a@a.test"});
-    W->Add({.To = "b@b.test"});
-    W->Add({.To = "c@c.test"});
-    W->Deliver(dsDelivered);
-    W->Deliver(dsDelivered);
-    W->Settle();
+    W->AddThreeAndDeliver(dsDelivered, dsDelivered);
     QCOMPARE(W->Counts(), TCounts({3, 1, 2, 0}));
     W->Select(2);
     W->Boxes.Answer = true;
@@ -164,10 +159,7 @@ private slots:
     QFETCH(int, Kind);
     QFETCH(TCounts, After);
     W->Start(true);
-    for (const char* To : {"a@a.test", "b@b.test", "c@c.test"}) W->Add({.To = To});
-    W->Deliver(dsDelivered);
-    W->Deliver(dsAddressError);
-    W->Settle();
+    W->AddThreeAndDeliver(dsDelivered, dsAddressError);
     QCOMPARE(W->Counts(), TCounts({3, 1, 1, 1}));
     W->Select(Kind);
     W->Boxes.Answer = false;
@@ -353,12 +345,7 @@ private slots:
 
   void EventSoundsFollowTheSetting() {
     W->Start(true);
-    W->Add({.To = "a@a.test"});
-    W->Add({.To = "b@b.test"});
-    W->Add({.To = "c@c.test"});
-    W->Deliver(dsDelivered);
-    W->Deliver(dsAddressError);
-    W->Settle();
+    W->AddThreeAndDeliver(dsDelivered, dsAddressError);
     QCOMPARE(W->Sounds.Played, QStringList({QString::fromStdString(SndMailSent.get()),
                                             QString::fromStdString(SndMailSentFailed.get())}));
     PlayEventSound = false;

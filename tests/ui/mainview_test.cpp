@@ -38,6 +38,15 @@ class TestMainView : public QObject {
     return nullptr;
   }
 
+  // The program's English file and the tests' German one in the program folder; the folder.
+  std::string InstallLanguages() {
+    const std::string Dir = W->Env.ProgramDir() + "Language/";
+    std::filesystem::create_directories(Dir);
+    std::filesystem::copy_file(QUILLON_LANGUAGE_DIR "English.ini", Dir + "English.ini");
+    std::filesystem::copy_file(QUILLON_UI_TEST_DATA "Deutsch.ini", Dir + "Deutsch.ini");
+    return Dir;
+  }
+
 private slots:
   void init() { W = std::make_unique<TMailWindow>(); }
   void cleanup() { W.reset(); }
@@ -176,10 +185,7 @@ private slots:
   // The second language file comes from the tests' own data; a line without a component
   // and property is skipped and the lines after it still apply.
   void LanguageSwitchChangesTheWindowsTexts() {
-    const std::string Dir = W->Env.ProgramDir() + "Language/";
-    std::filesystem::create_directories(Dir);
-    std::filesystem::copy_file(QUILLON_LANGUAGE_DIR "English.ini", Dir + "English.ini");
-    std::filesystem::copy_file(QUILLON_UI_TEST_DATA "Deutsch.ini", Dir + "Deutsch.ini");
+    InstallLanguages();
     W->Start(true);
     QAction* English = LanguageItem("English");
     QAction* Deutsch = LanguageItem("Deutsch");
@@ -217,10 +223,7 @@ private slots:
   // A language file that is gone by the time it is chosen leaves everything as it was,
   // the stored choice included.
   void UnreadableLanguageFileIsNotStored() {
-    const std::string Dir = W->Env.ProgramDir() + "Language/";
-    std::filesystem::create_directories(Dir);
-    std::filesystem::copy_file(QUILLON_LANGUAGE_DIR "English.ini", Dir + "English.ini");
-    std::filesystem::copy_file(QUILLON_UI_TEST_DATA "Deutsch.ini", Dir + "Deutsch.ini");
+    const std::string Dir = InstallLanguages();
     W->Start(true);
     std::filesystem::remove(Dir + "Deutsch.ini");
     QAction* Deutsch = LanguageItem("Deutsch");
