@@ -77,7 +77,7 @@ std::array<QIcon, 4> StateImages() {
 
 std::array<QIcon, 4> CategoryImages() {
   return {ThemeIcon("folder-mail", "category-all"), ThemeIcon("mail-folder-outbox", "category-queue"),
-          ThemeIcon("mail-folder-sent", "category-sent"), ThemeIcon("mail-mark-junk", "category-failed")};
+          ThemeIcon("mail-folder-sent", "category-sent"), ThemeIcon("mail-mark-important", "category-failed")};
 }
 
 std::vector<QIcon> TrayImagesNormal() {

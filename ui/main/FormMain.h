@@ -171,6 +171,7 @@ private:
   std::string PlacementFile();
   void ApplyPaneSizes();
   int FRestoreLogHeight = -1, FRestoreTreeWidth = -1;
+  bool FPanesLaidOut = false;
 
   // Window messages.
   void WMMailStoreChange();

@@ -3,16 +3,16 @@
 #include <QAction>
 #include <QDateTime>
 #include <QHeaderView>
-#include <QSettings>
-#include <QTreeView>
-#include <QTreeWidget>
-#include <fstream>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSplitter>
 #include <QTextEdit>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <fstream>
 
 #include "engine/settings/LangDefs.h"
 #include "engine/settings/LangFormat.h"
@@ -257,8 +257,11 @@ void TFormMain::FPMainSavePlacement() {
   Ini.setValue(QStringLiteral("Width"), R.width());
   Ini.setValue(QStringLiteral("Height"), R.height());
   Ini.setValue(QStringLiteral("Maximized"), isMaximized() ? 1 : 0);
-  Ini.setValue(QStringLiteral("RELog.Height"), RELog->height());
-  Ini.setValue(QStringLiteral("TVCategory.Width"), TVCategory->width());
+  // Panes that were never laid out (a start to the tray alone) keep what was read.
+  const int LogHeight = FPanesLaidOut ? RELog->height() : FRestoreLogHeight;
+  const int TreeWidth = FPanesLaidOut ? TVCategory->width() : FRestoreTreeWidth;
+  if (LogHeight >= 0) Ini.setValue(QStringLiteral("RELog.Height"), LogHeight);
+  if (TreeWidth >= 0) Ini.setValue(QStringLiteral("TVCategory.Width"), TreeWidth);
   for (int I = 1; I < TMailListModel::ColumnCount; ++I)
     Ini.setValue(QStringLiteral("GridMails_Col_%1").arg(I), VTMails->header()->sectionSize(I));
   Ini.setValue(QStringLiteral("SortColumn"), FSortColumn);
@@ -295,6 +298,7 @@ void TFormMain::FPMainRestorePlacement() {
 }
 
 void TFormMain::ApplyPaneSizes() {
+  FPanesLaidOut = true;
   if (FRestoreLogHeight < 0 && FRestoreTreeWidth < 0) return;
   if (layout()) layout()->activate();
   auto Apply = [](QSplitter* Splitter, int Size, bool Second) {

@@ -112,9 +112,10 @@ void TFormMain::SIResendClick() {
 void TFormMain::ClearAllMessages() {
   if (!FCurrentCategory || FCurrentCategory->Count == 0) return;
   if (!YesNoBox(LangStrings[18])) return;
+  // As with Delete, a row's state may be behind the store's: every row's attempt is cut
+  // off, whatever the row says.
   if (FCurrentCategory->States.Contains(msSending) && FSender) {
-    for (int R = 0; R < FMailModel->rowCount(); ++R)
-      if (FMailModel->Node(R)->State == msSending) FSender->CancelMail(FMailModel->Node(R)->MailID);
+    for (int R = 0; R < FMailModel->rowCount(); ++R) FSender->CancelMail(FMailModel->Node(R)->MailID);
   }
   FMailStore->DeleteMails(FCurrentCategory->States);
   FMailModel->Clear();

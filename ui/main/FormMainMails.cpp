@@ -96,10 +96,7 @@ void TFormMain::SetRefreshMode(bool Timer) {
 void TFormMain::WMMailStoreChange() {
   if (FTimerMode) return;
   ProcessStoreEvents();
-  if (FCurrentCategory && (FCurrentCategory->Count >= TimerModeThreshold || !isVisible())) {
-    FTimerMode = true;
-    TimerRefresh->start();
-  }
+  if (FCurrentCategory && (FCurrentCategory->Count >= TimerModeThreshold || !isVisible())) SetRefreshMode(true);
 }
 
 void TFormMain::TimerRefreshTimer() {

@@ -4,7 +4,6 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <algorithm>
-#include <unordered_set>
 
 int StateImageIndex(TMailState State) {
   switch (State) {
