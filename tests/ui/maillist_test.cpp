@@ -355,11 +355,31 @@ private slots:
     PlayEventSound = true;
   }
 
-  // The real player: a missing file is silent and returns at once.
-  void MissingSoundFileIsSilent() {
+  // The real player returns at once: for a missing file, and for a real one whether or
+  // not the machine has an audio device.
+  void RealPlayerNeverWaits() {
     SetSoundPlayer(nullptr);
     SoundPlayer().Play("/nonexistent/MailSent.wav");
     SoundPlayer().Play("");
+    // A tenth of a second of silence: 16-bit mono PCM at 8 kHz.
+    const int Samples = 800;
+    QByteArray Wav;
+    auto U32 = [&](quint32 V) { for (int I = 0; I < 4; ++I) Wav += char((V >> (8 * I)) & 0xFF); };
+    auto U16 = [&](quint16 V) { Wav += char(V & 0xFF), Wav += char(V >> 8); };
+    Wav += "RIFF";
+    U32(36 + Samples * 2);
+    Wav += "WAVEfmt ";
+    U32(16), U16(1), U16(1), U32(8000), U32(16000), U16(2), U16(16);
+    Wav += "data";
+    U32(Samples * 2);
+    Wav += QByteArray(Samples * 2, '\0');
+    const QString File = QString::fromStdString(W->Env.Root()) + "silence.wav";
+    QFile F(File);
+    QVERIFY(F.open(QIODevice::WriteOnly));
+    F.write(Wav);
+    F.close();
+    SoundPlayer().Play(File);
+    QCoreApplication::processEvents();
     SetSoundPlayer(&W->Sounds);
   }
 };
