@@ -230,6 +230,23 @@ private slots:
     QCOMPARE(W->Counts(), TCounts({1, 1, 0, 0}));
   }
 
+  // Removed and added again in one pass (a resend while all messages are shown, in timer
+  // mode): one row, found by its ID, in its new state.
+  void ResentInOnePassKeepsOneRow() {
+    W->Start(false);
+    W->Add();
+    const std::string A = W->Deliver(dsAddressError);
+    W->Select(0);
+    W->Settle();
+    QCOMPARE(W->Rows(), TIDs({A}));
+    W->Store().ChangeMailState(A, msFailed, msWaiting);
+    W->Settle();
+    QCOMPARE(W->Rows(), TIDs({A}));
+    QVERIFY(W->Form->FindMailNode(A));
+    QCOMPARE(W->Form->FindMailNode(A)->State, msRequeued);
+    QCOMPARE(W->Counts(), TCounts({1, 1, 0, 0}));
+  }
+
   void ResendIsIgnoredInRootAndQueue() {
     W->Start(true);
     const std::string A = W->Add();

@@ -109,10 +109,20 @@ TMailNodeData* TFormMain::FindMailNode(const std::string& ID) const { return FMa
 void TFormMain::ProcessStoreEvents() {
   if (!FMailStore) return;
   TVCategory->setUpdatesEnabled(false);
+  // Rows of removed mails leave the list together at the end: one at a time, each would
+  // shift and renumber the rows after it.
+  FMailModel->BeginBatch();
   TMailNotice N;
   // A notice whose row or mail is gone is taken all the same: leaving the rest for the
   // next pass would put the list one pass further behind each time.
-  while (FMailStore->PopNotice(N)) ApplyNotice(N);
+  try {
+    while (FMailStore->PopNotice(N)) ApplyNotice(N);
+  } catch (...) {
+    FMailModel->EndBatch();
+    TVCategory->setUpdatesEnabled(true);
+    throw;
+  }
+  FMailModel->EndBatch();
   TVCategory->setUpdatesEnabled(true);
 }
 

@@ -192,6 +192,11 @@ void TMailListModel::SetProgress(TMailNodeData* Node, int32_t Percent) {
 }
 
 void TMailListModel::Remove(TMailNodeData* Node) {
+  if (FBatch) {
+    FByID.erase(Node->MailID);
+    FRemoved.push_back(Node);
+    return;
+  }
   const int Row = RowOf(Node);
   beginRemoveRows(QModelIndex(), Row, Row);
   FByID.erase(Node->MailID);
@@ -213,12 +218,23 @@ void TMailListModel::RemoveAll(const std::vector<TMailNodeData*>& Nodes) {
     while (Begin > 0 && Rows[Begin - 1] == Rows[Begin] - 1) --Begin;
     const int First = Rows[Begin], Last = Rows[End - 1];
     beginRemoveRows(QModelIndex(), First, Last);
-    for (int R = First; R <= Last; ++R) FByID.erase(FRows[static_cast<size_t>(R)]->MailID);
+    for (int R = First; R <= Last; ++R) {
+      // A row of the same ID may have come back meanwhile (removed and added in one batch).
+      const auto It = FByID.find(FRows[static_cast<size_t>(R)]->MailID);
+      if (It != FByID.end() && It->second == FRows[static_cast<size_t>(R)].get()) FByID.erase(It);
+    }
     FRows.erase(FRows.begin() + First, FRows.begin() + Last + 1);
     endRemoveRows();
     End = Begin;
   }
   FNumberedTo = std::min(FNumberedTo, Rows.front());
+}
+
+void TMailListModel::EndBatch() {
+  FBatch = false;
+  std::vector<TMailNodeData*> Removed;
+  Removed.swap(FRemoved);
+  RemoveAll(Removed);
 }
 
 void TMailListModel::SortBy(int Column, bool Descending) {

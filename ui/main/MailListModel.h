@@ -64,6 +64,10 @@ public:
   void Remove(TMailNodeData* Node);
   // Removes every node in Nodes at once.
   void RemoveAll(const std::vector<TMailNodeData*>& Nodes);
+  // Between the two, Remove only takes the row out of the ID hash; EndBatch then takes all
+  // such rows out of the list at once. Nothing else may use a removed row meanwhile.
+  void BeginBatch() { FBatch = true; }
+  void EndBatch();
   // Stable sort; Descending reverses the comparison. Selection follows the rows.
   void SortBy(int Column, bool Descending);
 
@@ -77,6 +81,8 @@ private:
   void Renumber(int From) const;
   void RowChanged(TMailNodeData* Node);
 
+  bool FBatch = false;
+  std::vector<TMailNodeData*> FRemoved;
   std::vector<std::unique_ptr<TMailNodeData>> FRows;
   std::unordered_map<std::string, TMailNodeData*> FByID;
   // Rows at and after this index may hold stale numbers.
