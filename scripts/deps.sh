@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libssl-dev libcurl4-openssl-dev libc-ares-dev libfmt-dev
-  qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libcap2-bin
+  qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libqt6svg6 libcap2-bin
 )
 if [ "${1:-}" = test ]; then
   packages+=(

@@ -118,10 +118,11 @@ private slots:
     QCOMPARE(F.findChild<QMenu*>("PMTrayIcon")->defaultAction(), Action(F, "ShowMainWindow1"));
     QVERIFY(Action(F, "SIPause")->isChecked());
     VerifyServerControls(F, false);
-    // Commands whose windows are not there yet.
-    for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "SIViewMail", "Delete1", "ViewSource1", "N8", "MISort0"})
-      QVERIFY2(!Action(F, N)->isEnabled(), N);
-    QVERIFY(Action(F, "MICheckVersion")->isEnabled());
+    // Every command has its window now.
+    for (const char* N : {"SIDelMsg", "SIClearAll", "SIResend", "SIViewMail", "SIOptions", "MIOptions", "PMIOptions",
+                          "ConfigureWizard1", "MICheckVersion", "Delete1", "N8", "MISort0", "SortOrder2",
+                          "ViewSource1", "ViewMailSource1"})
+      QVERIFY2(Action(F, N)->isEnabled(), N);
     QList<int> Widths;
     for (QLabel* L : F.statusBar()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) Widths << L->width();
     QCOMPARE(Widths, QList<int>({100, 100, 100, 50}));

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Smoke test of the real desktop program under Xvfb with a small system tray (trayer):
 # the tray icon is embedded, the main window is shown when "MinToTray" asks for it and
-# not otherwise, the first start opens the configuration wizard, screenshots land in the
-# build folder, and SIGTERM ends the program with status 0 after it saved its view settings.
+# not otherwise, mails sent to the running program appear in its mail list, the first start
+# opens the configuration wizard, screenshots (the screen, and the main window alone) land
+# in the build folder, and SIGTERM ends the program with status 0 after it saved its view
+# settings and layout.
 # Usage: smoke_test.sh QUILLON X11_SCREENSHOT SCREENSHOT_DIR. Exit 77 means skipped.
 set -u
 quillon=$1 shot=$2 shots=$3
@@ -75,7 +77,7 @@ run_case() {
   local min_to_tray=$1 name=$2
   local port
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  start_quillon '"WizardAlreadyRun"=dword:00000001\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n' \
+  start_quillon '"WizardAlreadyRun"=dword:00000001\r\n"MinToTray"=dword:%08x\r\n"SMTPPort"=dword:%08x\r\n"SMTPMultiIPBind"=dword:00000001\r\n"SMTPMultiIPBinds"="127.0.0.1:%d"\r\n"AutoDetectDNS"=dword:00000000\r\n"DNSPrimary"="127.0.0.1"\r\n"DNSSecondary"="127.0.0.1"\r\n"PauseDelivery"=dword:00000001\r\n' \
     "$min_to_tray" "$port" "$port"
 
   # The embedded icon is a window of the program inside trayer's panel.
@@ -103,11 +105,39 @@ PY
   else
     [ -z "$viewable" ] || fail "$name: the main window was shown although only the tray icon should be"
   fi
+  if [ "$min_to_tray" = 1 ]; then
+    # Delivery is paused, so the mails stay in the queue category that the window shows,
+    # each row with the blue clock of a waiting mail.
+    local win waiting_colour=1e5ab4 before after=0
+    win=$(xwininfo -name "Quillon Pro" | awk '/Window id:/{print $4}')
+    sleep 0.5
+    before=$("$shot" "$work/before.png" "$win" "$waiting_colour") || fail "$name: no window screenshot"
+    python3 - "$port" <<'PY' || fail "$name: smtplib could not send through port $port"
+import smtplib, sys
+from email.message import EmailMessage
+with smtplib.SMTP("127.0.0.1", int(sys.argv[1]), timeout=10) as s:
+    for i in range(3):
+        m = EmailMessage()
+        m["From"] = "writer%d@client.test" % i
+        m["To"] = "reader%d@dest%d.test" % (i, i)
+        m["Subject"] = "Smoke test mail %d" % (i + 1)
+        m.set_content("Hello.\n")
+        s.send_message(m)
+PY
+    for _ in $(seq 50); do
+      after=$("$shot" "$shots/$name-only.png" "$win" "$waiting_colour") || fail "$name: no window screenshot"
+      [ "$after" -gt $((before + 40)) ] && break
+      sleep 0.1
+    done
+    [ "$after" -gt $((before + 40)) ] ||
+      fail "$name: the sent mails did not appear in the mail list (waiting-image pixels $before before, $after after; see $shots/$name-only.png)"
+  fi
   sleep 0.3
   "$shot" "$shots/$name.png" || fail "$name: no screenshot"
 
   stop_quillon "$name"
   grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" || fail "$name: view settings were not saved at the end"
+  grep -q '^SortColumn=0' "$work/data/quillon/data/vexa2.ini" || fail "$name: the window layout was not saved at the end"
 }
 
 # The first start: the configuration wizard opens before anything else; SIGTERM closes it
@@ -129,4 +159,4 @@ first_start() {
 run_case 1 main-window
 run_case 0 tray-only
 first_start
-echo "PASS: tray icon embedded, window shown only when asked, first-start wizard, server answered, clean ends; screenshots in $shots"
+echo "PASS: tray icon embedded, window shown only when asked, first-start wizard, server answered, sent mails listed, clean ends; screenshots in $shots"

@@ -39,8 +39,9 @@ TFormMain::~TFormMain() { FormDestroy(); }
 
 // The engine objects and the queues start out empty; Initialize makes them.
 void TFormMain::FormCreate() {
-  // Centred on the screen at its design size.
+  // Centred on the screen at its design size, unless the layout file says otherwise.
   if (const QScreen* S = QGuiApplication::primaryScreen()) move(S->availableGeometry().center() - rect().center());
+  FPMainRestorePlacement();
 }
 
 // The order matters: the first-start wizard runs before any engine object exists, so that
@@ -172,6 +173,11 @@ void TFormMain::closeEvent(QCloseEvent* E) {
   });
 }
 
+void TFormMain::showEvent(QShowEvent* E) {
+  QMainWindow::showEvent(E);
+  ApplyPaneSizes();
+}
+
 void TFormMain::ShowMainWindow1Click() {
   if (isMinimized()) showNormal();
   show();
@@ -186,6 +192,7 @@ void TFormMain::ShowMainWindow1Click() {
 void TFormMain::FormDestroy() {
   FCheckVersionThread.reset();
   UpdateHost() = TUpdateHost();
+  FPMainSavePlacement();
   if (FReceiver && FReceiver->Active) FReceiver->Stop();
   if (FSender && FSender->Running()) FSender->Stop();
   if (FMailStore) {

@@ -13,16 +13,17 @@
 
 #include "engine/store/MailStore.h"
 #include "ui/common/ThreadList.h"
+#include "ui/main/MailListModel.h"
 
 class QAction;
 class QLabel;
 class QMenu;
 class QSplitter;
-class QStandardItemModel;
 class QTextEdit;
 class QToolBar;
 class QTreeView;
 class QTreeWidget;
+class QTreeWidgetItem;
 class TVexaDNSCache;
 class TMailSenderModule;
 class TMailReceiver;
@@ -88,6 +89,36 @@ public:
   void LanguageMenuClick(QAction* Item);
   void ApplyLanguage();
 
+  // Categories and the mail list.
+  void BuildCategoryTree();
+  void TVCategoryChange(QTreeWidgetItem* Node);
+  void ProcessStoreEvents();
+  TMailNodeData* FindMailNode(const std::string& ID) const;
+  void SortByColumn(int Column);
+  void UpdateSortMenu();
+  void SIDelMsgClick();
+  void SIResendClick();
+  void SIClearAllClick() { ClearAllMessages(); }
+  void ClearAllMessages();
+  void SIViewMailClick();
+
+  // The window's state, for the tests.
+  enum class TTrayImages { Normal, Running, Error };
+  struct TTrayState {
+    TTrayImages Images;
+    int Index;  // -1 while the images cycle
+    bool Animated;
+  };
+  TTrayState TrayState() const { return FTrayState; }
+  const TCategoryData& Category(int Kind) const { return FCategories[static_cast<size_t>(Kind)]; }
+  const TCategoryData* CurrentCategory() const { return FCurrentCategory; }
+  bool TimerMode() const { return FTimerMode; }
+  int32_t SortColumn() const { return FSortColumn; }
+  uint8_t SortDirection() const { return FSortDirection; }
+  int32_t SendingCount() const { return FSendingCount; }
+  bool ShowErrorIcon() const { return FShowErrorIcon; }
+  TMailListModel* MailModel() const { return FMailModel; }
+
   bool TrayAvailable() const { return FTrayAvailable; }
   bool ServerRunning() const { return FServerRunning; }
   bool PauseDelivery() const { return FPauseDelivery; }
@@ -98,6 +129,7 @@ public:
 protected:
   bool event(QEvent* E) override;
   void closeEvent(QCloseEvent* E) override;
+  void showEvent(QShowEvent* E) override;
 
 private:
   void FormCreate();
@@ -127,6 +159,25 @@ private:
   void MICheckVersionClick();
   void ConfigureWizard1Click();
   void CommandNotReady() {}
+  void OnSortMenu(QAction* Item);
+  void OnSortOrder();
+  void VTMailsHeaderClick(int Column) { SortByColumn(Column); }
+  void SortList();
+  std::vector<TMailNodeData*> SelectedNodes() const;
+  void SetCategoryText(int Kind);
+  void ChangeCount(int Kind, int Delta);
+  void ApplyNotice(const TMailNotice& N);
+  void SetRefreshMode(bool Timer);
+  void TimerRefreshTimer();
+  void PlaySound(const std::string& File);
+  QString TrayHintText();
+  void SetTrayIcon(TTrayImages Images, int Index, bool Animated);
+  void FPMainSavePlacement();
+  void FPMainRestorePlacement();
+  std::string PlacementFile();
+  void ApplyPaneSizes();
+  int FRestoreLogHeight = -1, FRestoreTreeWidth = -1;
+  bool FPanesLaidOut = false;
 
   // Window messages.
   void WMMailStoreChange();
@@ -137,9 +188,6 @@ private:
   void InstallUpdateHost();
   void FlushLogQueue();
   void FlushProgressQueue();
-  void ProcessStoreEvents();
-  void BuildCategoryTree();
-  void UpdateCategoryNodes();
   void SetServerControls();
 
   // Fields of the window.
@@ -183,7 +231,7 @@ private:
   QTreeWidget* TVCategory = nullptr;
   QSplitter* Splitter1 = nullptr;
   QTreeView* VTMails = nullptr;
-  QStandardItemModel* FMailModel = nullptr;
+  TMailListModel* FMailModel = nullptr;
   QSplitter* SplitterLog = nullptr;
   QTextEdit* RELog = nullptr;
   std::array<QLabel*, 4> FStatusPanels{};
@@ -191,6 +239,8 @@ private:
   QTimer* TimerRefresh = nullptr;
   QTimer* FIconCycle = nullptr;
   int FIconFrame = 0;
+  TTrayState FTrayState{TTrayImages::Normal, 0, false};
+  bool FTrayIconSet = false;
   QMenu* Language1 = nullptr;
   QMenu* PMTrayIcon = nullptr;
   QMenu* PMLog = nullptr;
@@ -200,4 +250,5 @@ private:
   QAction *SIPause = nullptr, *MIPause = nullptr, *PMIPause = nullptr;
   QAction *SIVewLog = nullptr, *MIViewlogs = nullptr, *PMIViewLog = nullptr;
   QAction* ShowMainWindow1 = nullptr;
+  QAction *SortOrder1 = nullptr, *SortOrder2 = nullptr;
 };

@@ -1,13 +1,12 @@
 // The main window's composition: commands, menus, tool bar, client area, status bar, tray.
 #include <QAction>
+#include <QActionGroup>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
-#include <QStandardItemModel>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QTreeView>
@@ -18,10 +17,6 @@
 #include "ui/main/FormMain.h"
 
 namespace {
-QIcon ToolIcon(const QWidget* W, const char* ThemeName, QStyle::StandardPixmap Fallback) {
-  return QIcon::fromTheme(QString::fromLatin1(ThemeName), W->style()->standardIcon(Fallback));
-}
-
 // Opens Menu where the view is right-clicked (or the menu key pressed).
 void AttachPopupMenu(QAbstractScrollArea* View, QMenu* Menu) {
   View->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -56,6 +51,7 @@ void TFormMain::BuildWindow() {
   TimerRefresh = new QTimer(this);
   TimerRefresh->setObjectName(QStringLiteral("TimerRefresh"));
   TimerRefresh->setInterval(1000);
+  connect(TimerRefresh, &QTimer::timeout, this, [this] { RunGuarded([this] { TimerRefreshTimer(); }); });
   resize(600, 350);
 }
 
@@ -65,22 +61,22 @@ void TFormMain::BuildActions() {
     const char* Name;
     const char* Hint;
     const char* Theme;
-    QStyle::StandardPixmap Fallback;
+    const char* Own;
     void (TFormMain::*Handler)();
     bool Enabled;
     QAction** Field;
   };
   const TTool Tools[] = {
-      {"SIStartServer", "Start Server|", "media-playback-start", QStyle::SP_MediaPlay, &TFormMain::SIStartServerClick, true, &SIStartServer},
-      {"SIStopServer", "Stop Server|", "media-playback-stop", QStyle::SP_MediaStop, &TFormMain::SIStopServerClick, false, &SIStopServer},
-      {"SIPause", "Pause Delivery|", "media-playback-pause", QStyle::SP_MediaPause, &TFormMain::SIPauseClick, true, &SIPause},
-      {"SIDelMsg", "Delete Message", "edit-delete", QStyle::SP_TrashIcon, &TFormMain::CommandNotReady, false, nullptr},
-      {"SIClearAll", "Clear All Messages", "edit-clear", QStyle::SP_DialogResetButton, &TFormMain::CommandNotReady, false, nullptr},
-      {"SIResend", "Resend Message|", "mail-send", QStyle::SP_BrowserReload, &TFormMain::CommandNotReady, false, nullptr},
-      {"SIViewMail", "View Message Source|", "document-open", QStyle::SP_FileDialogContentsView, &TFormMain::CommandNotReady, false, nullptr},
-      {"SIOptions", "Options|", "preferences-system", QStyle::SP_FileDialogDetailedView, &TFormMain::SIOptionsClick, true, nullptr},
-      {"SIVewLog", "View Log|", "text-x-generic", QStyle::SP_FileDialogInfoView, &TFormMain::SIVewLogClick, true, &SIVewLog},
-      {"SIExit", "Exit|", "application-exit", QStyle::SP_DialogCloseButton, &TFormMain::SIExitClick, true, nullptr},
+      {"SIStartServer", "Start Server|", "media-playback-start", "tool-start", &TFormMain::SIStartServerClick, true, &SIStartServer},
+      {"SIStopServer", "Stop Server|", "media-playback-stop", "tool-stop", &TFormMain::SIStopServerClick, false, &SIStopServer},
+      {"SIPause", "Pause Delivery|", "media-playback-pause", "tool-pause", &TFormMain::SIPauseClick, true, &SIPause},
+      {"SIDelMsg", "Delete Message", "edit-delete", "tool-delete", &TFormMain::SIDelMsgClick, true, nullptr},
+      {"SIClearAll", "Clear All Messages", "edit-clear", "tool-clear", &TFormMain::SIClearAllClick, true, nullptr},
+      {"SIResend", "Resend Message|", "mail-send", "tool-resend", &TFormMain::SIResendClick, true, nullptr},
+      {"SIViewMail", "View Message Source|", "document-open", "tool-view", &TFormMain::SIViewMailClick, true, nullptr},
+      {"SIOptions", "Options|", "preferences-system", "tool-options", &TFormMain::SIOptionsClick, true, nullptr},
+      {"SIVewLog", "View Log|", "text-x-generic", "tool-log", &TFormMain::SIVewLogClick, true, &SIVewLog},
+      {"SIExit", "Exit|", "application-exit", "tool-exit", &TFormMain::SIExitClick, true, nullptr},
   };
   for (const TTool& T : Tools) {
     const QString Hint = QString::fromLatin1(T.Hint);
@@ -88,7 +84,8 @@ void TFormMain::BuildActions() {
     QAction* A = NewAction(T.Name, "", T.Handler, T.Enabled);
     A->setText(Short);
     A->setToolTip(Short);
-    A->setIcon(ToolIcon(this, T.Theme, T.Fallback));
+    A->setIcon(ThemeIcon(T.Theme, T.Own));
+    A->setIconVisibleInMenu(false);
     if (T.Field) *T.Field = A;
   }
   SIPause->setCheckable(true);
@@ -113,11 +110,11 @@ void TFormMain::BuildMenus() {
   Add(Server, "Exit1", "E&xit", &TFormMain::SIExitClick);
 
   QMenu* Messages = NewMenu(Bar, "Messages1", "&Messages");
-  Add(Messages, "Delete1", "&Delete", &TFormMain::CommandNotReady, false);
-  Add(Messages, "Clear1", "Clear &All", &TFormMain::CommandNotReady, false);
-  Add(Messages, "Retry1", "&Resend", &TFormMain::CommandNotReady, false);
+  Add(Messages, "Delete1", "&Delete", &TFormMain::SIDelMsgClick);
+  Add(Messages, "Clear1", "Clear &All", &TFormMain::SIClearAllClick);
+  Add(Messages, "Retry1", "&Resend", &TFormMain::SIResendClick);
   Messages->addSeparator();
-  Add(Messages, "ViewSource1", "&View Source", &TFormMain::CommandNotReady, false);
+  Add(Messages, "ViewSource1", "&View Source", &TFormMain::SIViewMailClick, true);
 
   QMenu* View = NewMenu(Bar, "View1", "&View");
   QMenu* SortBy = NewMenu(View, "SortBy1", "Sort By");
@@ -129,13 +126,21 @@ void TFormMain::BuildMenus() {
   for (const TSort& S : {TSort{"MISort1", "Sender", 2}, TSort{"MISort2", "Recipients", 3}, TSort{"MISort3", "Subject", 4},
                          TSort{"MISort5", "Received Date", 6}, TSort{"MISort6", "Sent Date", 7},
                          TSort{"MISort4", "Size", 5}, TSort{"MISort0", "Queue", 0}}) {
-    QAction* A = Add(SortBy, S.Name, S.Caption, &TFormMain::CommandNotReady, false);
+    auto* A = new QAction(QString::fromLatin1(S.Caption), this);
+    A->setObjectName(QString::fromLatin1(S.Name));
     A->setData(S.Column);
     A->setCheckable(true);
+    connect(A, &QAction::triggered, this, [this, A] { RunGuarded([&] { OnSortMenu(A); }); });
+    SortBy->addAction(A);
   }
   SortBy->addSeparator();
-  for (auto [Name, Caption] : {std::pair{"SortOrder1", "Sort Ascending"}, std::pair{"SortOrder2", "Sort Descending"}})
-    Add(SortBy, Name, Caption, &TFormMain::CommandNotReady, false)->setCheckable(true);
+  SortOrder1 = Add(SortBy, "SortOrder1", "Sort Ascending", &TFormMain::OnSortOrder);
+  SortOrder2 = Add(SortBy, "SortOrder2", "Sort Descending", &TFormMain::OnSortOrder);
+  auto* Direction = new QActionGroup(SortBy);
+  for (QAction* A : {SortOrder1, SortOrder2}) {
+    A->setCheckable(true);
+    Direction->addAction(A);
+  }
   View->addMenu(SortBy);
   MIViewlogs = Add(View, "MIViewlogs", "View &Log", &TFormMain::SIVewLogClick);
   MIViewlogs->setCheckable(true);
@@ -189,6 +194,9 @@ void TFormMain::BuildClientArea() {
   TVCategory->setHeaderHidden(true);
   TVCategory->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TVCategory->setSelectionMode(QAbstractItemView::SingleSelection);
+  TVCategory->setIconSize(QSize(16, 16));
+  connect(TVCategory, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* Node) { RunGuarded([&] { TVCategoryChange(Node); }); });
 
   VTMails = new QTreeView(Splitter1);
   VTMails->setObjectName(QStringLiteral("VTMails"));
@@ -197,20 +205,37 @@ void TFormMain::BuildClientArea() {
   VTMails->setSelectionBehavior(QAbstractItemView::SelectRows);
   VTMails->setSelectionMode(QAbstractItemView::ExtendedSelection);
   VTMails->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  FMailModel = new QStandardItemModel(0, 8, VTMails);
-  FMailModel->setHorizontalHeaderLabels({QString(), QStringLiteral("%"), QStringLiteral("Sender"),
-                                         QStringLiteral("Recipient"), QStringLiteral("Subject"), QStringLiteral("Size"),
-                                         QStringLiteral("Receive Date"), QStringLiteral("Sent Date")});
+  VTMails->setUniformRowHeights(true);  // row heights are never asked row by row: large lists stay quick
+  VTMails->setAllColumnsShowFocus(true);
+  VTMails->setIconSize(QSize(16, 16));
+  FMailModel = new TMailListModel(VTMails);
+  FMailModel->SetStateImages(StateImages());
   VTMails->setModel(FMailModel);
+  QHeaderView* Header = VTMails->header();
+  Header->setMinimumSectionSize(20);
+  Header->setStretchLastSection(false);
+  Header->setSectionsMovable(true);
+  Header->setSectionsClickable(true);
+  Header->setHighlightSections(true);
   const int Widths[8] = {20, 40, 120, 120, 150, 100, 100, 100};
-  for (int I = 0; I < 8; ++I) VTMails->header()->resizeSection(I, Widths[I]);
-  VTMails->header()->setSectionResizeMode(0, QHeaderView::Fixed);
-  VTMails->header()->setSortIndicatorShown(true);
+  for (int I = 0; I < 8; ++I) Header->resizeSection(I, Widths[I]);
+  Header->setSectionResizeMode(0, QHeaderView::Fixed);
+  Header->setFirstSectionMovable(false);
+  Header->setSortIndicatorShown(true);
+  Header->setSortIndicator(-1, Qt::AscendingOrder);
+  connect(Header, &QHeaderView::sectionClicked, this, [this](int Column) { RunGuarded([&] { VTMailsHeaderClick(Column); }); });
+  // The header's own minimum is one for all; the wider columns keep theirs here.
+  connect(Header, &QHeaderView::sectionResized, this, [Header](int Column, int, int Size) {
+    static const int Minimum[8] = {20, 32, 120, 120, 100, 80, 100, 100};
+    if (Column > 0 && Column < 8 && Size < Minimum[Column]) Header->resizeSection(Column, Minimum[Column]);
+  });
+  connect(VTMails, &QTreeView::doubleClicked, this, [this] { RunGuarded([this] { SIViewMailClick(); }); });
 
   PMMailGrid = NewMenu(VTMails, "PMMailGrid", "");
-  for (auto [Name, Caption] : {std::pair{"DeleteMessage1", "Delete Message"}, std::pair{"ClearAllMessages1", "Clear All Messages"},
-                               std::pair{"N8", "Resend Message"}, std::pair{"ViewMailSource1", "View Mail Source"}})
-    PMMailGrid->addAction(NewAction(Name, Caption, &TFormMain::CommandNotReady, false));
+  PMMailGrid->addAction(NewAction("DeleteMessage1", "Delete Message", &TFormMain::SIDelMsgClick));
+  PMMailGrid->addAction(NewAction("ClearAllMessages1", "Clear All Messages", &TFormMain::SIClearAllClick));
+  PMMailGrid->addAction(NewAction("N8", "Resend Message", &TFormMain::SIResendClick));
+  PMMailGrid->addAction(NewAction("ViewMailSource1", "View Mail Source", &TFormMain::SIViewMailClick, true));
   AttachPopupMenu(VTMails, PMMailGrid);
 
   Splitter1->addWidget(TVCategory);
@@ -270,7 +295,7 @@ void TFormMain::BuildTray() {
   PMTrayIcon->addSeparator();
   PMTrayIcon->addAction(Exit);
 
-  RTIconVexa = new QSystemTrayIcon(EnvelopeIcon(TMarkColour::Grey), this);
+  RTIconVexa = new QSystemTrayIcon(TrayImagesNormal()[0], this);
   RTIconVexa->setObjectName(QStringLiteral("RTIconVexa"));
   RTIconVexa->setContextMenu(PMTrayIcon);
   connect(RTIconVexa, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Why) {

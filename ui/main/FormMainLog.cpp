@@ -2,11 +2,17 @@
 // status bar and tray icon, the view settings and the language menu.
 #include <QAction>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSplitter>
 #include <QTextEdit>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <fstream>
 
 #include "engine/settings/LangDefs.h"
 #include "engine/settings/LangFormat.h"
@@ -33,7 +39,8 @@ void TFormMain::FlushLogQueue() {
   if (!FLogQueue) return;
   FLogQueue->Drain([this](TLogItem& Item) {
     if (!FViewLog || Trim(Item.Text).empty()) return;
-    if (RELog->document()->characterCount() > 65536) RELog->clear();
+    // characterCount counts the closing paragraph separator too.
+    if (RELog->document()->characterCount() - 1 > 65536) RELog->clear();
     QColor Colour(Qt::black);
     if (Item.Level == 1) Colour = QColor(0, 0, 255);
     if (Item.Level == 2) Colour = QColor(0, 128, 0);
@@ -60,10 +67,15 @@ void TFormMain::PostDeliveryProgress(const std::string& MailID, const std::strin
   PostWindowMessage(this, WM_DELIVERYPROGRESS);
 }
 
-// The list's rows take their percentages once the list shows the store; until then the
-// reports are only freed.
+// Log-line reports (with a text) change nothing here; with the window hidden every report
+// is only freed.
 void TFormMain::FlushProgressQueue() {
-  if (FProgressQueue) FProgressQueue->Drain([](TProgressItem&) {});
+  if (!FProgressQueue) return;
+  FProgressQueue->Drain([this](TProgressItem& Item) {
+    if (!isVisible()) return;
+    if (TMailNodeData* Node = FindMailNode(Item.MailID); Node && Item.Text.empty())
+      FMailModel->SetProgress(Node, Item.Percent);
+  });
 }
 
 void TFormMain::PMIClearLogClick() { RELog->clear(); }
@@ -79,30 +91,44 @@ void TFormMain::UpdateStatusBar() {
   FStatusPanels[2]->setText(QString::fromStdString(LangFmt(12, FFailedCount)));
 }
 
+// The platform's tool tips break lines at LF.
+QString TFormMain::TrayHintText() {
+  return QString::fromStdString(BuildTrayHint()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 void TFormMain::UpdateTrayIcon() {
-  RTIconVexa->setToolTip(QString::fromStdString(BuildTrayHint()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  const QString Hint = TrayHintText();
+  if (RTIconVexa->toolTip() != Hint) RTIconVexa->setToolTip(Hint);
   if (FSendingCount < 0) FSendingCount = 0;
-  // The error and running states blink between their mark and the bare envelope.
-  TMarkColour Mark = TMarkColour::Green;
-  bool Cycle = false;
-  if (FShowErrorIcon) {
-    Mark = TMarkColour::Red;
-    Cycle = true;
-  } else if (!FServerRunning) {
-    Mark = TMarkColour::Grey;
-  } else if (FPauseDelivery) {
-    Mark = TMarkColour::Yellow;
-  } else if (FSendingCount >= 1) {
-    Mark = TMarkColour::Orange;
-    Cycle = true;
-  }
+  if (FShowErrorIcon)
+    SetTrayIcon(TTrayImages::Error, -1, true);
+  else if (!FServerRunning)
+    SetTrayIcon(TTrayImages::Normal, 1, false);
+  else if (FPauseDelivery)
+    SetTrayIcon(TTrayImages::Normal, 2, false);
+  else if (FSendingCount < 1)
+    SetTrayIcon(TTrayImages::Normal, 0, false);
+  else
+    SetTrayIcon(TTrayImages::Running, -1, true);
+}
+
+// Animated lists show their images in turn every 800 ms. Setting the same look again
+// leaves the icon alone: notices come by the thousand, and each new icon goes to the tray.
+void TFormMain::SetTrayIcon(TTrayImages Images, int Index, bool Animated) {
+  const bool Same = FTrayState.Images == Images && FTrayState.Index == Index && FTrayState.Animated == Animated;
+  if (Same && FTrayIconSet) return;
+  FTrayIconSet = true;
+  FTrayState = {Images, Index, Animated};
+  const std::vector<QIcon> List = Images == TTrayImages::Normal    ? TrayImagesNormal()
+                                  : Images == TTrayImages::Running ? TrayImagesRunning()
+                                                                   : TrayImagesError();
   disconnect(FIconCycle, nullptr, this, nullptr);
   FIconFrame = 0;
-  RTIconVexa->setIcon(EnvelopeIcon(Mark));
-  if (Cycle) {
-    connect(FIconCycle, &QTimer::timeout, this, [this, Mark] {
-      FIconFrame ^= 1;
-      RTIconVexa->setIcon(EnvelopeIcon(FIconFrame ? TMarkColour::None : Mark));
+  RTIconVexa->setIcon(List[static_cast<size_t>(std::max(0, Index))]);
+  if (Animated) {
+    connect(FIconCycle, &QTimer::timeout, this, [this, List] {
+      FIconFrame = (FIconFrame + 1) % static_cast<int>(List.size());
+      RTIconVexa->setIcon(List[static_cast<size_t>(FIconFrame)]);
     });
     FIconCycle->start();
   } else {
@@ -182,14 +208,21 @@ void TFormMain::LanguageMenuClick(QAction* Item) {
     Item->setChecked(File == LanguageName.get());
     return;
   }
+  // The choice is stored only once its file is in force: a stored name whose file cannot
+  // be read would greet every later start with the wrong texts.
+  const std::string Path = LanguageDir() + File;
+  if (!std::ifstream(Path)) {
+    Item->setChecked(false);
+    throw std::runtime_error("Cannot read the language file " + Path);
+  }
+  LoadLanguageFile(Path);
   LanguageName = File;
+  ApplyLanguage();
   try {
     TRegistry Reg;
     if (Reg.OpenKey(SettingsKey, true)) Reg.WriteString("LanguageName", File);
   } catch (const std::exception&) {
   }
-  LoadLanguageFile(LanguageDir() + File);
-  ApplyLanguage();
   for (QAction* A : Language1->actions()) A->setChecked(A == Item);
 }
 
@@ -199,7 +232,86 @@ void TFormMain::ApplyLanguage() {
   RELog->setFont(font());
   if (FormViewMail) FormViewMail->SetPaneFont(font());
   setWindowTitle(QStringLiteral("Quillon Pro"));
-  UpdateCategoryNodes();
+  for (int I = 2; I < TMailListModel::ColumnCount; ++I) FMailModel->SetCaption(I, QString::fromStdString(LangStrings[I - 2]));
+  for (int I = 0; I < 4; ++I) {
+    FCategories[static_cast<size_t>(I)].Caption = 6 + I;
+    SetCategoryText(I);
+  }
   UpdateStatusBar();
   RELog->clear();
+}
+
+// The layout file lives in the data folder, whose global is made to end with a separator.
+std::string TFormMain::PlacementFile() {
+  std::string Dir = DataDir.get();
+  if (!Dir.empty() && Dir.back() != '/') {
+    Dir += '/';
+    DataDir = Dir;
+  }
+  return Dir + "vexa2.ini";
+}
+
+void TFormMain::FPMainSavePlacement() {
+  QSettings Ini(QString::fromStdString(PlacementFile()), QSettings::IniFormat);
+  Ini.beginGroup(QStringLiteral("FormMain"));
+  const QRect R = normalGeometry().isValid() ? normalGeometry() : geometry();
+  Ini.setValue(QStringLiteral("Left"), R.x());
+  Ini.setValue(QStringLiteral("Top"), R.y());
+  Ini.setValue(QStringLiteral("Width"), R.width());
+  Ini.setValue(QStringLiteral("Height"), R.height());
+  Ini.setValue(QStringLiteral("Maximized"), isMaximized() ? 1 : 0);
+  // Panes that were never laid out (a start to the tray alone) keep what was read.
+  const int LogHeight = FPanesLaidOut ? RELog->height() : FRestoreLogHeight;
+  const int TreeWidth = FPanesLaidOut ? TVCategory->width() : FRestoreTreeWidth;
+  if (LogHeight >= 0) Ini.setValue(QStringLiteral("RELog.Height"), LogHeight);
+  if (TreeWidth >= 0) Ini.setValue(QStringLiteral("TVCategory.Width"), TreeWidth);
+  for (int I = 1; I < TMailListModel::ColumnCount; ++I)
+    Ini.setValue(QStringLiteral("GridMails_Col_%1").arg(I), VTMails->header()->sectionSize(I));
+  Ini.setValue(QStringLiteral("SortColumn"), FSortColumn);
+  Ini.setValue(QStringLiteral("SortDirection"), FSortDirection);
+  Ini.endGroup();
+}
+
+void TFormMain::FPMainRestorePlacement() {
+  QSettings Ini(QString::fromStdString(PlacementFile()), QSettings::IniFormat);
+  Ini.beginGroup(QStringLiteral("FormMain"));
+  auto Int = [&Ini](const char* Key, int Default) {
+    bool Ok = false;
+    const int V = Ini.value(QString::fromLatin1(Key)).toInt(&Ok);
+    return Ok ? V : Default;
+  };
+  if (Ini.contains(QStringLiteral("Width"))) {
+    const QRect R(Int("Left", x()), Int("Top", y()), std::max(200, Int("Width", width())), std::max(150, Int("Height", height())));
+    setGeometry(R);
+    if (Int("Maximized", 0)) setWindowState(windowState() | Qt::WindowMaximized);
+  }
+  // The panes get their sizes once the window is laid out (showEvent).
+  FRestoreLogHeight = Int("RELog.Height", -1);
+  FRestoreTreeWidth = Int("TVCategory.Width", -1);
+  QHeaderView* Header = VTMails->header();
+  for (int I = 1; I < TMailListModel::ColumnCount; ++I)
+    Header->resizeSection(I, Int(QStringLiteral("GridMails_Col_%1").arg(I).toLatin1().constData(), Header->sectionSize(I)));
+  Header->resizeSection(0, 20);
+  FSortColumn = Int("SortColumn", 0);
+  if (FSortColumn < 0 || FSortColumn >= TMailListModel::ColumnCount) FSortColumn = 0;
+  FSortDirection = Int("SortDirection", 0) ? 1 : 0;
+  Ini.endGroup();
+  UpdateSortMenu();
+  SortList();
+}
+
+void TFormMain::ApplyPaneSizes() {
+  FPanesLaidOut = true;
+  if (FRestoreLogHeight < 0 && FRestoreTreeWidth < 0) return;
+  if (layout()) layout()->activate();
+  auto Apply = [](QSplitter* Splitter, int Size, bool Second) {
+    if (Size < 0) return;
+    const QList<int> Sizes = Splitter->sizes();
+    const int Total = Sizes.value(0) + Sizes.value(1);
+    Size = std::min(Size, Total);
+    Splitter->setSizes(Second ? QList<int>{Total - Size, Size} : QList<int>{Size, Total - Size});
+  };
+  Apply(SplitterLog, FRestoreLogHeight, true);
+  Apply(Splitter1, FRestoreTreeWidth, false);
+  FRestoreLogHeight = FRestoreTreeWidth = -1;
 }

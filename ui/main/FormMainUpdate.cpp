@@ -7,7 +7,6 @@
 #include "ui/update/NotifyUpdate.h"
 #include "ui/update/UpdateBase.h"
 #include "ui/update/UpdateHost.h"
-#include "ui/viewer/ViewMail.h"
 
 void TFormMain::InstallUpdateHost() {
   TUpdateHost& Host = UpdateHost();
@@ -47,11 +46,3 @@ void TFormMain::MICheckVersionClick() {
   FormCheckVersion = nullptr;
 }
 
-void TFormMain::ShowMailSource(const std::string& ID) {
-  if (!FormViewMail) FormViewMail = new TFormViewMail(this);
-  if (!FMailStore) return;
-  std::unique_ptr<TMailData> Mail = FMailStore->LoadMailData(ID);
-  if (!Mail) return;
-  FormViewMail->ShowMail(*Mail);
-  FMailStore->FreeMailData(std::move(Mail));
-}
