@@ -11,6 +11,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "engine/settings/LangDefs.h"
+#include "ui/common/ZQDiag.h"
+
 QString ToQ(const std::string& Text) { return QString::fromStdString(Text); }
 
 std::string FromQ(const QString& Text) { return Text.toStdString(); }
@@ -108,4 +111,16 @@ std::string CutToCapacity(const std::string& Text, size_t Capacity) {
   // Step back over continuation bytes so that the cut falls between characters.
   while (N > 0 && (static_cast<unsigned char>(Text[N]) & 0xC0) == 0x80) --N;
   return Text.substr(0, N);
+}
+
+bool EntryMayBeAccepted(QDialog* Editor, bool Unchanged, const std::function<bool()>& Duplicate) {
+  if (Unchanged) {
+    Editor->reject();
+    return false;
+  }
+  if (Duplicate && Duplicate()) {
+    ErrorBox(LangStrings[56]);
+    return false;
+  }
+  return true;
 }

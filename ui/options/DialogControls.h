@@ -3,6 +3,7 @@
 // show lower case, report-style list views, and the check that keeps list separators out
 // of list entries.
 #include <QString>
+#include <functional>
 #include <string>
 
 class QDialog;
@@ -52,6 +53,12 @@ std::string SeparatorRefusal(const std::string& FieldName, const std::string& Te
 
 // Text cut to at most Capacity bytes without splitting a UTF-8 character.
 std::string CutToCapacity(const std::string& Text, size_t Capacity);
+
+// The last checks of an entry editor's OK: an unchanged entry closes Editor with the cancel
+// result; an entry the list holds already (Duplicate, asked only for a changed entry) is
+// refused with the duplicate message and the editor stays open. True when Editor may close
+// with OK.
+bool EntryMayBeAccepted(QDialog* Editor, bool Unchanged, const std::function<bool()>& Duplicate);
 
 // Holds a form in its global form variable while a scope runs, the old value afterwards.
 template <class TForm>

@@ -69,18 +69,15 @@ void TFormEditFileExt::BtnOKClick() {
     ErrorBox("'" + Text + "' is not a valid file extension. An extension can not contain blanks, '.', ':', ';', '*' or '?'.");
     return;
   }
-  if (Ext == OldExt) {
-    reject();
-    return;
-  }
-  if (FormAttachmentFilter) {
+  const auto Listed = [&Ext] {
+    if (!FormAttachmentFilter) return false;
     const QString Lower = ToQ(Ext).toLower();
     for (int I = 0; I < FormAttachmentFilter->LVFileExt->topLevelItemCount(); ++I)
-      if (FormAttachmentFilter->LVFileExt->topLevelItem(I)->text(0).compare(Lower, Qt::CaseInsensitive) == 0) {
-        ErrorBox(LangStrings[56]);
-        return;
-      }
-  }
+      if (FormAttachmentFilter->LVFileExt->topLevelItem(I)->text(0).compare(Lower, Qt::CaseInsensitive) == 0)
+        return true;
+    return false;
+  };
+  if (!EntryMayBeAccepted(this, Ext == OldExt, Listed)) return;
   EditFileExtension->setText(ToQ(Ext));
   accept();
 }

@@ -148,13 +148,6 @@ void TFormEditSMTPItem::BtnOKClick() {
   NewItem.Password = CutToCapacity(Password, 255);
   NewItem.Email = CutToCapacity(Email, 100);
   NewItem.FromEmail = CutToCapacity(Replace(Trim(FromQ(EditFromEmail->text())), ';', '|'), 255);
-  if (NewItem == OldItem) {
-    reject();
-    return;
-  }
-  if (OnCheckDuplicate && OnCheckDuplicate(NewItem)) {
-    ErrorBox(LangStrings[56]);
-    return;
-  }
-  accept();
+  if (EntryMayBeAccepted(this, NewItem == OldItem, [this] { return OnCheckDuplicate && OnCheckDuplicate(NewItem); }))
+    accept();
 }

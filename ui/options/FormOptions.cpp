@@ -180,6 +180,22 @@ void TFormOptions::FormDestroy() { ClearSMTPList(); }
 
 TFormMain* TFormOptions::MainWindow() const { return qobject_cast<TFormMain*>(parentWidget()); }
 
+// One list of pairs serves loading and applying, so that no working copy is loaded and
+// then forgotten on apply, or the reverse.
+template <class TVisit>
+void TFormOptions::ForEachWorkingCopy(TVisit Visit) {
+  Visit(SMTPMultiIPBind, FSMTPMultiIPBind);
+  Visit(SMTPMultiIPBinds, FSMTPMultiIPBinds);
+  Visit(SMTPIPUseGranted, FSMTPIPUseGranted);
+  Visit(SMTPIPGrantList, FSMTPIPGrantList);
+  Visit(SMTPIPDenyList, FSMTPIPDenyList);
+  Visit(AuthFromUseGranted, FAuthFromUseGranted);
+  Visit(AuthFromGrantList, FAuthFromGrantList);
+  Visit(AuthFromDenyList, FAuthFromDenyList);
+  Visit(UseAttachmentFilter, FUseAttachmentFilter);
+  Visit(AttachmentFilters, FAttachmentFilters);
+}
+
 void TFormOptions::LoadSettings() {
   // General.
   CBAutoRun->setChecked(AutoRun);
@@ -233,16 +249,7 @@ void TFormOptions::LoadSettings() {
   CBPlayEventSound->setChecked(PlayEventSound);
   LoadSoundEvents();
 
-  FSMTPMultiIPBind = SMTPMultiIPBind;
-  FSMTPMultiIPBinds = SMTPMultiIPBinds;
-  FSMTPIPUseGranted = SMTPIPUseGranted;
-  FSMTPIPGrantList = SMTPIPGrantList;
-  FSMTPIPDenyList = SMTPIPDenyList;
-  FAuthFromUseGranted = AuthFromUseGranted;
-  FAuthFromGrantList = AuthFromGrantList;
-  FAuthFromDenyList = AuthFromDenyList;
-  FUseAttachmentFilter = UseAttachmentFilter;
-  FAttachmentFilters = AttachmentFilters;
+  ForEachWorkingCopy([](const auto& Setting, auto& Copy) { Copy = Setting; });
 
   if (!DNSDetectionOffered()) {
     AutoDetectDNS = false;
@@ -382,16 +389,7 @@ bool TFormOptions::ApplySettings() {
   PlayEventSound = CBPlayEventSound->isChecked();
   SaveSoundEvents();
   // The sub-dialogs' working copies.
-  SMTPMultiIPBind = FSMTPMultiIPBind;
-  SMTPMultiIPBinds = FSMTPMultiIPBinds;
-  SMTPIPUseGranted = FSMTPIPUseGranted;
-  SMTPIPGrantList = FSMTPIPGrantList;
-  SMTPIPDenyList = FSMTPIPDenyList;
-  UseAttachmentFilter = FUseAttachmentFilter;
-  AttachmentFilters = FAttachmentFilters;
-  AuthFromUseGranted = FAuthFromUseGranted;
-  AuthFromGrantList = FAuthFromGrantList;
-  AuthFromDenyList = FAuthFromDenyList;
+  ForEachWorkingCopy([](auto& Setting, const auto& Copy) { Setting = Copy; });
 
   WriteSettings();
   // The settings are saved whatever happens to the autostart entry.

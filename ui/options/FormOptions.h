@@ -5,11 +5,13 @@
 // list-valued settings that sub-dialogs edit are held here as working copies until apply.
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/settings/ListFormats.h"
 #include "ui/common/FileDialogs.h"
+#include "ui/options/RelaySMTPRows.h"
 
 class QCheckBox;
 class QComboBox;
@@ -72,6 +74,9 @@ private:
   // False when validation refused the input: nothing was assigned or saved.
   bool ApplySettings();
   void SetModified(bool Value);
+  // Visit(Setting, WorkingCopy) for each setting a sub-dialog edits.
+  template <class TVisit>
+  void ForEachWorkingCopy(TVisit Visit);
   TFormMain* MainWindow() const;
 
   // Relay lists and sound rows (FormOptionsLists.cpp).
@@ -90,14 +95,11 @@ private:
   void BtnSMTPRemoveClick();
   void BtnSMTPUpClick();
   void BtnSMTPDownClick();
-  void MoveSMTPRow(int Offset);
   void BtnRelayDomainAddClick();
   void BtnRelayDomainEditClick();
   void BtnRelayDomainRemoveClick();
   void BtnSoundPlayClick();
   void BtnSoundChangeClick();
-  void AddSMTPRow(const TRelaySMTPItem& Item);
-  bool EditRelayServer(const TRelaySMTPItem& Given, TRelaySMTPItem& Result);
   bool EditRelayDomain(const std::string& Given, std::string& Result);
 
   bool FModified = false;
@@ -156,6 +158,7 @@ private:
   // SMTP Relay.
   QCheckBox* CBRelayToSMTP = nullptr;
   QTreeWidget* LVSMTPList = nullptr;
+  std::unique_ptr<TRelaySMTPRows> FSMTPRows;  // the rows of LVSMTPList
   QPushButton *BtnSMTPAdd = nullptr, *BtnSMTPEdit = nullptr, *BtnSMTPRemove = nullptr, *BtnSMTPUp = nullptr,
               *BtnSMTPDown = nullptr;
   QCheckBox *CBDisableDirectDelivery = nullptr, *CBRelayDomains = nullptr;

@@ -323,6 +323,7 @@ QWidget* TFormOptions::BuildRelayPage() {
   CBRelayToSMTP = NewControl<QCheckBox>(G, "CBRelayToSMTP", "If mail sent failed, relay it to following SMTP Servers.");
   LVSMTPList = NewReportView(G, "LVSMTPList", {QStringLiteral("Host"), QStringLiteral("Port")}, {260, 60});
   LVSMTPList->setFixedHeight(110);
+  FSMTPRows = std::make_unique<TRelaySMTPRows>(LVSMTPList);
   BtnSMTPAdd = NewControl<QPushButton>(G, "BtnSMTPAdd", "Add");
   BtnSMTPEdit = NewControl<QPushButton>(G, "BtnSMTPEdit", "Edit...");
   BtnSMTPRemove = NewControl<QPushButton>(G, "BtnSMTPRemove", "Remove");

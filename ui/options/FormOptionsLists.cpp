@@ -11,25 +11,11 @@
 #include "ui/common/EventSounds.h"
 #include "ui/common/FileTypes.h"
 #include "ui/options/DialogControls.h"
-#include "ui/options/EditSMTP.h"
 #include "ui/options/FormOptions.h"
 #include "ui/options/MailDomain.h"
 
 namespace {
 QString Q(const std::string& S) { return QString::fromStdString(S); }
-
-// A relay server row owns its server record; deleting the row frees it.
-class TRelaySMTPRow : public QTreeWidgetItem {
-public:
-  explicit TRelaySMTPRow(const TRelaySMTPItem& Item) : Item(Item) { Refresh(); }
-  void Refresh() {
-    setText(0, Q(Item.Host));
-    setText(1, QString::number(Item.Port));
-  }
-  TRelaySMTPItem Item;
-};
-
-TRelaySMTPRow* RelayRow(QTreeWidgetItem* Row) { return static_cast<TRelaySMTPRow*>(Row); }
 
 // Relay domain rows sort by their text without regard to letter case.
 class TDomainRow : public QTreeWidgetItem {
@@ -44,79 +30,36 @@ public:
 bool FileExists(const QString& Name) { return !Name.isEmpty() && QFileInfo(Name).isFile(); }
 }  // namespace
 
-void TFormOptions::AddSMTPRow(const TRelaySMTPItem& Item) { LVSMTPList->addTopLevelItem(new TRelaySMTPRow(Item)); }
+// The relay server rows and their commands are the wizard's as well; the dialog adds that
+// a change marks it modified.
+void TFormOptions::LoadRelaySMTPList() { FSMTPRows->Load(RelaySMTPList); }
 
-void TFormOptions::LoadRelaySMTPList() {
-  for (const TRelaySMTPItem& Item : ParseRelaySMTPList(RelaySMTPList)) AddSMTPRow(Item);
-}
+std::string TFormOptions::GetRelaySMTPList() { return FSMTPRows->Get(); }
 
-std::string TFormOptions::GetRelaySMTPList() {
-  std::vector<TRelaySMTPItem> Items;
-  for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I)
-    Items.push_back(RelayRow(LVSMTPList->topLevelItem(I))->Item);
-  return FormatRelaySMTPList(Items);
-}
-
-bool TFormOptions::RelaySMTPExists(const TRelaySMTPItem& Item) {
-  for (int I = 0; I < LVSMTPList->topLevelItemCount(); ++I) {
-    if (RelayRow(LVSMTPList->topLevelItem(I))->Item == Item) return true;
-  }
-  return false;
-}
+bool TFormOptions::RelaySMTPExists(const TRelaySMTPItem& Item) { return FSMTPRows->Exists(Item); }
 
 void TFormOptions::ClearSMTPList() {
-  if (LVSMTPList) LVSMTPList->clear();
-}
-
-// Runs the relay server editor on Given, with this list for its duplicate test; true with
-// the edited server after OK.
-bool TFormOptions::EditRelayServer(const TRelaySMTPItem& Given, TRelaySMTPItem& Result) {
-  TFormEditSMTPItem Editor(this);
-  const TFormVariable<TFormEditSMTPItem> Open(FormEditSMTPItem, &Editor);
-  Editor.OnCheckDuplicate = [this](const TRelaySMTPItem& Item) { return RelaySMTPExists(Item); };
-  if (Editor.Execute(Given) != QDialog::Accepted) return false;
-  Result = Editor.NewItem;
-  return true;
+  if (FSMTPRows) FSMTPRows->Clear();
 }
 
 void TFormOptions::BtnSMTPAddClick() {
-  TRelaySMTPItem Item;
-  if (!EditRelayServer(TRelaySMTPItem(), Item)) return;
-  AddSMTPRow(Item);
-  SetModified(true);
+  if (FSMTPRows->Add(this)) SetModified(true);
 }
 
 void TFormOptions::BtnSMTPEditClick() {
-  QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
-  if (!Row || !EditRelayServer(RelayRow(Row)->Item, RelayRow(Row)->Item)) return;
-  RelayRow(Row)->Refresh();
-  SetModified(true);
+  if (FSMTPRows->Edit(this)) SetModified(true);
 }
 
 void TFormOptions::BtnSMTPRemoveClick() {
-  QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
-  if (!Row) return;
-  delete Row;
-  LVSMTPList->clearSelection();
-  LVSMTPList->setCurrentItem(nullptr);
-  SetModified(true);
+  if (FSMTPRows->Remove()) SetModified(true);
 }
 
-void TFormOptions::BtnSMTPUpClick() { MoveSMTPRow(-1); }
+void TFormOptions::BtnSMTPUpClick() {
+  if (FSMTPRows->Move(-1)) SetModified(true);
+}
 
-void TFormOptions::BtnSMTPDownClick() { MoveSMTPRow(1); }
-
-// The row, with its record, one place higher (-1) or lower (1); the moved row is selected.
-void TFormOptions::MoveSMTPRow(int Offset) {
-  QTreeWidgetItem* Row = SelectedRow(LVSMTPList);
-  if (!Row) return;
-  const int From = LVSMTPList->indexOfTopLevelItem(Row);
-  const int To = From + Offset;
-  if (To < 0 || To >= LVSMTPList->topLevelItemCount()) return;
-  LVSMTPList->takeTopLevelItem(From);
-  LVSMTPList->insertTopLevelItem(To, Row);
-  LVSMTPList->setCurrentItem(Row);
-  SetModified(true);
+void TFormOptions::BtnSMTPDownClick() {
+  if (FSMTPRows->Move(1)) SetModified(true);
 }
 
 void TFormOptions::LoadRelayDomainList() {

@@ -53,13 +53,6 @@ void TFormMailDomain::BtnOKClick() {
     return;
   }
   Domain = Text;
-  if (Domain == OldDomain) {
-    reject();
-    return;
-  }
-  if (OnCheckDuplicate && OnCheckDuplicate(Domain)) {
-    ErrorBox(LangStrings[56]);
-    return;
-  }
-  accept();
+  if (EntryMayBeAccepted(this, Domain == OldDomain, [this] { return OnCheckDuplicate && OnCheckDuplicate(Domain); }))
+    accept();
 }

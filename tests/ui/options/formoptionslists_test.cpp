@@ -158,6 +158,27 @@ private slots:
     QVERIFY(Stored("\"RelaySMTPList\"=\"b2.test:587::0:::;c.test:2525::0:::\""));
   }
 
+  // Only a command that changed the list marks the dialog modified.
+  void RelayCommandsThatChangeNothingLeaveTheDialogUnmodified() {
+    Settings("\"RelayToSMTP\"=dword:00000001\r\n\"RelaySMTPList\"=\"a.test:25::0:::\"\r\n");
+    auto F = Open();
+    QWidget* W = F.get();
+    auto* List = Control<QTreeWidget>(W, "LVSMTPList");
+    auto Btn = [&](const char* N) { return Control<QPushButton>(W, N); };
+    const auto Cancel = [](TFormEditSMTPItem& D) { Press(D.BtnCancel); };
+
+    QVERIFY(WhileModal<TFormEditSMTPItem>(Btn("BtnSMTPAdd"), Cancel));
+    Select(List, 0);
+    QVERIFY(WhileModal<TFormEditSMTPItem>(Btn("BtnSMTPEdit"), Cancel));
+    QVERIFY(WhileModal<TFormEditSMTPItem>(Btn("BtnSMTPEdit"), [](TFormEditSMTPItem& D) { Press(D.BtnOK); }));
+    List->clearSelection();
+    List->setCurrentItem(nullptr);
+    for (const char* N : {"BtnSMTPEdit", "BtnSMTPRemove", "BtnSMTPUp", "BtnSMTPDown"}) Press(Btn(N));
+    QCOMPARE(Column(List, 0), QStringList({"a.test"}));
+    QVERIFY(!F->Modified());
+    QCOMPARE(Texts(), QStringList());
+  }
+
   // Every field counts: a server that differs only in its password is another server.
   void ServersDifferingOnlyInThePasswordAreNoDuplicates() {
     Settings("\"RelayToSMTP\"=dword:00000001\r\n\"RelaySMTPList\"=\"a.test:25::1:user:one:\"\r\n");
