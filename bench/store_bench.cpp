@@ -28,11 +28,6 @@ public:
     ++Replaces;
     return TDiskStoreFiles::ReplaceFile(Path, Data);
   }
-  bool CommitFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs,
-                   const std::string& Path, const std::string& Data) override {
-    ++Replaces;
-    return TDiskStoreFiles::CommitFiles(Files, Dirs, Path, Data);
-  }
 };
 
 using Clock = std::chrono::steady_clock;

@@ -3,6 +3,7 @@
 // drives, a recorder of its log lines and posted messages, and a disk that can be told to
 // fail.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -25,43 +26,138 @@ public:
   }
 };
 
-// The real disk, with failures on request for paths that end with a given text.
+// The real disk, with failures on request for paths that end with a given text, a journal
+// that can run out of space after a number of bytes, a count of syncs, and a crash that
+// loses whatever was not synced.
 class TFaultyFiles : public TDiskStoreFiles {
 public:
   std::mutex Lock;
   std::set<std::string> FailWrites;    // WriteFile of a path ending so fails
   std::set<std::string> FailReplaces;  // ReplaceFile of a path ending so fails
   std::atomic<int> Replaces{0};
-  // Runs before a commit of new mails' files with the waiting index (set before use).
-  std::function<void(const std::vector<std::string>& Files)> BeforeCommit;
+  std::atomic<int> Syncs{0};
+  // Bytes the journal may still take before the disk is full (-1: no limit).
+  std::atomic<int64_t> JournalSpace{-1};
 
   bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override {
-    if (Matches(FailWrites, Path)) {
-      Error = "Disk full";
+    if (Frozen || Matches(FailWrites, Path)) {
+      Error = "No space left on device";
       return false;
     }
-    return TDiskStoreFiles::WriteFile(Path, Data, Sync, Error);
+    if (!TDiskStoreFiles::WriteFile(Path, Data, Sync, Error)) return false;
+    std::lock_guard<std::mutex> L(Lock);
+    if (Sync) {
+      ++Syncs;
+      Unsynced.erase(Path);
+    } else {
+      Unsynced.insert(Path);
+    }
+    return true;
   }
   bool ReplaceFile(const std::string& Path, const std::string& Data) override {
     ++Replaces;
-    if (Matches(FailReplaces, Path)) return false;
+    if (Frozen || Matches(FailReplaces, Path)) return false;
+    ++Syncs;
     return TDiskStoreFiles::ReplaceFile(Path, Data);
   }
-  bool CommitFiles(const std::vector<std::string>& Synced, const std::vector<std::string>& Dirs,
-                   const std::string& Path, const std::string& Data) override {
-    ++Replaces;
-    if (BeforeCommit) BeforeCommit(Synced);
-    if (Matches(FailReplaces, Path)) return false;
-    return TDiskStoreFiles::CommitFiles(Synced, Dirs, Path, Data);
+  bool SyncDisk(const std::string& Dir) override {
+    if (Frozen) return false;
+    ++Syncs;
+    std::lock_guard<std::mutex> L(Lock);
+    Unsynced.clear();
+    for (auto* J : Journals) J->Synced = J->Size;
+    return TDiskStoreFiles::SyncDisk(Dir);
+  }
+  bool SyncFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs) override {
+    if (Frozen) return false;
+    Syncs += int(Files.size() + Dirs.size());
+    std::lock_guard<std::mutex> L(Lock);
+    for (auto& F : Files) Unsynced.erase(F);
+    return TDiskStoreFiles::SyncFiles(Files, Dirs);
+  }
+  bool DeleteFile(const std::string& Path) override { return !Frozen && TDiskStoreFiles::DeleteFile(Path); }
+
+  std::unique_ptr<TAppendFile> OpenAppendFile(const std::string& Path, std::string& Error) override {
+    auto Real = TDiskStoreFiles::OpenAppendFile(Path, Error);
+    if (!Real) return nullptr;
+    uint64_t Size = 0;
+    FileSize(Path, Size);
+    return std::make_unique<TJournal>(*this, std::move(Real), Path, Size);
   }
 
+  // The machine stops: the journal keeps what was synced, files written since their last
+  // sync are empty, and nothing reaches the disk any more until Thaw.
+  void Crash() {
+    std::lock_guard<std::mutex> L(Lock);
+    Frozen = true;
+    for (auto& P : Unsynced) ::truncate(P.c_str(), 0);
+    Unsynced.clear();
+    for (auto* J : Journals) ::truncate(J->Path.c_str(), off_t(J->Synced));
+  }
+  void Thaw() { Frozen = false; }
+
 private:
+  struct TJournal : TAppendFile {
+    TFaultyFiles& Owner;
+    std::unique_ptr<TAppendFile> Real;
+    std::string Path;
+    uint64_t Size, Synced;
+    TJournal(TFaultyFiles& O, std::unique_ptr<TAppendFile> R, std::string P, uint64_t S)
+        : Owner(O), Real(std::move(R)), Path(std::move(P)), Size(S), Synced(S) {
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Owner.Journals.insert(this);
+    }
+    ~TJournal() override {
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Owner.Journals.erase(this);
+    }
+    bool Append(const std::string& Data, std::string& Error) override {
+      if (Owner.Frozen) return Fail(Error);
+      const int64_t Space = Owner.JournalSpace;
+      if (Space >= 0 && int64_t(Data.size()) > Space) {
+        // A full disk takes the first part of the write.
+        Owner.JournalSpace = 0;
+        Real->Append(Data.substr(0, size_t(Space)), Error);
+        Size += uint64_t(Space);
+        return Fail(Error);
+      }
+      if (Space >= 0) Owner.JournalSpace -= int64_t(Data.size());
+      if (!Real->Append(Data, Error)) return false;
+      Size += Data.size();
+      return true;
+    }
+    bool Sync(std::string& Error) override {
+      if (Owner.Frozen) return Fail(Error);
+      ++Owner.Syncs;
+      if (!Real->Sync(Error)) return false;
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Synced = Size;
+      return true;
+    }
+    bool Truncate(uint64_t To, std::string& Error) override {
+      if (Owner.Frozen) return Fail(Error);
+      ++Owner.Syncs;
+      if (!Real->Truncate(To, Error)) return false;
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Size = Synced = To;
+      return true;
+    }
+    static bool Fail(std::string& Error) {
+      Error = "No space left on device";
+      return false;
+    }
+  };
+
   bool Matches(const std::set<std::string>& Set, const std::string& Path) {
     std::lock_guard<std::mutex> L(Lock);
     for (auto& End : Set)
       if (Path.size() >= End.size() && Path.compare(Path.size() - End.size(), End.size(), End) == 0) return true;
     return false;
   }
+
+  std::atomic<bool> Frozen{false};
+  std::set<std::string> Unsynced;
+  std::set<TJournal*> Journals;
 };
 
 class StoreTest : public ::testing::Test {

@@ -1,0 +1,237 @@
+#include "engine/store/MailJournal.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char JournalMagic[8] = {'Q', 'u', 'i', 'l', 'J', 'r', 'n', 'l'};
+constexpr size_t RecordFixedSize = 339;  // up to the texts
+constexpr uint32_t NoText = 0xFFFFFFFF;
+
+void PutU32(std::string& S, uint32_t V) {
+  for (int I = 0; I < 4; ++I) S += char((V >> (8 * I)) & 0xFF);
+}
+
+uint32_t GetU32(const uint8_t* P) {
+  return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
+}
+
+struct TCrcTable {
+  uint32_t T[256];
+  TCrcTable() {
+    for (uint32_t I = 0; I < 256; ++I) {
+      uint32_t C = I;
+      for (int K = 0; K < 8; ++K) C = C & 1 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
+      T[I] = C;
+    }
+  }
+};
+
+}  // namespace
+
+uint32_t Crc32(const void* Data, size_t Size, uint32_t Crc) {
+  static const TCrcTable Table;
+  const uint8_t* P = static_cast<const uint8_t*>(Data);
+  Crc = ~Crc;
+  for (size_t I = 0; I < Size; ++I) Crc = Table.T[(Crc ^ P[I]) & 0xFF] ^ (Crc >> 8);
+  return ~Crc;
+}
+
+TMailJournal::TMailJournal(TStoreFiles& Files, std::string Path) : FFiles(Files), FPath(std::move(Path)) {}
+
+std::string TMailJournal::HeaderBytes(uint32_t Epoch) const {
+  std::string H(JournalMagic, 8);
+  PutU32(H, Epoch);
+  PutU32(H, Crc32(H.data(), H.size()));
+  return H;
+}
+
+std::vector<TJournalEntry> TMailJournal::Open(bool& Clean) {
+  std::vector<TJournalEntry> Entries;
+  std::string Bytes;
+  const bool Read = FFiles.ReadFile(FPath, Bytes);
+  FFile = FFiles.OpenAppendFile(FPath, FOpenError);
+  const uint8_t* P = reinterpret_cast<const uint8_t*>(Bytes.data());
+  if (!Read || Bytes.size() < HeaderSize || std::memcmp(P, JournalMagic, 8) != 0 || GetU32(P + 12) != Crc32(P, 12)) {
+    // New, or not ours: nothing to replay, and it starts again before its first record.
+    FNeedHeader = true;
+    Clean = false;
+    return Entries;
+  }
+  const uint32_t Epoch = GetU32(P + 8);
+  FEpoch = Epoch;
+  size_t Pos = HeaderSize;
+  while (Bytes.size() - Pos >= RecordFixedSize + 4) {
+    const uint8_t* R = P + Pos;
+    const uint32_t Size = GetU32(R);
+    if (Size < RecordFixedSize + 4 || Size > Bytes.size() - Pos) break;
+    if (GetU32(R + Size - 4) != Crc32(R, Size - 4) || GetU32(R + 4) != Epoch) break;
+    const uint32_t DataLen = GetU32(R + 331), LogLen = GetU32(R + 335);
+    const uint64_t Texts = uint64_t(DataLen == NoText ? 0 : DataLen) + (LogLen == NoText ? 0 : LogLen);
+    if (RecordFixedSize + Texts + 4 != Size || (R[8] != joPut && R[8] != joDelete) || R[9] > 2) break;
+    TJournalEntry E;
+    E.Op = TJournalOp(R[8]);
+    E.List = R[9];
+    ReadMailRecord(R + 10, E.Rec);
+    const char* T = reinterpret_cast<const char*>(R + RecordFixedSize);
+    if (DataLen != NoText) {
+      E.HasData = true;
+      E.Data.assign(T, DataLen);
+      T += DataLen;
+    }
+    if (LogLen != NoText) {
+      E.HasLog = true;
+      E.Log.assign(T, LogLen);
+    }
+    Entries.push_back(std::move(E));
+    Pos += Size;
+  }
+  FGoodSize = Pos;
+  FNeedTruncate = Pos < Bytes.size();
+  Clean = Entries.empty() && !FNeedTruncate;
+  FHasRecords = !Entries.empty();
+  return Entries;
+}
+
+std::string TMailJournal::Encode(TJournalOp Op, uint8_t List, const TMailRecord& Rec, const std::string* Data,
+                                 const std::string* Log) const {
+  const size_t Size = RecordFixedSize + (Data ? Data->size() : 0) + (Log ? Log->size() : 0) + 4;
+  std::string B;
+  B.reserve(Size);
+  PutU32(B, uint32_t(Size));
+  PutU32(B, FEpoch.load());
+  B += char(Op);
+  B += char(List);
+  uint8_t Buf[MailRecordSize];
+  WriteMailRecord(Rec, Buf);
+  if (Buf[315] == msSending) Buf[315] = msWaiting;  // as the index files hold it
+  B.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
+  PutU32(B, Data ? uint32_t(Data->size()) : NoText);
+  PutU32(B, Log ? uint32_t(Log->size()) : NoText);
+  if (Data) B += *Data;
+  if (Log) B += *Log;
+  PutU32(B, Crc32(B.data(), B.size()));
+  return B;
+}
+
+uint64_t TMailJournal::Append(std::string Bytes, std::function<void()> Undo) {
+  std::lock_guard<std::mutex> L(FLock);
+  const uint64_t Seq = ++FLastSeq;
+  if (FBuffer.empty())
+    FBuffer = std::move(Bytes);
+  else
+    FBuffer += Bytes;
+  FPending.push_back(TPending{Seq, std::move(Undo)});
+  return Seq;
+}
+
+bool TMailJournal::IsIn(const std::vector<std::pair<uint64_t, uint64_t>>& Ranges, uint64_t Seq) const {
+  for (auto& [First, Last] : Ranges)
+    if (Seq >= First && Seq <= Last) return true;
+  return false;
+}
+
+bool TMailJournal::Repair(std::string& Error) {
+  if (!FFile) FFile = FFiles.OpenAppendFile(FPath, Error);
+  if (!FFile) return false;
+  if (FNeedHeader) {
+    if (!FFile->Truncate(0, Error) || !FFile->Append(HeaderBytes(FEpoch), Error) || !FFile->Sync(Error)) return false;
+    FGoodSize = HeaderSize;
+    FNeedHeader = FNeedTruncate = false;
+  } else if (FNeedTruncate) {
+    if (!FFile->Truncate(FGoodSize, Error)) return false;
+    FNeedTruncate = false;
+  }
+  return true;
+}
+
+bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error) {
+  if (FPending.empty()) return true;
+  std::string Batch;
+  Batch.swap(FBuffer);
+  std::vector<TPending> Entries;
+  Entries.swap(FPending);
+  FWriting = true;
+  L.unlock();
+  // Only the writer touches the file and its repair flags.
+  bool Ok = Repair(Error) && FFile->Append(Batch, Error);
+  if (!Ok && FFile && !FNeedHeader) FNeedTruncate = true;  // part of the batch may be there
+  Ok = Ok && FFile->Sync(Error);
+  if (!Ok && !FNeedHeader) FNeedTruncate = true;
+  L.lock();
+  FWriting = false;
+  if (Ok) {
+    FGoodSize += Batch.size();
+    FSynced = Entries.back().Seq;
+    FHasRecords = true;
+  } else {
+    FFailing = true;
+    FError = Error;
+    for (auto& E : Entries) FToUndo.push_back(std::move(E));
+  }
+  FDone.notify_all();
+  return Ok;
+}
+
+bool TMailJournal::Wait(uint64_t Seq, std::string& Error) {
+  std::unique_lock<std::mutex> L(FLock);
+  for (;;) {
+    if (IsIn(FUndone, Seq)) {
+      Error = FError;
+      return false;
+    }
+    if (Seq <= FSynced) return true;
+    if (FFailing) {
+      L.unlock();
+      if (OnFailure) OnFailure();
+      L.lock();
+      continue;
+    }
+    if (FWriting) {
+      FDone.wait(L);
+      continue;
+    }
+    // Nobody is writing: this thread writes for itself and for everyone queued meanwhile.
+    std::string Ignored;
+    WriteBatch(L, Ignored);
+  }
+}
+
+void TMailJournal::RunUndos() {
+  std::vector<TPending> Undos;
+  {
+    std::unique_lock<std::mutex> L(FLock);
+    while (FWriting) FDone.wait(L);
+    if (!FFailing) return;
+    // What was queued after the failure saw the failed changes: it goes with them.
+    Undos.swap(FToUndo);
+    for (auto& P : FPending) Undos.push_back(std::move(P));
+    FPending.clear();
+    FBuffer.clear();
+  }
+  for (auto It = Undos.rbegin(); It != Undos.rend(); ++It)
+    if (It->Undo) It->Undo();
+  std::lock_guard<std::mutex> L(FLock);
+  if (!Undos.empty()) FUndone.emplace_back(Undos.front().Seq, Undos.back().Seq);
+  FFailing = false;
+  FDone.notify_all();
+}
+
+bool TMailJournal::Flush(std::string& Error) {
+  RunUndos();
+  std::unique_lock<std::mutex> L(FLock);
+  while (FWriting) FDone.wait(L);
+  if (WriteBatch(L, Error)) return true;
+  L.unlock();
+  RunUndos();
+  return false;
+}
+
+bool TMailJournal::Restart(std::string& Error) {
+  std::unique_lock<std::mutex> L(FLock);
+  while (FWriting) FDone.wait(L);
+  FEpoch = FEpoch + 1;
+  FNeedHeader = true;
+  FHasRecords = false;
+  return Repair(Error);
+}
