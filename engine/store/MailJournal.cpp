@@ -1,5 +1,6 @@
 #include "engine/store/MailJournal.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -50,11 +51,12 @@ std::vector<TJournalEntry> TMailJournal::Open(bool& Clean) {
   std::vector<TJournalEntry> Entries;
   std::string Bytes;
   const bool Read = FFiles.ReadFile(FPath, Bytes);
-  FFile = FFiles.OpenAppendFile(FPath, FOpenError);
+  FFile = FFiles.OpenJournalFile(FPath, FOpenError);
+  FAllocated = Bytes.size();
   const uint8_t* P = reinterpret_cast<const uint8_t*>(Bytes.data());
   if (!Read || Bytes.size() < HeaderSize || std::memcmp(P, JournalMagic, 8) != 0 || GetU32(P + 12) != Crc32(P, 12)) {
     // New, or not ours: nothing to replay, and it starts again before its first record.
-    FNeedHeader = true;
+    FNeedFresh = true;
     Clean = false;
     return Entries;
   }
@@ -86,10 +88,12 @@ std::vector<TJournalEntry> TMailJournal::Open(bool& Clean) {
     Entries.push_back(std::move(E));
     Pos += Size;
   }
-  FGoodSize = Pos;
-  FNeedTruncate = Pos < Bytes.size();
-  Clean = Entries.empty() && !FNeedTruncate;
-  FHasRecords = !Entries.empty();
+  FPos = Pos;
+  // Clean: nothing to replay and nothing but zeros (or older epochs) where the next
+  // record goes. A torn record there is left behind by a fresh start.
+  const bool TornTail = Bytes.size() - Pos >= 8 && GetU32(P + Pos) != 0 && GetU32(P + Pos + 4) == Epoch;
+  Clean = Entries.empty() && !TornTail;
+  FHasRecords = !Clean;
   return Entries;
 }
 
@@ -132,15 +136,25 @@ bool TMailJournal::IsIn(const std::vector<std::pair<uint64_t, uint64_t>>& Ranges
 }
 
 bool TMailJournal::Repair(std::string& Error) {
-  if (!FFile) FFile = FFiles.OpenAppendFile(FPath, Error);
+  if (!FFile) FFile = FFiles.OpenJournalFile(FPath, Error);
   if (!FFile) return false;
+  if (FNeedFresh) {
+    if (!FFile->Truncate(0, Error)) return false;
+    FAllocated = 0;
+    FNeedFresh = false;
+    FNeedHeader = true;
+  }
   if (FNeedHeader) {
-    if (!FFile->Truncate(0, Error) || !FFile->Append(HeaderBytes(FEpoch), Error) || !FFile->Sync(Error)) return false;
-    FGoodSize = HeaderSize;
-    FNeedHeader = FNeedTruncate = false;
-  } else if (FNeedTruncate) {
-    if (!FFile->Truncate(FGoodSize, Error)) return false;
-    FNeedTruncate = false;
+    if (!FFile->WriteAt(0, HeaderBytes(FEpoch), Error) || !FFile->Sync(Error)) return false;
+    FAllocated = std::max<uint64_t>(FAllocated, HeaderSize);
+    FPos = HeaderSize;
+    FNeedHeader = false;
+    FInvalidLen = 0;
+  }
+  if (FInvalidLen > 0) {
+    // Records of a failed write must not read as the journal's next ones after a crash.
+    if (!FFile->WriteAt(FPos, std::string(size_t(FInvalidLen), '\0'), Error) || !FFile->Sync(Error)) return false;
+    FInvalidLen = 0;
   }
   return true;
 }
@@ -153,15 +167,28 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
   Entries.swap(FPending);
   FWriting = true;
   L.unlock();
-  // Only the writer touches the file and its repair flags.
-  bool Ok = Repair(Error) && FFile->Append(Batch, Error);
-  if (!Ok && FFile && !FNeedHeader) FNeedTruncate = true;  // part of the batch may be there
-  Ok = Ok && FFile->Sync(Error);
-  if (!Ok && !FNeedHeader) FNeedTruncate = true;
+  // Only the writer touches the file and its positions.
+  bool Ok = Repair(Error);
+  if (Ok && FPos + Batch.size() > FAllocated) {
+    // Zeros ahead, as much again as the file holds (64 KB to 16 MB at a time): records
+    // written there later change no size, so their syncs stay cheap.
+    const uint64_t Need = FPos + Batch.size() - FAllocated;
+    const uint64_t Grow = std::max<uint64_t>(Need, std::clamp<uint64_t>(FAllocated, 64 << 10, 16 << 20));
+    Ok = FFile->WriteAt(FAllocated, std::string(size_t(Grow), '\0'), Error);
+    if (Ok) FAllocated += Grow;
+  }
+  if (Ok) {
+    Ok = FFile->WriteAt(FPos, Batch, Error) && FFile->Sync(Error);
+    if (!Ok) {
+      FInvalidLen = Batch.size();
+      std::string Ignored;
+      Repair(Ignored);
+    }
+  }
   L.lock();
   FWriting = false;
   if (Ok) {
-    FGoodSize += Batch.size();
+    FPos += Batch.size();
     FSynced = Entries.back().Seq;
     FHasRecords = true;
   } else {

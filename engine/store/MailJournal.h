@@ -16,6 +16,9 @@
 //   339 ...  message text, log text
 //   end-4 4  CRC-32 of every byte of the record before it
 // Reading stops at the first record that is short or fails its check (a torn tail).
+// The file is written ahead with zeros and records overwrite them, so that the sync of a
+// change needs no change of the file's size; a fresh start rewrites the header with the
+// next epoch and leaves the old records behind it, where reading ends.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -71,7 +74,7 @@ public:
   // Records were written since the journal last started (or it needs a fresh start).
   bool HasRecords() {
     std::lock_guard<std::mutex> L(FLock);
-    return FHasRecords || FNeedHeader || FNeedTruncate;
+    return FHasRecords || FNeedFresh || FNeedHeader;
   }
   // The highest change number on disk.
   uint64_t Synced() const { return FSynced.load(); }
@@ -93,7 +96,7 @@ private:
 
   TStoreFiles& FFiles;
   std::string FPath;
-  std::unique_ptr<TAppendFile> FFile;
+  std::unique_ptr<TJournalFile> FFile;
   std::string FOpenError;
   std::atomic<uint32_t> FEpoch{1};
 
@@ -110,8 +113,10 @@ private:
   std::vector<TPending> FToUndo;
   std::vector<std::pair<uint64_t, uint64_t>> FUndone;  // failed and undone: [first, last]
   std::string FError;
-  uint64_t FGoodSize = 0;            // bytes of the file known to be whole records
-  bool FNeedTruncate = false;        // the file holds a torn write past FGoodSize
-  bool FNeedHeader = false;          // the file must start again with a fresh header
+  uint64_t FPos = 0;                 // the end of the whole records: the next one goes here
+  uint64_t FAllocated = 0;           // the file's size: bytes written (zeros ahead of FPos)
+  bool FNeedFresh = false;           // not a journal of ours: cut it and write a header
+  bool FNeedHeader = false;          // the header of a fresh start is still to be written
+  uint64_t FInvalidLen = 0;          // a failed write at FPos still to be overwritten with zeros
   bool FHasRecords = false;
 };

@@ -76,15 +76,15 @@ bool TDiskStoreFiles::ReplaceFile(const std::string& Path, const std::string& Da
 
 namespace {
 
-class TDiskAppendFile : public TAppendFile {
+class TDiskJournalFile : public TJournalFile {
 public:
-  explicit TDiskAppendFile(int Fd) : FFd(Fd) {}
-  ~TDiskAppendFile() override { ::close(FFd); }
-  bool Append(const std::string& Data, std::string& Error) override {
+  explicit TDiskJournalFile(int Fd) : FFd(Fd) {}
+  ~TDiskJournalFile() override { ::close(FFd); }
+  bool WriteAt(uint64_t Offset, const std::string& Data, std::string& Error) override {
     const char* P = Data.data();
     size_t Left = Data.size();
     while (Left > 0) {
-      ssize_t N = ::write(FFd, P, Left);
+      ssize_t N = ::pwrite(FFd, P, Left, off_t(Offset));
       if (N < 0 && errno == EINTR) continue;
       if (N < 0) {
         Error = std::strerror(errno);
@@ -92,6 +92,7 @@ public:
       }
       P += N;
       Left -= size_t(N);
+      Offset += uint64_t(N);
     }
     return true;
   }
@@ -131,13 +132,13 @@ bool TDiskStoreFiles::ListFiles(const std::string& Dir, std::vector<std::string>
   return true;
 }
 
-std::unique_ptr<TAppendFile> TDiskStoreFiles::OpenAppendFile(const std::string& Path, std::string& Error) {
-  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+std::unique_ptr<TJournalFile> TDiskStoreFiles::OpenJournalFile(const std::string& Path, std::string& Error) {
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (Fd < 0) {
     Error = std::strerror(errno);
     return nullptr;
   }
-  return std::make_unique<TDiskAppendFile>(Fd);
+  return std::make_unique<TDiskJournalFile>(Fd);
 }
 
 bool TDiskStoreFiles::SyncDisk(const std::string& Dir) {

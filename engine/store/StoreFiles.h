@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-// A file kept open that only grows at its end (the store's journal).
-class TAppendFile {
+// A file kept open for writing at given places (the store's journal).
+class TJournalFile {
 public:
-  virtual ~TAppendFile() = default;
-  // Writes Data at the end; on failure part of it may have been written.
-  virtual bool Append(const std::string& Data, std::string& Error) = 0;
-  // The appended data is on disk on return (fdatasync).
+  virtual ~TJournalFile() = default;
+  // Writes Data at Offset; on failure part of it may have been written.
+  virtual bool WriteAt(uint64_t Offset, const std::string& Data, std::string& Error) = 0;
+  // What was written is on disk on return (fdatasync).
   virtual bool Sync(std::string& Error) = 0;
   // Cuts the file to Size bytes and makes that durable.
   virtual bool Truncate(uint64_t Size, std::string& Error) = 0;
@@ -35,8 +35,8 @@ public:
   // Replaces Path as a whole: temporary file, fsync, rename, fsync of the folder. Path is
   // untouched when it fails.
   virtual bool ReplaceFile(const std::string& Path, const std::string& Data) = 0;
-  // Opens Path for appending, creating it when missing.
-  virtual std::unique_ptr<TAppendFile> OpenAppendFile(const std::string& Path, std::string& Error) = 0;
+  // Opens Path for writing, creating it when missing.
+  virtual std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string& Error) = 0;
   // Makes every file written so far on the disk that holds Dir durable, names included.
   virtual bool SyncDisk(const std::string& Dir) = 0;
   // Makes the written files Files and the folders Dirs durable (a file already gone is
@@ -56,7 +56,7 @@ public:
   bool ReadFile(const std::string& Path, std::string& Data) override;
   bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override;
   bool ReplaceFile(const std::string& Path, const std::string& Data) override;
-  std::unique_ptr<TAppendFile> OpenAppendFile(const std::string& Path, std::string& Error) override;
+  std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string& Error) override;
   bool SyncDisk(const std::string& Dir) override;
   bool SyncFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs) override;
   bool SyncDirectory(const std::string& Dir) override;

@@ -61,13 +61,15 @@ public:
     return true;
   }
   // The journal in memory too.
-  struct TMemoryAppend : TAppendFile {
+  struct TMemoryJournal : TJournalFile {
     TMemoryFiles& Owner;
     std::string Path;
-    TMemoryAppend(TMemoryFiles& O, std::string P) : Owner(O), Path(std::move(P)) {}
-    bool Append(const std::string& Data, std::string&) override {
+    TMemoryJournal(TMemoryFiles& O, std::string P) : Owner(O), Path(std::move(P)) {}
+    bool WriteAt(uint64_t Offset, const std::string& Data, std::string&) override {
       std::lock_guard<std::mutex> L(Owner.Lock);
-      Owner.Files[Path] += Data;
+      std::string& F = Owner.Files[Path];
+      if (F.size() < Offset + Data.size()) F.resize(Offset + Data.size(), '\0');
+      F.replace(Offset, Data.size(), Data);
       return true;
     }
     bool Sync(std::string&) override { return true; }
@@ -77,10 +79,10 @@ public:
       return true;
     }
   };
-  std::unique_ptr<TAppendFile> OpenAppendFile(const std::string& Path, std::string&) override {
+  std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string&) override {
     std::lock_guard<std::mutex> L(Lock);
     Files[Path];
-    return std::make_unique<TMemoryAppend>(*this, Path);
+    return std::make_unique<TMemoryJournal>(*this, Path);
   }
   bool SyncDisk(const std::string&) override { return true; }
   bool SyncFiles(const std::vector<std::string>&, const std::vector<std::string>&) override { return true; }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -65,7 +66,7 @@ public:
     ++Syncs;
     std::lock_guard<std::mutex> L(Lock);
     Unsynced.clear();
-    for (auto* J : Journals) J->Synced = J->Size;
+    for (auto* J : Journals) J->Commit();
     return TDiskStoreFiles::SyncDisk(Dir);
   }
   bool SyncFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs) override {
@@ -77,33 +78,49 @@ public:
   }
   bool DeleteFile(const std::string& Path) override { return !Frozen && TDiskStoreFiles::DeleteFile(Path); }
 
-  std::unique_ptr<TAppendFile> OpenAppendFile(const std::string& Path, std::string& Error) override {
-    auto Real = TDiskStoreFiles::OpenAppendFile(Path, Error);
+  std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string& Error) override {
+    auto Real = TDiskStoreFiles::OpenJournalFile(Path, Error);
     if (!Real) return nullptr;
-    uint64_t Size = 0;
-    FileSize(Path, Size);
-    return std::make_unique<TJournal>(*this, std::move(Real), Path, Size);
+    return std::make_unique<TJournal>(*this, std::move(Real), Path);
   }
 
-  // The machine stops: the journal keeps what was synced, files written since their last
-  // sync are empty, and nothing reaches the disk any more until Thaw.
-  void Crash() {
+  // The machine stops: the journal keeps what was synced and the first KeepUnsynced bytes
+  // of what was written after (a torn write), files written since their last sync are
+  // empty, and nothing reaches the disk any more until Thaw.
+  void Crash(size_t KeepUnsynced = 0) {
     std::lock_guard<std::mutex> L(Lock);
     Frozen = true;
     for (auto& P : Unsynced) ::truncate(P.c_str(), 0);
     Unsynced.clear();
-    for (auto* J : Journals) ::truncate(J->Path.c_str(), off_t(J->Synced));
+    for (auto* J : Journals) {
+      std::string Disk = J->Synced;
+      for (auto& [Offset, Data] : J->Writes) {
+        const size_t Take = std::min(KeepUnsynced, Data.size());
+        KeepUnsynced -= Take;
+        if (Disk.size() < Offset + Take) Disk.resize(Offset + Take, '\0');
+        Disk.replace(Offset, Take, Data, 0, Take);
+      }
+      std::string Ignored;
+      TDiskStoreFiles::WriteFile(J->Path, Disk, true, Ignored);
+    }
   }
   void Thaw() { Frozen = false; }
+  std::atomic<bool> FailJournalSync{false};
 
 private:
-  struct TJournal : TAppendFile {
+  // The journal with a copy of what a crash would leave of it: the synced content, and the
+  // writes since.
+  struct TJournal : TJournalFile {
     TFaultyFiles& Owner;
-    std::unique_ptr<TAppendFile> Real;
+    std::unique_ptr<TJournalFile> Real;
     std::string Path;
-    uint64_t Size, Synced;
-    TJournal(TFaultyFiles& O, std::unique_ptr<TAppendFile> R, std::string P, uint64_t S)
-        : Owner(O), Real(std::move(R)), Path(std::move(P)), Size(S), Synced(S) {
+    std::string Synced;
+    std::vector<std::pair<size_t, std::string>> Writes;
+    uint64_t Size = 0;
+    TJournal(TFaultyFiles& O, std::unique_ptr<TJournalFile> R, std::string P)
+        : Owner(O), Real(std::move(R)), Path(std::move(P)) {
+      Owner.TDiskStoreFiles::ReadFile(Path, Synced);
+      Size = Synced.size();
       std::lock_guard<std::mutex> L(Owner.Lock);
       Owner.Journals.insert(this);
     }
@@ -111,35 +128,50 @@ private:
       std::lock_guard<std::mutex> L(Owner.Lock);
       Owner.Journals.erase(this);
     }
-    bool Append(const std::string& Data, std::string& Error) override {
+    bool WriteAt(uint64_t Offset, const std::string& Data, std::string& Error) override {
       if (Owner.Frozen) return Fail(Error);
+      std::string Part = Data;
+      bool Full = false;
       const int64_t Space = Owner.JournalSpace;
-      if (Space >= 0 && int64_t(Data.size()) > Space) {
-        // A full disk takes the first part of the write.
-        Owner.JournalSpace = 0;
-        Real->Append(Data.substr(0, size_t(Space)), Error);
-        Size += uint64_t(Space);
-        return Fail(Error);
+      if (Space >= 0 && Offset + Data.size() > Size) {
+        // A full disk: the file grows by what is left and no more.
+        const uint64_t Room = std::max<uint64_t>(Offset, Size) - Offset + uint64_t(Space);
+        if (Room < Data.size()) {
+          Part.resize(size_t(Room));
+          Full = true;
+        }
+        Owner.JournalSpace = Space - int64_t(std::max<uint64_t>(Size, Offset + Part.size()) - Size);
       }
-      if (Space >= 0) Owner.JournalSpace -= int64_t(Data.size());
-      if (!Real->Append(Data, Error)) return false;
-      Size += Data.size();
-      return true;
+      if (!Part.empty() && !Real->WriteAt(Offset, Part, Error)) return false;
+      Size = std::max<uint64_t>(Size, Offset + Part.size());
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Writes.emplace_back(size_t(Offset), std::move(Part));
+      return Full ? Fail(Error) : true;
     }
     bool Sync(std::string& Error) override {
-      if (Owner.Frozen) return Fail(Error);
+      if (Owner.Frozen || Owner.FailJournalSync) return Fail(Error);
       ++Owner.Syncs;
       if (!Real->Sync(Error)) return false;
       std::lock_guard<std::mutex> L(Owner.Lock);
-      Synced = Size;
+      Commit();
       return true;
+    }
+    // What was written is what a crash leaves (Owner.Lock held).
+    void Commit() {
+      for (auto& [Offset, Data] : Writes) {
+        if (Synced.size() < Offset + Data.size()) Synced.resize(Offset + Data.size(), '\0');
+        Synced.replace(Offset, Data.size(), Data);
+      }
+      Writes.clear();
     }
     bool Truncate(uint64_t To, std::string& Error) override {
       if (Owner.Frozen) return Fail(Error);
       ++Owner.Syncs;
       if (!Real->Truncate(To, Error)) return false;
       std::lock_guard<std::mutex> L(Owner.Lock);
-      Size = Synced = To;
+      Size = To;
+      Writes.clear();
+      Synced.resize(size_t(To));
       return true;
     }
     static bool Fail(std::string& Error) {
