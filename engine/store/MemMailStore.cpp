@@ -278,70 +278,88 @@ bool TMemoryMailStore::AddMail(TMailData& Mail) {
   return false;
 }
 
-int TMemoryMailStore::StoreMail(TMailData& Mail) {
-  if (Mail.State == msNone) return 0;
+
+TMemoryMailStore::TNewMail TMemoryMailStore::PrepareMail(TMailData& Mail) {
+  TNewMail New;
+  if (Mail.State == msNone) return New;
   Mail.State = msWaiting;
-  const std::string Data = JoinLines(Mail.Data), Log = JoinLines(Mail.Log);
-  std::vector<std::unique_ptr<TStoreRecord>> News;
-  std::vector<std::string> IDs, Recipients;
-  // The mail is taken whole or not at all.
-  auto Refuse = [&] {
-    for (auto& ID : IDs) DeleteMailFiles(ID);
-  };
+  New.Kind = Mail.Kind;
+  New.Data = JoinLines(Mail.Data);
+  New.Log = JoinLines(Mail.Log);
   for (size_t I = 0; I < Mail.Recipients.size(); ++I) {
     if (IsBlank(Mail.Recipients[I])) continue;
     Mail.ID = std::to_string(FNextID.fetch_add(1));
-    IDs.push_back(Mail.ID);
+    New.IDs.push_back(Mail.ID);
     std::string Error;
     const std::string MailFile = MailFileName(Mail.ID), LogFile = LogFileName(Mail.ID);
     // Not synced here: the journal holds both texts until the next save syncs the files.
-    if (!FFiles->WriteFile(MailFile, Data, false, Error)) {
-      Refuse();
-      throw EFCreateError("Cannot create file \"" + MailFile + "\". " + Error);
-    }
-    if (!FFiles->WriteFile(LogFile, Log, false, Error)) {
-      Refuse();
-      throw EFCreateError("Cannot create file \"" + LogFile + "\". " + Error);
+    // The mail is taken whole or not at all.
+    const bool MailWritten = FFiles->WriteFile(MailFile, New.Data, false, Error);
+    if (!MailWritten || !FFiles->WriteFile(LogFile, New.Log, false, Error)) {
+      DropNew(New);
+      throw EFCreateError("Cannot create file \"" + (MailWritten ? LogFile : MailFile) + "\". " + Error);
     }
     auto R = std::make_unique<TStoreRecord>();
     Mail.SaveToRecord(int32_t(I), R->Rec);
-    Recipients.push_back(R->Rec.Recipient.str());
-    News.push_back(std::move(R));
+    New.Recipients.push_back(R->Rec.Recipient.str());
+    New.Records.push_back(std::move(R));
   }
-  if (News.empty()) return 0;
+  return New;
+}
+
+void TMemoryMailStore::EncodeNew(const TNewMail& New, std::string& Bytes, std::vector<TChange>& Changes) {
+  for (auto& R : New.Records) {
+    Bytes += FJournal->Encode(joPut, lkQueue, R->Rec, &New.Data, &New.Log);
+    Changes.push_back(TChange{R->Rec.ID.str(), -1, lkQueue, R->Rec, nullptr});
+  }
+  for (auto& ID : New.IDs) {
+    NoteUnsynced(MailFileName(ID));
+    NoteUnsynced(LogFileName(ID));
+  }
+}
+
+void TMemoryMailStore::InsertNew(TNewMail& New, uint64_t Seq) {
+  {
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    for (auto& R : New.Records) FAllMails.push_back(R.get());
+  }
+  FQueueChanged = true;
+  for (auto& R : New.Records) {
+    R->Seq = Seq;
+    PostNotice(naAdded, *R, msWaiting);
+    FQueue.Items.push_back(std::move(R));
+  }
+  New.Records.clear();
+}
+
+void TMemoryMailStore::DropNew(const TNewMail& New) {
+  for (auto& ID : New.IDs) DeleteMailFiles(ID);
+}
+
+void TMemoryMailStore::AnnounceNew(const TNewMail& New) {
+  for (auto& To : New.Recipients) DoLog(2, New.Kind == mkNotice ? LangFmt(80, To) : LangFmt(22, To));
+  if (FRunning) SignalNewMail();
+}
+
+int TMemoryMailStore::StoreMail(TMailData& Mail) {
+  TNewMail New = PrepareMail(Mail);
+  if (New.Records.empty()) return 0;
   uint64_t Seq;
   {
     std::shared_lock<std::shared_mutex> C(FChangeLock);
     std::string Bytes;
     std::vector<TChange> Changes;
-    for (auto& R : News) {
-      Bytes += FJournal->Encode(joPut, lkQueue, R->Rec, &Data, &Log);
-      Changes.push_back(TChange{R->Rec.ID.str(), -1, lkQueue, R->Rec, nullptr});
-    }
-    for (auto& ID : IDs) {
-      NoteUnsynced(MailFileName(ID));
-      NoteUnsynced(LogFileName(ID));
-    }
+    EncodeNew(New, Bytes, Changes);
     std::lock_guard<std::mutex> L(FQueue.Lock);
     Seq = Journal(std::move(Bytes), std::move(Changes));
-    {
-      std::lock_guard<std::mutex> A(FAllMailsLock);
-      for (auto& R : News) FAllMails.push_back(R.get());
-    }
-    FQueueChanged = true;
-    for (auto& R : News) {
-      R->Seq = Seq;
-      PostNotice(naAdded, *R, msWaiting);
-      FQueue.Items.push_back(std::move(R));
-    }
+    InsertNew(New, Seq);
   }
   if (!Committed(Seq)) {
-    Refuse();
+    DropNew(New);
     throw EVexaMailJournalWriteError();
   }
-  for (auto& To : Recipients) DoLog(2, Mail.Kind == mkNotice ? LangFmt(80, To) : LangFmt(22, To));
-  if (FRunning) SignalNewMail();
-  return int(Recipients.size());
+  AnnounceNew(New);
+  return int(New.Recipients.size());
 }
 
 bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldState, TMailState NewState) {

@@ -133,8 +133,24 @@ private:
   void Checkpoint();
   TRecordList& ListOf(int Kind);
   std::atomic<bool>& ChangedFlagOf(int Kind);
+  // A new mail on its way in: its files are written, its records not yet listed.
+  struct TNewMail {
+    std::vector<std::unique_ptr<TStoreRecord>> Records;
+    std::vector<std::string> IDs, Recipients;
+    std::string Data, Log;
+    TMailKind Kind = 0;
+  };
   // Adds the mail's records; answers how many were stored.
   int StoreMail(TMailData& Mail);
+  // Writes the files of a mail's records and makes the records; on failure none is left.
+  TNewMail PrepareMail(TMailData& Mail);
+  // Its journal records and their undos (caller holds FChangeLock shared).
+  void EncodeNew(const TNewMail& New, std::string& Bytes, std::vector<TChange>& Changes);
+  // Lists the records as change Seq (caller holds FQueue.Lock).
+  void InsertNew(TNewMail& New, uint64_t Seq);
+  void DropNew(const TNewMail& New);
+  // The log lines of a stored mail, and the delivery engine's wake-up.
+  void AnnounceNew(const TNewMail& New);
   // Appends one change to the journal (caller holds FChangeLock shared and the list lock
   // that orders it); answers its number.
   uint64_t Journal(std::string Bytes, std::vector<TChange> Changes);

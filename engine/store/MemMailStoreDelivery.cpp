@@ -142,6 +142,7 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
 
   // Where the mail goes: the sent or the failed list, or nowhere (deleted).
   int Target = lkFailed;
+  TNewMail NoticeMail;
   if (Sent) {
     DoLog(2, Mail.Status == dsDelivered ? LangFmt(23, From, To) : LangFmt(78, From, Mail.LastError));
     Target = DelMessageAfterSent && DelMessageDelay == 0 ? -1 : lkSent;
@@ -170,34 +171,37 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
       Notice.Kind = mkNotice;
       Notice.FailedAttempts = 0;
       Notice.Data = ComposeFailureNotice(Failed);
-      // No notice stored (no file, no journal, or a blank sender to send it to): the failed
-      // mail stays, whatever DelNotifiedMail says.
-      bool NoticeStored = false;
       try {
-        NoticeStored = StoreMail(Notice) > 0;
-      } catch (const EVexaMailJournalWriteError&) {
-        // Logged already.
+        NoticeMail = PrepareMail(Notice);
       } catch (const std::exception& E) {
         DoLog(3, E.what());
       }
-      if (DelNotifiedMail && NoticeStored) Target = -1;
+      // No notice (no file for it, or a blank sender to send it to): the failed mail
+      // stays, whatever DelNotifiedMail says.
+      if (DelNotifiedMail && !NoticeMail.Records.empty()) Target = -1;
     }
   }
 
-  // Out of the waiting list and into its new place as one change of the journal: until that
-  // is on disk the mail is in no list on disk but the waiting list.
+  // Out of the waiting list and into its new place, with its notice, as one change of the
+  // journal: until that is on disk the mail is in no list on disk but the waiting list.
   auto Gone = std::make_shared<std::unique_ptr<TStoreRecord>>();
   uint64_t Seq;
   {
     std::shared_lock<std::shared_mutex> C(FChangeLock);
-    std::unique_ptr<TStoreRecord> R;
-    {
-      std::lock_guard<std::mutex> L(FQueue.Lock);
-      R = TakeByID(FQueue.Items, ID);
-      if (!R) return false;  // deleted meanwhile
-      FQueueChanged = true;
-      PostNotice(naRemoved, *R, R->Rec.State);
+    std::string Bytes;
+    std::vector<TChange> Changes;
+    EncodeNew(NoticeMail, Bytes, Changes);
+    std::unique_lock<std::mutex> TL;  // the new list before the waiting list
+    if (Target >= 0) TL = std::unique_lock<std::mutex>(ListOf(Target).Lock);
+    std::lock_guard<std::mutex> QL(FQueue.Lock);
+    std::unique_ptr<TStoreRecord> R = TakeByID(FQueue.Items, ID);
+    if (!R) {
+      // Deleted meanwhile: nothing to file, no notice.
+      DropNew(NoticeMail);
+      return false;
     }
+    FQueueChanged = true;
+    PostNotice(naRemoved, *R, R->Rec.State);
     const TMailRecord Old = R->Rec;
     {
       std::lock_guard<std::mutex> A(FAllMailsLock);
@@ -207,21 +211,27 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
     if (Target < 0) {
       RemoveFromAll(R.get());
       *Gone = std::move(R);
-      Seq = Journal(FJournal->Encode(joDelete, lkQueue, Rec), {TChange{ID, lkQueue, -1, Old, Gone}});
+      Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
+      Changes.push_back(TChange{ID, lkQueue, -1, Old, Gone});
+      Seq = Journal(std::move(Bytes), std::move(Changes));
     } else {
       R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
-      TRecordList& List = ListOf(Target);
-      std::lock_guard<std::mutex> L(List.Lock);
-      Seq = Journal(FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText),
-                    {TChange{ID, lkQueue, Target, Old, nullptr}});
+      Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
+      Changes.push_back(TChange{ID, lkQueue, Target, Old, nullptr});
+      Seq = Journal(std::move(Bytes), std::move(Changes));
       R->Seq = Seq;
       ChangedFlagOf(Target) = true;
       PostNotice(naAdded, *R, Rec.State);
-      List.Items.push_back(std::move(R));
+      ListOf(Target).Items.push_back(std::move(R));
     }
+    InsertNew(NoticeMail, Seq);
   }
-  // A failure has put the mail back among the waiting ones.
-  if (!Committed(Seq)) return false;
+  // A failure has put the mail back among the waiting ones, and taken its notice away.
+  if (!Committed(Seq)) {
+    DropNew(NoticeMail);
+    return false;
+  }
+  AnnounceNew(NoticeMail);
   if (Target < 0) DeleteMailFiles(ID);
   return false;
 }
