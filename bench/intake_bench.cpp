@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "bench/CountingFiles.h"
 #include "bench/PrivatePostfix.h"
 #include "engine/receiver/MailReceiver.h"
@@ -34,39 +35,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point T0) { return std::chrono::duration<double>(Clock::now() - T0).count(); }
-
-void WriteIndex(const std::string& Path, int FirstID, int Count, TMailState State) {
-  std::string B = "VexaMIdx";
-  for (int I = 0; I < 4; ++I) B += std::string("\x01\x00", 2);
-  B += std::string("\x16\x00", 2);
-  for (int I = 0; I < 4; ++I) B += char((uint32_t(Count) >> (8 * I)) & 0xFF);
-  uint8_t Buf[MailRecordSize];
-  for (int I = 0; I < Count; ++I) {
-    TMailRecord R;
-    R.ID = std::to_string(FirstID + I);
-    R.MailFrom = "<bench@here.example>";
-    R.Recipient = "rcpt@far.example";
-    R.Subject = "bench";
-    R.Size = 10240;
-    R.ReceiveTime = 46000;
-    R.SentTime = State == msSent ? 46000.5 : 0;
-    R.Kind = mkReceived;
-    R.State = State;
-    WriteMailRecord(R, Buf);
-    B.append(reinterpret_cast<char*>(Buf), MailRecordSize);
-  }
-  std::ofstream(Path, std::ios::binary) << B;
-}
-
-// A data folder that already lists Waiting waiting and Sent sent mails (empty messages).
-void Preload(const std::string& Dir, int Waiting, int Sent) {
-  std::filesystem::create_directories(Dir + "mail");
-  std::filesystem::create_directories(Dir + "log");
-  for (int I = 1; I <= Waiting + Sent; ++I)
-    ::close(::open((Dir + "mail/" + std::to_string(I) + ".qn").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-  WriteIndex(Dir + "MailQueu.idx", 1, Waiting, msWaiting);
-  WriteIndex(Dir + "MailSucc.idx", Waiting + 1, Sent, msSent);
-}
 
 // smtp-source into Port; answers mails per second, or -1.
 double SmtpSource(int Port, int Sessions, int Mails) {
@@ -85,7 +53,7 @@ struct TIntake {
 
 TIntake QuillonIntake(const std::string& Dir, int Preloaded, int Sessions, int Mails) {
   std::filesystem::remove_all(Dir);
-  Preload(Dir, Preloaded, 0);
+  PreloadDataFolder(Dir, Preloaded, 0);
   DataDir = Dir;
   TCountingFiles Files;
   TMemoryMailStoreOptions O;
@@ -114,7 +82,7 @@ double StartUp(const std::string& Root, const std::string& Harness) {
   TLoopbackDNS Dns;
   TTestEnv Env;  // a private XDG tree
   const std::string Data = Env.DataHome() + "quillon/data/";
-  Preload(Data, 5000, 50000);
+  PreloadDataFolder(Data, 5000, 50000);
   const int Port = FreeLoopbackPort();
   WriteHarnessRegistry(Env, Port, Dns.Address(), RegistryDword("SenderMaxThreadCount", 1));
   TChildProcess P;
@@ -127,13 +95,6 @@ double StartUp(const std::string& Root, const std::string& Harness) {
   return Up ? S : -1;
 }
 
-std::vector<int> ParseList(const std::string& S) {
-  std::vector<int> R;
-  std::stringstream In(S);
-  std::string Item;
-  while (std::getline(In, Item, ',')) R.push_back(std::stoi(Item));
-  return R;
-}
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "bench/BenchMessage.h"
 #include "bench/CountingFiles.h"
 #include "engine/settings/VexaBase.h"
@@ -60,42 +61,10 @@ void Intake(const std::string& Root, int Threads, int Total) {
   std::filesystem::remove_all(Dir);
 }
 
-void WriteIndex(const std::string& Path, int FirstID, int Count, TMailState State) {
-  std::string B = "VexaMIdx";
-  for (int I = 0; I < 4; ++I) B += std::string("\x01\x00", 2);
-  B += std::string("\x16\x00", 2);
-  for (int I = 0; I < 4; ++I) B += char((uint32_t(Count) >> (8 * I)) & 0xFF);
-  uint8_t Buf[MailRecordSize];
-  for (int I = 0; I < Count; ++I) {
-    TMailRecord R;
-    R.ID = std::to_string(FirstID + I);
-    R.MailFrom = "<bench@here.example>";
-    R.Recipient = "rcpt@far.example";
-    R.Subject = "bench";
-    R.Size = 10240;
-    R.ReceiveTime = 46000;
-    R.SentTime = State == msSent ? 46000.5 : 0;
-    R.Kind = mkReceived;
-    R.State = State;
-    WriteMailRecord(R, Buf);
-    B.append(reinterpret_cast<char*>(Buf), MailRecordSize);
-  }
-  FILE* F = std::fopen(Path.c_str(), "wb");
-  std::fwrite(B.data(), 1, B.size(), F);
-  std::fclose(F);
-}
-
 void LoadTime(const std::string& Root, int Waiting, int Sent) {
   std::string Dir = Root + "load/";
   std::filesystem::remove_all(Dir);
-  std::filesystem::create_directories(Dir + "mail");
-  std::filesystem::create_directories(Dir + "log");
-  for (int I = 1; I <= Waiting + Sent; ++I) {
-    int Fd = ::open((Dir + "mail/" + std::to_string(I) + ".qn").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::close(Fd);
-  }
-  WriteIndex(Dir + "MailQueu.idx", 1, Waiting, msWaiting);
-  WriteIndex(Dir + "MailSucc.idx", Waiting + 1, Sent, msSent);
+  PreloadDataFolder(Dir, Waiting, Sent);
   DataDir = Dir;
   DelMessageAfterSent = false;
   TMemoryMailStoreOptions O;
