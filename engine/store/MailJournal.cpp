@@ -245,9 +245,15 @@ void TMailJournal::RunUndos() {
 }
 
 bool TMailJournal::Flush(std::string& Error) {
-  RunUndos();
   std::unique_lock<std::mutex> L(FLock);
-  while (FWriting) FDone.wait(L);
+  for (;;) {
+    while (FWriting) FDone.wait(L);
+    if (!FFailing) break;
+    // A failed write not yet taken back: what is queued goes with it.
+    L.unlock();
+    RunUndos();
+    L.lock();
+  }
   if (WriteBatch(L, Error)) return true;
   L.unlock();
   RunUndos();

@@ -422,7 +422,8 @@ bool TMemoryMailStore::DeleteMail(const std::string& ID) {
   return false;
 }
 
-void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick) {
+void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick,
+                                   bool FromLast) {
   TRecordList& List = ListOf(Kind);
   std::vector<std::shared_ptr<std::unique_ptr<TStoreRecord>>> Gone;
   uint64_t Seq;
@@ -442,6 +443,7 @@ void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(cons
     }
     List.Items.resize(Keep);
     if (Gone.empty()) return;
+    if (FromLast) std::reverse(Gone.begin(), Gone.end());
     ChangedFlagOf(Kind) = true;
     RemoveFromAll(Ptrs);
     std::string Bytes;

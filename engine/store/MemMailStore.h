@@ -157,8 +157,9 @@ private:
   // Until change Seq is on disk; false (logged) when it failed and was taken back.
   bool Committed(uint64_t Seq);
   void UndoChange(const TChange& C);
-  // Deletes the records chosen by Pick from one list as one change, then their files.
-  void DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick);
+  // Deletes the records chosen by Pick from one list as one change, then their files;
+  // their notices go from the first record or from the last.
+  void DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick, bool FromLast = false);
   void NoteUnsynced(std::string FileName);
 
   void PostNotice(uint8_t Action, const TStoreRecord& Record, TMailState State);

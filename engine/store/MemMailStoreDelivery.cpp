@@ -316,5 +316,5 @@ void TMemoryMailStore::AutoDeleteSent() {
   if (!DelMessageAfterSent) return;
   const double Today = std::trunc(FClock());
   const int32_t Delay = DelMessageDelay;
-  DeleteWhere(lkSent, [&](const TStoreRecord& R) { return Today - std::trunc(R.Rec.SentTime) >= Delay; });
+  DeleteWhere(lkSent, [&](const TStoreRecord& R) { return Today - std::trunc(R.Rec.SentTime) >= Delay; }, true);
 }
