@@ -1,14 +1,17 @@
-// Crash safety under load: the engine harness takes mail from ten connections and delivers
-// it to a loopback exchanger while it is killed with SIGKILL at random moments and started
-// again. Every mail that got "250 OK" must reach the exchanger at least once or still be in
-// the store, and the index files must load. Mails delivered twice (a kill between the
-// exchanger's reply and the store's bookkeeping) are counted and printed.
+// Crash safety under load: the engine harness takes mail from ten connections while it is
+// killed with SIGKILL and started again on the same folders, in three settings: delivery
+// to a loopback exchanger (killed at random moments), and no route at all, with and without
+// failure notices (killed right as a "250 OK" comes, when mails fail as fast as they
+// arrive). Every mail that got "250 OK" must reach the exchanger or still be in the store,
+// in one list only; a delivered mail must be in the sent list; the engine may deliver a
+// mail twice only when a kill fell between the exchanger's reply and the store's sync.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -44,7 +47,7 @@ std::string TokenOf(const std::vector<std::string>& Lines) {
 
 // One client connection that sends its mails one after the other, connecting again
 // whenever the server went away. A mail counts as accepted when "." got "250 OK".
-void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::set<std::string>& Acked,
+void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::condition_variable& AckedMore, std::set<std::string>& Acked,
                std::set<std::string>& Unanswered, std::atomic<int>& Attempts, const std::atomic<bool>& Abort, Clock::time_point GiveUp) {
   std::unique_ptr<TLineClient> C;
   bool Resent = false;  // the mail's "." went out before and got no reply
@@ -73,6 +76,7 @@ void SendMails(int Port, int Client, int Count, std::mutex& Lock, std::set<std::
       {
         std::lock_guard<std::mutex> G(Lock);
         Acked.insert(Token);
+        AckedMore.notify_all();
         if (!Resent) Unanswered.erase(Token);
       }
       Resent = false;
@@ -107,6 +111,7 @@ struct TCrashCase {
   const char* Name;
   std::string Registry;  // more settings
   bool Route;            // the exchanger can be reached
+  bool KillAfterAck;     // kill as a "250 OK" comes, else at a random moment
 };
 
 // Every received mail and notice the store holds, read the way the program reads it at
@@ -150,6 +155,7 @@ TEST_P(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
                            Case.Registry);
   constexpr int Clients = 10, MailsEach = 200, Kills = 6;
   std::mutex Lock;
+  std::condition_variable AckedMore;
   std::set<std::string> Acked, Unanswered;
   std::atomic<int> Attempts{0};
   std::atomic<bool> Abort{false};
@@ -166,7 +172,7 @@ TEST_P(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
   } Join{Abort, Senders};
   const auto GiveUp = Clock::now() + std::chrono::seconds(240);
   for (int C = 0; C < Clients; ++C)
-    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, Acked, Unanswered, Attempts, Abort, GiveUp); });
+    Senders.emplace_back([&, C] { SendMails(Port, C, MailsEach, Lock, AckedMore, Acked, Unanswered, Attempts, Abort, GiveUp); });
 
   std::mt19937 Rng(std::random_device{}());
   const std::string Relay = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
@@ -201,7 +207,14 @@ TEST_P(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
       EXPECT_EQ(P.Stop(20000), 0) << Env.ReadFile(Out).substr(std::max<size_t>(Env.ReadFile(Out).size(), 3000) - 3000);
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200 + Rng() % 1000));
+    if (Case.KillAfterAck) {
+      // Right after a "250 OK": the moment a mail that fails at once leaves the waiting list.
+      std::unique_lock<std::mutex> G(Lock);
+      const size_t Target = Acked.size() + 20 + Rng() % 200;
+      AckedMore.wait_for(G, std::chrono::seconds(60), [&] { return Acked.size() >= Target; });
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200 + Rng() % 1000));
+    }
     ASSERT_TRUE(P.Running()) << Env.ReadFile(Out);
     ::kill(P.Pid(), SIGKILL);
     EXPECT_EQ(P.Stop(5000), 128 + SIGKILL);
@@ -247,15 +260,16 @@ TEST_P(CrashSafety, AcceptedMailsSurviveSigkillUnderLoad) {
 }
 
 const TCrashCase CrashCases[] = {
-    {"DeliveryToALoopbackExchanger", RegistryDword("DelMessageAfterSent", 0), true},
+    {"DeliveryToALoopbackExchanger", RegistryDword("DelMessageAfterSent", 0), true, false},
     // No route at all: every mail fails at once and moves to the failed list while the
     // clients keep sending.
     {"NoRouteAtAll",
-     RegistryDword("RelayToSMTP", 1) + RegistryDword("DisableDirectDelivery", 1) + "\"RelaySMTPList\"=\"\"\r\n", false},
+     RegistryDword("RelayToSMTP", 1) + RegistryDword("DisableDirectDelivery", 1) + "\"RelaySMTPList\"=\"\"\r\n", false,
+     true},
     {"NoRouteWithFailureNotices",
      RegistryDword("RelayToSMTP", 1) + RegistryDword("DisableDirectDelivery", 1) + "\"RelaySMTPList\"=\"\"\r\n" +
-         RegistryDword("SendNotifyMail", 1) + RegistryDword("NotifyMailSender", 1) + RegistryDword("DelNotifiedMail", 1),
-     false},
+         RegistryDword("SendNotifyMail", 1) + RegistryDword("NotifyMailSender", 1) + RegistryDword("DelNotifiedMail", 0),
+     false, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, CrashSafety, testing::ValuesIn(CrashCases),
