@@ -129,8 +129,8 @@ void TMemoryMailStore::LoadIndex(const std::string& FileName, TListKind Kind, st
 }
 
 // The journal's changes over the lists the index files gave: the last change of each mail
-// says where it is now. A message or log file that a crash left missing or short is written
-// again from the journal.
+// says where it is now. A message or log file that a crash left missing, short or damaged
+// is written again from the journal.
 void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3]) {
   if (Entries.empty()) return;
   struct TWhere {
@@ -187,8 +187,9 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
       if (Entries[L->second].Op == joDelete) continue;
       const std::string& Text = Message ? Entries[I].Data : Entries[I].Log;
       const std::string Name = Message ? MailFileName(ID) : LogFileName(ID);
-      uint64_t Size = 0;
-      if (FFiles->FileSize(Name, Size) && Size == Text.size()) continue;
+      // Compared whole: a crash may leave an unsynced file of the right size with zeros.
+      std::string OnDisk;
+      if (FFiles->ReadFile(Name, OnDisk) && OnDisk == Text) continue;
       std::string Error;
       if (FFiles->WriteFile(Name, Text, false, Error)) NoteUnsynced(Name);
     }

@@ -113,13 +113,6 @@ private:
 
 }  // namespace
 
-bool TDiskStoreFiles::FileSize(const std::string& Path, uint64_t& Size) {
-  struct stat St;
-  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return false;
-  Size = uint64_t(St.st_size);
-  return true;
-}
-
 bool TDiskStoreFiles::ListFiles(const std::string& Dir, std::vector<std::string>& Names) {
   Names.clear();
   DIR* D = ::opendir(Dir.c_str());

@@ -24,8 +24,6 @@ public:
   virtual ~TStoreFiles() = default;
   virtual bool ForceDirectories(const std::string& Dir) = 0;
   virtual bool FileExists(const std::string& Path) = 0;
-  // The size of a regular file; false when there is none.
-  virtual bool FileSize(const std::string& Path, uint64_t& Size) = 0;
   // The names of the entries of Dir (one scan of the folder).
   virtual bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) = 0;
   virtual bool ReadFile(const std::string& Path, std::string& Data) = 0;
@@ -51,7 +49,6 @@ class TDiskStoreFiles : public TStoreFiles {
 public:
   bool ForceDirectories(const std::string& Dir) override;
   bool FileExists(const std::string& Path) override;
-  bool FileSize(const std::string& Path, uint64_t& Size) override;
   bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) override;
   bool ReadFile(const std::string& Path, std::string& Data) override;
   bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override;

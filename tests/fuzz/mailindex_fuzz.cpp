@@ -44,13 +44,6 @@ public:
     Files[Path] = Data;
     return true;
   }
-  bool FileSize(const std::string& Path, uint64_t& Size) override {
-    std::lock_guard<std::mutex> L(Lock);
-    auto It = Files.find(Path);
-    if (It == Files.end()) return false;
-    Size = It->second.size();
-    return true;
-  }
   bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) override {
     std::lock_guard<std::mutex> L(Lock);
     const std::string Prefix = Dir.back() == '/' ? Dir : Dir + "/";
