@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -113,6 +114,8 @@ struct TCrashCase {
   bool Route;            // the exchanger can be reached
   bool KillAfterAck;     // kill as a "250 OK" comes, else at a random moment
 };
+
+void PrintTo(const TCrashCase& C, std::ostream* Out) { *Out << C.Name; }
 
 // Every received mail and notice the store holds, read the way the program reads it at
 // start-up: token -> how many records of each kind, and the tokens in the sent list.
