@@ -278,7 +278,6 @@ bool TMemoryMailStore::AddMail(TMailData& Mail) {
   return false;
 }
 
-
 TMemoryMailStore::TNewMail TMemoryMailStore::PrepareMail(TMailData& Mail) {
   TNewMail New;
   if (Mail.State == msNone) return New;
