@@ -38,7 +38,46 @@ uint32_t Crc32(const void* Data, size_t Size, uint32_t Crc) {
   return ~Crc;
 }
 
-TMailJournal::TMailJournal(TStoreFiles& Files, std::string Path) : FFiles(Files), FPath(std::move(Path)) {}
+TMailJournal::TMailJournal(TStoreFiles& Files, std::string Path) : FFiles(Files), FPath(std::move(Path)) {
+  FWriter = std::thread([this] { WriterLoop(); });
+}
+
+TMailJournal::~TMailJournal() {
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    FEnding = true;
+  }
+  FDone.notify_all();
+  FWriter.join();
+}
+
+void TMailJournal::RunDone(TDoneList& Finished) {
+  for (auto& [Done, Ok] : Finished) Done(Ok);
+  Finished.clear();
+}
+
+// Writes what changes queue without waiting for it (and everything queued with them).
+void TMailJournal::WriterLoop() {
+  std::unique_lock<std::mutex> L(FLock);
+  while (!FEnding) {
+    if (FFailing) {
+      L.unlock();
+      if (OnFailure) OnFailure();
+      L.lock();
+      continue;
+    }
+    if (FPending.empty() || FWriting) {
+      FDone.wait(L);
+      continue;
+    }
+    std::string Ignored;
+    TDoneList Finished;
+    WriteBatch(L, Ignored, Finished);
+    L.unlock();
+    RunDone(Finished);
+    L.lock();
+  }
+}
 
 std::string TMailJournal::HeaderBytes(uint32_t Epoch) const {
   std::string H(JournalMagic, 8);
@@ -118,14 +157,18 @@ std::string TMailJournal::Encode(TJournalOp Op, uint8_t List, const TMailRecord&
   return B;
 }
 
-uint64_t TMailJournal::Append(std::string Bytes, std::function<void()> Undo) {
-  std::lock_guard<std::mutex> L(FLock);
-  const uint64_t Seq = ++FLastSeq;
-  if (FBuffer.empty())
-    FBuffer = std::move(Bytes);
-  else
-    FBuffer += Bytes;
-  FPending.push_back(TPending{Seq, std::move(Undo)});
+uint64_t TMailJournal::Append(std::string Bytes, std::function<void()> Undo, std::function<void(bool)> Done) {
+  uint64_t Seq;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    Seq = ++FLastSeq;
+    if (FBuffer.empty())
+      FBuffer = std::move(Bytes);
+    else
+      FBuffer += Bytes;
+    FPending.push_back(TPending{Seq, std::move(Undo), std::move(Done)});
+  }
+  FDone.notify_all();
   return Seq;
 }
 
@@ -159,7 +202,7 @@ bool TMailJournal::Repair(std::string& Error) {
   return true;
 }
 
-bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error) {
+bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error, TDoneList& Finished) {
   if (FPending.empty()) return true;
   std::string Batch;
   Batch.swap(FBuffer);
@@ -191,6 +234,8 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
     FPos += Batch.size();
     FSynced = Entries.back().Seq;
     FHasRecords = true;
+    for (auto& E : Entries)
+      if (E.Done) Finished.emplace_back(std::move(E.Done), true);
   } else {
     FFailing = true;
     FError = Error;
@@ -220,8 +265,22 @@ bool TMailJournal::Wait(uint64_t Seq, std::string& Error) {
     }
     // Nobody is writing: this thread writes for itself and for everyone queued meanwhile.
     std::string Ignored;
-    WriteBatch(L, Ignored);
+    TDoneList Finished;
+    WriteBatch(L, Ignored, Finished);
+    if (Finished.empty()) continue;
+    L.unlock();
+    RunDone(Finished);
+    L.lock();
   }
+}
+
+bool TMailJournal::WaitAll(std::string& Error) {
+  uint64_t Last;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    Last = FLastSeq;
+  }
+  return Last == 0 || Wait(Last, Error);
 }
 
 void TMailJournal::RunUndos() {
@@ -238,10 +297,16 @@ void TMailJournal::RunUndos() {
   }
   for (auto It = Undos.rbegin(); It != Undos.rend(); ++It)
     if (It->Undo) It->Undo();
-  std::lock_guard<std::mutex> L(FLock);
-  if (!Undos.empty()) FUndone.emplace_back(Undos.front().Seq, Undos.back().Seq);
-  FFailing = false;
-  FDone.notify_all();
+  TDoneList Finished;
+  for (auto& U : Undos)
+    if (U.Done) Finished.emplace_back(std::move(U.Done), false);
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    if (!Undos.empty()) FUndone.emplace_back(Undos.front().Seq, Undos.back().Seq);
+    FFailing = false;
+    FDone.notify_all();
+  }
+  RunDone(Finished);
 }
 
 bool TMailJournal::Flush(std::string& Error) {
@@ -254,8 +319,11 @@ bool TMailJournal::Flush(std::string& Error) {
     RunUndos();
     L.lock();
   }
-  if (WriteBatch(L, Error)) return true;
+  TDoneList Finished;
+  const bool Ok = WriteBatch(L, Error, Finished);
   L.unlock();
+  RunDone(Finished);
+  if (Ok) return true;
   RunUndos();
   return false;
 }

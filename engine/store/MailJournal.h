@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,9 @@ public:
   static constexpr size_t HeaderSize = 16;
 
   TMailJournal(TStoreFiles& Files, std::string Path);
+  ~TMailJournal();  // ends the writer thread (the caller has flushed what it needs)
+  TMailJournal(const TMailJournal&) = delete;
+  TMailJournal& operator=(const TMailJournal&) = delete;
 
   // Opens the file and reads the records of its epoch. Clean: the file holds nothing
   // else (no records, no torn tail), so it needs no fresh start.
@@ -58,10 +62,20 @@ public:
   std::string Encode(TJournalOp Op, uint8_t List, const TMailRecord& Rec, const std::string* Data = nullptr,
                      const std::string* Log = nullptr) const;
   // Queues the records Bytes (one change, written whole or not at all); Undo takes the
-  // change back in memory should the write fail. Answers the change's number.
-  uint64_t Append(std::string Bytes, std::function<void()> Undo);
+  // change back in memory should the write fail. Done, when given, is called once the
+  // change is on disk (true) or failed and undone (false), without any lock of the
+  // journal: a caller that need not wait goes on at once. A writer thread of the journal
+  // writes what is queued whenever nobody waits for it. Answers the change's number.
+  uint64_t Append(std::string Bytes, std::function<void()> Undo, std::function<void(bool)> Done = nullptr);
   // Until change Seq is on disk (true), or failed and undone (false, Error says why).
   bool Wait(uint64_t Seq, std::string& Error);
+  // Until every change queued so far is on disk (true) or failed and undone.
+  bool WaitAll(std::string& Error);
+  // Why the last write failed.
+  std::string LastError() {
+    std::lock_guard<std::mutex> L(FLock);
+    return FError;
+  }
   // Writes and syncs every queued change, undoing what fails. The caller holds the change
   // lock exclusively.
   bool Flush(std::string& Error);
@@ -87,9 +101,14 @@ private:
   struct TPending {
     uint64_t Seq;
     std::function<void()> Undo;
+    std::function<void(bool)> Done;
   };
-  // Writes the queued batch; FLock held on entry and on return (released meanwhile).
-  bool WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error);
+  using TDoneList = std::vector<std::pair<std::function<void(bool)>, bool>>;
+  // Writes the queued batch; FLock held on entry and on return (released meanwhile). The
+  // Done calls of a written batch go to Finished.
+  bool WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error, TDoneList& Finished);
+  static void RunDone(TDoneList& Finished);
+  void WriterLoop();
   bool Repair(std::string& Error);
   bool IsIn(const std::vector<std::pair<uint64_t, uint64_t>>& Ranges, uint64_t Seq) const;
   std::string HeaderBytes(uint32_t Epoch) const;
@@ -119,4 +138,6 @@ private:
   bool FNeedHeader = false;          // the header of a fresh start is still to be written
   uint64_t FInvalidLen = 0;          // a failed write at FPos still to be overwritten with zeros
   bool FHasRecords = false;
+  bool FEnding = false;
+  std::thread FWriter;
 };

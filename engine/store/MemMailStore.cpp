@@ -113,6 +113,8 @@ TMemoryMailStore::~TMemoryMailStore() {
   if (FRunning) Stop();
   FTicker.reset();
   SaveIndexes();
+  // Its writer thread may still be reporting the last changes: it ends before the lists go.
+  FJournal.reset();
   {
     std::lock_guard<std::mutex> L(FAllMailsLock);
     FAllMails.clear();
@@ -210,17 +212,29 @@ std::unique_ptr<TStoreRecord> TMemoryMailStore::TakeByID(std::vector<std::unique
 
 // --- Operations ---
 
-uint64_t TMemoryMailStore::Journal(std::string Bytes, std::vector<TChange> Changes) {
-  return FJournal->Append(std::move(Bytes), [this, Changes = std::move(Changes)] {
-    for (auto It = Changes.rbegin(); It != Changes.rend(); ++It) UndoChange(*It);
-  });
+uint64_t TMemoryMailStore::Journal(std::string Bytes, std::vector<TChange> Changes, std::function<void(bool)> Done) {
+  return FJournal->Append(
+      std::move(Bytes),
+      [this, Changes = std::move(Changes)] {
+        for (auto It = Changes.rbegin(); It != Changes.rend(); ++It) UndoChange(*It);
+      },
+      std::move(Done));
 }
 
 bool TMemoryMailStore::Committed(uint64_t Seq) {
   std::string Error;
   if (FJournal->Wait(Seq, Error)) return true;
-  DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
+  LogJournalError(Error);
   return false;
+}
+
+bool TMemoryMailStore::WaitForDisk() {
+  std::string Error;
+  return FJournal->WaitAll(Error);
+}
+
+void TMemoryMailStore::LogJournalError(const std::string& Error) {
+  DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
 }
 
 // Runs with FChangeLock held exclusively: no other change is under way.

@@ -104,6 +104,10 @@ public:
   // The lines of the undeliverable-mail notice for a failed mail.
   std::vector<std::string> ComposeFailureNotice(const TMailData& Mail) const;
 
+  // Until every change so far is on disk, or failed and taken back (false). A delivery's
+  // filing (MailDone) does not wait for its sync.
+  bool WaitForDisk();
+
   std::string MailFileName(const std::string& ID) const;
   std::string LogFileName(const std::string& ID) const;
   bool IsRunning() const { return FRunning; }
@@ -153,9 +157,10 @@ private:
   void AnnounceNew(const TNewMail& New);
   // Appends one change to the journal (caller holds FChangeLock shared and the list lock
   // that orders it); answers its number.
-  uint64_t Journal(std::string Bytes, std::vector<TChange> Changes);
+  uint64_t Journal(std::string Bytes, std::vector<TChange> Changes, std::function<void(bool)> Done = nullptr);
   // Until change Seq is on disk; false (logged) when it failed and was taken back.
   bool Committed(uint64_t Seq);
+  void LogJournalError(const std::string& Error);
   void UndoChange(const TChange& C);
   // Deletes the records chosen by Pick from one list as one change, then their files;
   // their notices go from the first record or from the last.

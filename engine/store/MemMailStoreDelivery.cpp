@@ -184,55 +184,58 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
 
   // Out of the waiting list and into its new place, with its notice, as one change of the
   // journal: until that is on disk the mail is in no list on disk but the waiting list.
+  // The finisher does not wait for the sync: it goes on with the next delivery, whose
+  // change shares the sync. A crash before it delivers the mail again.
   auto Gone = std::make_shared<std::unique_ptr<TStoreRecord>>();
-  uint64_t Seq;
-  {
-    std::shared_lock<std::shared_mutex> C(FChangeLock);
-    std::string Bytes;
-    std::vector<TChange> Changes;
-    EncodeNew(NoticeMail, Bytes, Changes);
-    std::unique_lock<std::mutex> TL;  // the new list before the waiting list
-    if (Target >= 0) TL = std::unique_lock<std::mutex>(ListOf(Target).Lock);
-    std::lock_guard<std::mutex> QL(FQueue.Lock);
-    std::unique_ptr<TStoreRecord> R = TakeByID(FQueue.Items, ID);
-    if (!R) {
-      // Deleted meanwhile: nothing to file, no notice.
-      DropNew(NoticeMail);
-      return false;
+  auto Notice = std::make_shared<TNewMail>(std::move(NoticeMail));
+  auto Done = [this, Notice, Target, ID](bool Ok) {
+    if (!Ok) {
+      // Back among the waiting mails, and its notice gone.
+      DropNew(*Notice);
+      LogJournalError(FJournal->LastError());
+      return;
     }
-    FQueueChanged = true;
-    PostNotice(naRemoved, *R, R->Rec.State);
-    const TMailRecord Old = R->Rec;
-    {
-      std::lock_guard<std::mutex> A(FAllMailsLock);
-      R->Rec = Rec;
-    }
-    NoteUnsynced(LogFileName(ID));
-    if (Target < 0) {
-      RemoveFromAll(R.get());
-      *Gone = std::move(R);
-      Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
-      Changes.push_back(TChange{ID, lkQueue, -1, Old, Gone});
-      Seq = Journal(std::move(Bytes), std::move(Changes));
-    } else {
-      R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
-      Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
-      Changes.push_back(TChange{ID, lkQueue, Target, Old, nullptr});
-      Seq = Journal(std::move(Bytes), std::move(Changes));
-      R->Seq = Seq;
-      ChangedFlagOf(Target) = true;
-      PostNotice(naAdded, *R, Rec.State);
-      ListOf(Target).Items.push_back(std::move(R));
-    }
-    InsertNew(NoticeMail, Seq);
-  }
-  // A failure has put the mail back among the waiting ones, and taken its notice away.
-  if (!Committed(Seq)) {
-    DropNew(NoticeMail);
+    AnnounceNew(*Notice);
+    if (Target < 0) DeleteMailFiles(ID);
+  };
+  std::shared_lock<std::shared_mutex> C(FChangeLock);
+  std::string Bytes;
+  std::vector<TChange> Changes;
+  EncodeNew(*Notice, Bytes, Changes);
+  std::unique_lock<std::mutex> TL;  // the new list before the waiting list
+  if (Target >= 0) TL = std::unique_lock<std::mutex>(ListOf(Target).Lock);
+  std::lock_guard<std::mutex> QL(FQueue.Lock);
+  std::unique_ptr<TStoreRecord> R = TakeByID(FQueue.Items, ID);
+  if (!R) {
+    // Deleted meanwhile: nothing to file, no notice.
+    DropNew(*Notice);
     return false;
   }
-  AnnounceNew(NoticeMail);
-  if (Target < 0) DeleteMailFiles(ID);
+  FQueueChanged = true;
+  PostNotice(naRemoved, *R, R->Rec.State);
+  const TMailRecord Old = R->Rec;
+  {
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    R->Rec = Rec;
+  }
+  NoteUnsynced(LogFileName(ID));
+  if (Target < 0) {
+    RemoveFromAll(R.get());
+    *Gone = std::move(R);
+    Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
+    Changes.push_back(TChange{ID, lkQueue, -1, Old, Gone});
+    InsertNew(*Notice, Journal(std::move(Bytes), std::move(Changes), Done));
+    return false;
+  }
+  R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
+  Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
+  Changes.push_back(TChange{ID, lkQueue, Target, Old, nullptr});
+  const uint64_t Seq = Journal(std::move(Bytes), std::move(Changes), Done);
+  R->Seq = Seq;
+  ChangedFlagOf(Target) = true;
+  PostNotice(naAdded, *R, Rec.State);
+  ListOf(Target).Items.push_back(std::move(R));
+  InsertNew(*Notice, Seq);
   return false;
 }
 

@@ -249,7 +249,7 @@ void TMemoryMailStore::Checkpoint() {
   std::unique_lock<std::shared_mutex> X(FChangeLock);
   std::string Error;
   if (!FJournal->Flush(Error)) {
-    DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
+    LogJournalError(Error);
     return;
   }
   std::vector<std::string> Late;
@@ -273,6 +273,5 @@ void TMemoryMailStore::Checkpoint() {
     AllWritten = false;
     DoLog(3, "Mail index file write error! " + (K == lkQueue ? FQueueFile : K == lkSent ? FSentFile : FFailedFile));
   }
-  if (AllWritten && !FJournal->Restart(Error))
-    DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
+  if (AllWritten && !FJournal->Restart(Error)) LogJournalError(Error);
 }

@@ -265,6 +265,7 @@ protected:
     if (Status == dsDelivered || Status == dsRelayed) M.SentTime = Clock;
     if (Status == dsRelayed) M.LastError = "127.0.0.9";
     Store->MailDone(M);
+    Store->WaitForDisk();  // the filing's sync comes after MailDone returns
     return M.ID;
   }
   std::vector<TMailNotice> Notices() {
