@@ -52,8 +52,12 @@ TMailJournal::~TMailJournal() {
 }
 
 void TMailJournal::RunDone(TDoneList& Finished) {
+  if (Finished.empty()) return;
   for (auto& [Done, Ok] : Finished) Done(Ok);
   Finished.clear();
+  std::lock_guard<std::mutex> L(FLock);
+  --FDoneRunning;
+  FDone.notify_all();
 }
 
 // Writes what changes queue without waiting for it (and everything queued with them).
@@ -234,8 +238,10 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
     FPos += Batch.size();
     FSynced = Entries.back().Seq;
     FHasRecords = true;
+    const size_t Before = Finished.size();
     for (auto& E : Entries)
       if (E.Done) Finished.emplace_back(std::move(E.Done), true);
+    if (Before == 0 && !Finished.empty()) ++FDoneRunning;
   } else {
     FFailing = true;
     FError = Error;
@@ -280,7 +286,10 @@ bool TMailJournal::WaitAll(std::string& Error) {
     std::lock_guard<std::mutex> L(FLock);
     Last = FLastSeq;
   }
-  return Last == 0 || Wait(Last, Error);
+  const bool Ok = Last == 0 || Wait(Last, Error);
+  std::unique_lock<std::mutex> L(FLock);
+  FDone.wait(L, [this] { return FDoneRunning == 0; });
+  return Ok;
 }
 
 void TMailJournal::RunUndos() {
@@ -303,6 +312,7 @@ void TMailJournal::RunUndos() {
   {
     std::lock_guard<std::mutex> L(FLock);
     if (!Undos.empty()) FUndone.emplace_back(Undos.front().Seq, Undos.back().Seq);
+    if (!Finished.empty()) ++FDoneRunning;
     FFailing = false;
     FDone.notify_all();
   }

@@ -69,7 +69,8 @@ public:
   uint64_t Append(std::string Bytes, std::function<void()> Undo, std::function<void(bool)> Done = nullptr);
   // Until change Seq is on disk (true), or failed and undone (false, Error says why).
   bool Wait(uint64_t Seq, std::string& Error);
-  // Until every change queued so far is on disk (true) or failed and undone.
+  // Until every change queued so far is on disk (true) or failed and undone, and its Done
+  // call has run.
   bool WaitAll(std::string& Error);
   // Why the last write failed.
   std::string LastError() {
@@ -107,7 +108,8 @@ private:
   // Writes the queued batch; FLock held on entry and on return (released meanwhile). The
   // Done calls of a written batch go to Finished.
   bool WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error, TDoneList& Finished);
-  static void RunDone(TDoneList& Finished);
+  // Runs the Done calls of one batch (without FLock).
+  void RunDone(TDoneList& Finished);
   void WriterLoop();
   bool Repair(std::string& Error);
   bool IsIn(const std::vector<std::pair<uint64_t, uint64_t>>& Ranges, uint64_t Seq) const;
@@ -139,5 +141,6 @@ private:
   uint64_t FInvalidLen = 0;          // a failed write at FPos still to be overwritten with zeros
   bool FHasRecords = false;
   bool FEnding = false;
+  int FDoneRunning = 0;              // batches whose Done calls are being run
   std::thread FWriter;
 };
