@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/BenchMessage.h"
+#include "bench/PrivatePostfix.h"
 #include "engine/settings/VexaBase.h"
 #include "engine/store/MemMailStore.h"
 #include "platform/Paths.h"
@@ -91,107 +92,32 @@ void FillQueue(int Count) {
   for (auto& T : Clients) T.join();
 }
 
-// Runs a command to its end; its exit status (-1 when it could not run).
-int Run(const std::vector<std::string>& Argv) {
-  TChildProcess P;
-  int Fd = -1;
-  if (!P.StartPiped(Argv, Fd)) return -1;
-  FILE* Out = fdopen(Fd, "r");
-  char Buf[1024];
-  while (std::fgets(Buf, sizeof Buf, Out)) {
-  }
-  std::fclose(Out);
-  return P.Wait();
-}
-
-size_t CountFiles(const std::string& Dir) {
-  size_t N = 0;
-  std::error_code Ec;
-  for (auto It = std::filesystem::recursive_directory_iterator(Dir, Ec); !Ec && It != std::filesystem::end(It);
-       It.increment(Ec))
-    if (It->is_regular_file(Ec)) ++N;
-  return N;
-}
-
 // The same queue through Postfix: a private instance (its own configuration and queue in
 // Root, listening on 127.0.0.1 only) takes Count 10 KB mails from smtp-source while its
 // smtp transport is deferred, then delivers them to the sink as its relay host. Answers the
 // seconds from the flush to the empty queue, or -1 with Why set.
 double PostfixDeliver(const std::string& Root, const std::string& SinkIP, int Count, std::string& Why) {
-  if (geteuid() != 0 || !ProgramAvailable("postfix") || !ProgramAvailable("smtp-source")) {
-    Why = "needs root, postfix and smtp-source";
-    return -1;
-  }
-  const std::string Etc = Root + "etc", Queue = Root + "queue", Data = Root + "data";
-  for (const auto& D : {Etc, Queue, Data}) std::filesystem::create_directories(D);
-  std::filesystem::permissions(Root, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                         std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                                         std::filesystem::perms::others_exec);
-  if (Run({"chown", "postfix", Data}) != 0) {
-    Why = "no postfix user";
-    return -1;
-  }
-  const int Port = FreeLoopbackPort();
-  std::ofstream(Etc + "/main.cf") << "compatibility_level = 3.6\nqueue_directory = " << Queue
-                                  << "\ndata_directory = " << Data
-                                  << "\ncommand_directory = /usr/sbin\ndaemon_directory = /usr/lib/postfix/sbin\n"
-                                     "meta_directory = /etc/postfix\nshlib_directory = /usr/lib/postfix\n"
-                                     "mail_owner = postfix\nsetgid_group = postdrop\n"
-                                     "inet_interfaces = loopback-only\ninet_protocols = ipv4\n"
-                                     "myhostname = bench.localdomain\nmydestination =\nmynetworks = 127.0.0.0/8\n"
-                                     "relayhost = ["
-                                  << SinkIP
-                                  << "]:25\nsmtp_dns_support_level = disabled\ndefer_transports = smtp\n"
-                                     "smtpd_recipient_restrictions = permit_mynetworks, reject\n"
-                                     "alias_maps =\nalias_database =\nlocal_recipient_maps =\nbiff = no\n"
-                                     "maillog_file_prefixes = "
-                                  << Root << "\nmaillog_file = " << Root << "maillog\n";
-  std::ofstream M(Etc + "/master.cf");
-  M << "127.0.0.1:" << Port << " inet n - n - - smtpd\n";
-  for (const char* L : {"pickup unix n - n 60 1 pickup", "cleanup unix n - n - 0 cleanup", "qmgr unix n - n 300 1 qmgr",
-                        "rewrite unix - - n - - trivial-rewrite", "bounce unix - - n - 0 bounce",
-                        "defer unix - - n - 0 bounce", "trace unix - - n - 0 bounce", "verify unix - - n - 1 verify",
-                        "flush unix n - n 1000? 0 flush", "proxymap unix - - n - - proxymap",
-                        "smtp unix - - n - - smtp", "relay unix - - n - - smtp", "showq unix n - n - - showq",
-                        "error unix - - n - - error", "retry unix - - n - - error", "discard unix - - n - - discard",
-                        "anvil unix - - n - 1 anvil", "scache unix - - n - 1 scache",
-                        "postlog unix-dgram n - n - 1 postlogd"})
-    M << L << "\n";
-  M.close();
-  if (Run({"postfix", "-c", Etc, "start"}) != 0 || !WaitForListener("127.0.0.1", Port, 10000)) {
-    Why = "the private instance did not start (see " + Root + "maillog)";
-    return -1;
-  }
-  pid_t Master = 0;
-  std::ifstream(Queue + "/pid/master.pid") >> Master;
-  auto StopMaster = [&] {
-    if (Master <= 0) return;
-    kill(Master, SIGTERM);
-    for (int I = 0; I < 1000 && kill(Master, 0) == 0; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  };
-  const auto Waiting = [&] {
-    return CountFiles(Queue + "/incoming") + CountFiles(Queue + "/active") + CountFiles(Queue + "/deferred") +
-           CountFiles(Queue + "/maildrop");
-  };
-  Run({"smtp-source", "-s", "10", "-l", "10240", "-m", std::to_string(Count), "-f", "bench@origin.test", "-t",
-       "rcpt@sink.test", "127.0.0.1:" + std::to_string(Port)});
+  TPrivatePostfix Postfix;
+  if (!Postfix.Start(Root, SinkIP, Why)) return -1;
+  const std::string Etc = Postfix.Etc, Queue = Postfix.Queue;
+  RunCommand({"smtp-source", "-s", "10", "-l", "10240", "-m", std::to_string(Count), "-f", "bench@origin.test", "-t",
+              "rcpt@sink.test", "127.0.0.1:" + std::to_string(Postfix.Port)});
   for (int I = 0; I < 3000 && CountFiles(Queue + "/deferred") < static_cast<size_t>(Count); ++I)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (CountFiles(Queue + "/deferred") < static_cast<size_t>(Count)) {
-    StopMaster();
     Why = "the queue did not fill";
     return -1;
   }
-  Run({"postconf", "-c", Etc, "-e", "defer_transports ="});
-  Run({"postfix", "-c", Etc, "reload"});
+  RunCommand({"postconf", "-c", Etc, "-e", "defer_transports ="});
+  RunCommand({"postfix", "-c", Etc, "reload"});
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const auto T0 = Clock::now();
-  Run({"postqueue", "-c", Etc, "-f"});
+  RunCommand({"postqueue", "-c", Etc, "-f"});
   const auto Limit = T0 + std::chrono::minutes(5);
-  while (Waiting() > 0 && Clock::now() < Limit) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (Postfix.Queued() > 0 && Clock::now() < Limit) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const double Secs = std::chrono::duration<double>(Clock::now() - T0).count();
-  const bool Done = Waiting() == 0;
-  StopMaster();
+  const bool Done = Postfix.Queued() == 0;
+  Postfix.Stop();
   if (!Done) {
     Why = "not all mails left the queue";
     return -1;
@@ -338,7 +264,7 @@ int main(int argc, char** argv) {
       for (int R = 0; R < Runs; ++R) {
         TSink Sink(false);
         const auto T0 = Clock::now();
-        const int Code = Run({"smtp-source", "-s", std::to_string(Sessions), "-l", "10240", "-m", std::to_string(Count),
+        const int Code = RunCommand({"smtp-source", "-s", std::to_string(Sessions), "-l", "10240", "-m", std::to_string(Count),
                               "-f", "bench@origin.test", "-t", "rcpt@sink.test", Sink.IP + ":25"});
         const double Secs = std::chrono::duration<double>(Clock::now() - T0).count();
         Rates.push_back(Code == 0 && Secs > 0 ? Count / Secs : 0);

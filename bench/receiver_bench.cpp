@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "engine/net/SocketErrors.h"
 #include "engine/net/TcpConnection.h"
 #include "engine/receiver/MailReceiver.h"
@@ -144,13 +145,6 @@ void RunSmtpSource(int Port, int Messages, int Sessions, size_t Size, TMailStore
   std::fflush(stdout);
 }
 
-std::vector<int> ParseList(const std::string& S) {
-  std::vector<int> R;
-  std::stringstream In(S);
-  std::string Item;
-  while (std::getline(In, Item, ',')) R.push_back(std::stoi(Item));
-  return R;
-}
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -13,27 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "bench/BenchMessage.h"
 #include "bench/BenchStore.h"
+#include "bench/CountingFiles.h"
 #include "engine/settings/VexaBase.h"
 #include "engine/store/MemMailStore.h"
 
 namespace {
-
-// Counts index file commits so the group commit can be seen.
-class TCountingFiles : public TDiskStoreFiles {
-public:
-  std::atomic<int> Replaces{0};
-  bool ReplaceFile(const std::string& Path, const std::string& Data) override {
-    ++Replaces;
-    return TDiskStoreFiles::ReplaceFile(Path, Data);
-  }
-  bool CommitFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs,
-                   const std::string& Path, const std::string& Data) override {
-    ++Replaces;
-    return TDiskStoreFiles::CommitFiles(Files, Dirs, Path, Data);
-  }
-};
 
 using Clock = std::chrono::steady_clock;
 
@@ -69,8 +56,8 @@ void Intake(const std::string& Root, int Threads, int Total) {
   }
   for (auto& T : Pool) T.join();
   double S = Seconds(Start, Clock::now());
-  std::printf("intake  %2d thread(s): %5d mails in %6.3f s = %7.1f mails/s, %.2f index commits per mail\n", Threads,
-              Total, S, Total / S, double(Files.Replaces) / Total);
+  std::printf("intake  %2d thread(s): %5d mails in %6.3f s = %7.1f mails/s, %.2f syncs per mail\n", Threads,
+              Total, S, Total / S, double(Files.Syncs) / Total);
   std::filesystem::remove_all(Dir);
 }
 

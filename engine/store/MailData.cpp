@@ -82,7 +82,8 @@ void ReadMailRecord(const uint8_t* In, TMailRecord& Rec) {
   Rec.Kind = In[314];
   Rec.State = In[315];
   Rec.FailedAttempts = int32_t(GetU32(In + 316));
-  Rec.MultiRecipient = 0;
+  // Kept as read, so that a save writes the byte back unchanged (LoadFromRecord ignores it).
+  Rec.MultiRecipient = In[320];
 }
 
 namespace {

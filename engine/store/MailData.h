@@ -117,14 +117,14 @@ struct TMailRecord {
   TMailKind Kind = 0;           // offset 314
   TMailState State = 0;         // offset 315
   int32_t FailedAttempts = 0;   // offset 316
-  uint8_t MultiRecipient = 0;   // offset 320; written, never read back
+  uint8_t MultiRecipient = 0;   // offset 320; never read by TMailData
 };
 
 constexpr size_t MailRecordSize = 321;
 
 // Field by field, little-endian, at the record's fixed offsets.
 void WriteMailRecord(const TMailRecord& Rec, uint8_t* Out);
-// The length bytes are limited to each field's capacity; MultiRecipient is read as 0.
+// The length bytes are limited to each field's capacity.
 void ReadMailRecord(const uint8_t* In, TMailRecord& Rec);
 
 // The mail object. Whoever needs one creates and frees it. While received it carries every

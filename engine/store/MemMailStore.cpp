@@ -4,6 +4,8 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 #include <unordered_set>
 
 #include "engine/settings/LangFormat.h"
@@ -43,18 +45,6 @@ void TMailUpdateThread::Execute() {
 
 namespace {
 
-constexpr char IndexMagic[8] = {'V', 'e', 'x', 'a', 'M', 'I', 'd', 'x'};
-constexpr size_t IndexHeaderSize = 22;
-
-void PutU16(std::string& S, uint16_t V) {
-  S += char(V & 0xFF);
-  S += char(V >> 8);
-}
-
-void PutU32(std::string& S, uint32_t V) {
-  for (int I = 0; I < 4; ++I) S += char((V >> (8 * I)) & 0xFF);
-}
-
 bool IsBlank(const std::string& S) { return Trim(S).empty(); }
 
 }  // namespace
@@ -87,17 +77,6 @@ void SplitLines(const std::string& S, std::vector<std::string>& Lines) {
   }
 }
 
-// A decimal number as IDs are written; false for anything else.
-bool ParseID(const std::string& S, int64_t& V) {
-  if (S.empty() || S.size() > 10) return false;
-  V = 0;
-  for (char C : S) {
-    if (C < '0' || C > '9') return false;
-    V = V * 10 + (C - '0');
-  }
-  return true;
-}
-
 }  // namespace
 
 // --- Creation and destruction ---
@@ -119,6 +98,11 @@ TMemoryMailStore::TMemoryMailStore(TMemoryMailStoreOptions Options)
   FQueueFile = FDataDir + "MailQueu.idx";
   FSentFile = FDataDir + "MailSucc.idx";
   FFailedFile = FDataDir + "MailFail.idx";
+  FJournal = std::make_unique<TMailJournal>(*FFiles, FDataDir + "MailJour.jnl");
+  FJournal->OnFailure = [this] {
+    std::unique_lock<std::shared_mutex> X(FChangeLock);
+    FJournal->RunUndos();
+  };
   Load();
   AutoDeleteSent();
   FRunning = false;
@@ -129,6 +113,8 @@ TMemoryMailStore::~TMemoryMailStore() {
   if (FRunning) Stop();
   FTicker.reset();
   SaveIndexes();
+  // Its writer thread may still be reporting the last changes: it ends before the lists go.
+  FJournal.reset();
   {
     std::lock_guard<std::mutex> L(FAllMailsLock);
     FAllMails.clear();
@@ -146,9 +132,14 @@ std::string TMemoryMailStore::MailFileName(const std::string& ID) const { return
 std::string TMemoryMailStore::LogFileName(const std::string& ID) const { return FDataDir + "log/" + ID + ".log"; }
 
 void TMemoryMailStore::DeleteMailFiles(const std::string& ID) {
-  std::string M = MailFileName(ID), L = LogFileName(ID);
-  if (FFiles->FileExists(M)) FFiles->DeleteFile(M);
-  if (FFiles->FileExists(L)) FFiles->DeleteFile(L);
+  // A file that is not there fails to go: nothing to do.
+  FFiles->DeleteFile(MailFileName(ID));
+  FFiles->DeleteFile(LogFileName(ID));
+}
+
+void TMemoryMailStore::NoteUnsynced(std::string FileName) {
+  std::lock_guard<std::mutex> L(FUnsyncedLock);
+  FUnsynced.push_back(std::move(FileName));
 }
 
 bool TMemoryMailStore::ReadLines(const std::string& FileName, std::vector<std::string>& Lines) {
@@ -157,191 +148,6 @@ bool TMemoryMailStore::ReadLines(const std::string& FileName, std::vector<std::s
   if (!FFiles->ReadFile(FileName, S)) return false;
   SplitLines(S, Lines);
   return true;
-}
-
-// --- Loading and saving ---
-
-void TMemoryMailStore::Load() {
-  int64_t Largest = 0;
-  {
-    std::lock_guard<std::mutex> L(FFileMutex);
-    LoadIndex(FQueueFile, FQueue, Largest);
-    LoadIndex(FSentFile, FSent, Largest);
-    LoadIndex(FFailedFile, FFailed, Largest);
-  }
-  FNextID = int32_t(Largest + 1);
-}
-
-void TMemoryMailStore::LoadIndex(const std::string& FileName, TRecordList& List, int64_t& Largest) {
-  if (!FFiles->FileExists(FileName)) return;
-  std::string Data;
-  if (!FFiles->ReadFile(FileName, Data)) return;
-  try {
-    if (Data.size() < IndexHeaderSize) throw EVexaMailIndexFileReadError();
-  } catch (const EVexaMailIndexFileReadError&) {
-    return;
-  }
-  const uint8_t* P = reinterpret_cast<const uint8_t*>(Data.data());
-  int32_t Count = int32_t(uint32_t(P[18]) | uint32_t(P[19]) << 8 | uint32_t(P[20]) << 16 | uint32_t(P[21]) << 24);
-  if (Count <= 0) return;
-  size_t Present = (Data.size() - IndexHeaderSize) / MailRecordSize;
-  size_t N = std::min(size_t(Count), Present);
-  std::lock_guard<std::mutex> LL(List.Lock);
-  std::lock_guard<std::mutex> LA(FAllMailsLock);
-  // A record whose ID is already loaded can only come from a crash between the writes of
-  // two index files; the first copy stands.
-  std::unordered_set<std::string> Seen;
-  for (TStoreRecord* R : FAllMails) Seen.insert(R->Rec.ID.str());
-  for (size_t I = 0; I < N; ++I) {
-    auto R = std::make_unique<TStoreRecord>();
-    ReadMailRecord(P + IndexHeaderSize + I * MailRecordSize, R->Rec);
-    std::string ID = R->Rec.ID.str();
-    // An ID names the mail's files: one that reaches out of the data folder (or that a NUL
-    // would cut) has no message file of its own.
-    if (ID.find_first_of(std::string("/\0", 2)) != std::string::npos || ID == "." || ID == "..") continue;
-    if (!FFiles->FileExists(MailFileName(ID))) continue;
-    if (!Seen.insert(ID).second) {
-      // Rewrite this index at the next save: a stale copy left in it would stand at a
-      // later load once the first copy has moved on to a list that loads after this one.
-      (&List == &FQueue ? FQueueChanged : &List == &FSent ? FSentChanged : FFailedChanged) = true;
-      continue;
-    }
-    R->RetryCountdown = R->Rec.State == msFailed ? RetryDelay(R->Rec.FailedAttempts) : -1;
-    // A number the 32-bit counter cannot go past (only a damaged file holds one) must not
-    // make it wrap: the next IDs would be negative and too long for the record.
-    int64_t V;
-    if (ParseID(ID, V) && V > Largest && V < INT32_MAX) Largest = V;
-    FAllMails.push_back(R.get());
-    List.Items.push_back(std::move(R));
-  }
-}
-
-TMemoryMailStore::TRecordList& TMemoryMailStore::ListOf(TListKind Kind) {
-  return Kind == lkQueue ? FQueue : Kind == lkSent ? FSent : FFailed;
-}
-
-std::atomic<bool>& TMemoryMailStore::ChangedFlagOf(TListKind Kind) {
-  return Kind == lkQueue ? FQueueChanged : Kind == lkSent ? FSentChanged : FFailedChanged;
-}
-
-// Caller holds FFileMutex.
-bool TMemoryMailStore::WriteIndex(TListKind Kind) {
-  if (Kind == lkQueue && FMovedToFailed.exchange(false)) {
-    // The failed index first, so a mail that just failed is never in neither file.
-    if (!WriteIndex(lkFailed)) FMovedToFailed = true;
-  }
-  std::string Bytes;
-  uint64_t Seq = 0;
-  std::vector<std::string> Unsynced;
-  std::atomic<bool>& Changed = ChangedFlagOf(Kind);
-  uint64_t QueueOnDisk = 0;
-  if (Kind == lkFailed) {
-    std::lock_guard<std::mutex> L(FCommitLock);
-    QueueOnDisk = FQueueOnDisk;
-  }
-  // Mails that left the failed list for the waiting list since the waiting index was last
-  // written: this index keeps them (as failed) so that a crash between the two writes
-  // finds them in one file or the other. Loading keeps the waiting list's copy.
-  std::vector<TMailRecord> MovedOut;
-  {
-    TRecordList& List = ListOf(Kind);
-    std::lock_guard<std::mutex> L(List.Lock);
-    if (Kind == lkQueue) {
-      Seq = FQueueSeq;
-      Unsynced.swap(FUnsynced);
-    } else if (Kind == lkFailed) {
-      std::lock_guard<std::mutex> Q(FQueue.Lock);
-      for (auto& R : FQueue.Items) {
-        if (R->FromFailedSeq <= QueueOnDisk) continue;
-        MovedOut.push_back(R->Rec);
-        MovedOut.back().State = msFailed;
-      }
-    }
-    Changed = false;
-    Bytes.reserve(IndexHeaderSize + (List.Items.size() + MovedOut.size()) * MailRecordSize);
-    Bytes.append(IndexMagic, 8);
-    uint16_t Major, Minor, Release, Build;
-    GetFileVersion(Major, Minor, Release, Build);
-    PutU16(Bytes, Major);
-    PutU16(Bytes, Minor);
-    PutU16(Bytes, Release);
-    PutU16(Bytes, Build);
-    PutU16(Bytes, uint16_t(IndexHeaderSize));
-    PutU32(Bytes, uint32_t(List.Items.size() + MovedOut.size()));
-    uint8_t Buf[MailRecordSize];
-    for (auto& R : List.Items) {
-      WriteMailRecord(R->Rec, Buf);
-      if (Buf[315] == msSending) Buf[315] = msWaiting;
-      Bytes.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
-    }
-    for (auto& R : MovedOut) {
-      WriteMailRecord(R, Buf);
-      Bytes.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
-    }
-  }
-  bool Ok;
-  if (Kind == lkQueue) {
-    // New message and log files are on disk, in their folders, before the index names them.
-    Ok = FFiles->CommitFiles(Unsynced, {FDataDir + "mail/", FDataDir + "log/"}, FQueueFile, Bytes);
-  } else {
-    Ok = FFiles->ReplaceFile(Kind == lkSent ? FSentFile : FFailedFile, Bytes);
-  }
-  if (!Ok) {
-    Changed = true;  // try again at the next save
-    if (!Unsynced.empty()) {
-      std::lock_guard<std::mutex> L(FQueue.Lock);
-      FUnsynced.insert(FUnsynced.end(), Unsynced.begin(), Unsynced.end());
-    }
-    return false;
-  }
-  if (Kind == lkFailed) FFailedHasMovedOut = !MovedOut.empty();
-  if (Kind == lkQueue) {
-    {
-      std::lock_guard<std::mutex> L(FCommitLock);
-      if (Seq > FQueueOnDisk) FQueueOnDisk = Seq;
-      FCommitDone.notify_all();
-    }
-    // The mails the failed index kept for this write may go from it now.
-    if (FFailedHasMovedOut) WriteIndex(lkFailed);
-  }
-  return true;
-}
-
-void TMemoryMailStore::SaveIndexes() {
-  std::lock_guard<std::mutex> L(FFileMutex);
-  const bool QueueOnDisk = !FQueueChanged || WriteIndex(lkQueue);
-  // A mail resent from the sent list is on disk only in the sent index until the waiting
-  // index is written; the sent index waits for it. (The failed index keeps such mails itself.)
-  if (FSentChanged && QueueOnDisk) WriteIndex(lkSent);
-  if (FFailedChanged) WriteIndex(lkFailed);
-}
-
-void TMemoryMailStore::WaitQueueOnDisk(uint64_t Seq) {
-  std::unique_lock<std::mutex> L(FCommitLock);
-  bool Tried = false;
-  while (FQueueOnDisk < Seq) {
-    if (FCommitting) {
-      FCommitDone.wait(L);
-      continue;
-    }
-    if (Tried) throw EVexaMailIndexFileWriteError();
-    // Nobody is writing: this thread writes for itself and for everyone added meanwhile.
-    FCommitting = true;
-    Tried = true;
-    L.unlock();
-    try {
-      std::lock_guard<std::mutex> F(FFileMutex);
-      WriteIndex(lkQueue);
-    } catch (...) {
-      L.lock();
-      FCommitting = false;
-      FCommitDone.notify_all();
-      throw;
-    }
-    L.lock();
-    FCommitting = false;
-    FCommitDone.notify_all();
-  }
 }
 
 // --- Notices, log, records ---
@@ -406,122 +212,271 @@ std::unique_ptr<TStoreRecord> TMemoryMailStore::TakeByID(std::vector<std::unique
 
 // --- Operations ---
 
-bool TMemoryMailStore::AddMail(TMailData& Mail) {
-  if (Mail.State == msNone) return false;
-  Mail.State = msWaiting;
-  uint64_t Seq = 0;
-  for (size_t I = 0; I < Mail.Recipients.size(); ++I) {
-    if (IsBlank(Mail.Recipients[I])) continue;
-    int32_t Number = FNextID.fetch_add(1);
-    Mail.ID = std::to_string(Number);
-    std::string Error;
-    std::string MailFile = MailFileName(Mail.ID), LogFile = LogFileName(Mail.ID);
-    // Both files are synced with the waiting index that names them (WaitQueueOnDisk).
-    if (!FFiles->WriteFile(MailFile, JoinLines(Mail.Data), false, Error))
-      throw EFCreateError("Cannot create file \"" + MailFile + "\". " + Error);
-    if (!FFiles->WriteFile(LogFile, JoinLines(Mail.Log), false, Error))
-      throw EFCreateError("Cannot create file \"" + LogFile + "\". " + Error);
-    auto R = std::make_unique<TStoreRecord>();
-    Mail.SaveToRecord(int32_t(I), R->Rec);
-    R->RetryCountdown = -1;
-    std::string Recipient = R->Rec.Recipient.str();
-    {
-      std::lock_guard<std::mutex> L(FQueue.Lock);
-      {
-        std::lock_guard<std::mutex> A(FAllMailsLock);
-        FAllMails.push_back(R.get());
-      }
-      FQueueChanged = true;
-      Seq = ++FQueueSeq;
-      FUnsynced.push_back(MailFile);
-      // An empty log has no data to sync; its name goes to disk with the folder.
-      if (!Mail.Log.empty()) FUnsynced.push_back(LogFile);
-      PostNotice(naAdded, *R, msWaiting);
-      FQueue.Items.push_back(std::move(R));
-    }
-    DoLog(2, Mail.Kind == mkNotice ? LangFmt(80, Recipient) : LangFmt(22, Recipient));
-    if (FRunning) SignalNewMail();
-  }
-  if (Seq != 0) WaitQueueOnDisk(Seq);
+uint64_t TMemoryMailStore::Journal(std::string Bytes, std::vector<TChange> Changes, std::function<void(bool)> Done) {
+  return FJournal->Append(
+      std::move(Bytes),
+      [this, Changes = std::move(Changes)] {
+        for (auto It = Changes.rbegin(); It != Changes.rend(); ++It) UndoChange(*It);
+      },
+      std::move(Done));
+}
+
+bool TMemoryMailStore::Committed(uint64_t Seq) {
+  std::string Error;
+  if (FJournal->Wait(Seq, Error)) return true;
+  LogJournalError(Error);
   return false;
 }
 
-bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldState, TMailState NewState) {
-  if ((OldState == msSent || OldState == msFailed) && NewState == msWaiting) {
-    TRecordList& From = OldState == msSent ? FSent : FFailed;
-    std::unique_ptr<TStoreRecord> R;
-    {
-      std::lock_guard<std::mutex> L(From.Lock);
-      R = TakeByID(From.Items, ID);
-      if (!R) return false;
-      (OldState == msSent ? FSentChanged : FFailedChanged) = true;
-      PostNotice(naRemoved, *R, OldState);
+bool TMemoryMailStore::WaitForDisk() {
+  std::string Error;
+  return FJournal->WaitAll(Error);
+}
+
+void TMemoryMailStore::LogJournalError(const std::string& Error) {
+  DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
+}
+
+// Runs with FChangeLock held exclusively: no other change is under way.
+void TMemoryMailStore::UndoChange(const TChange& C) {
+  std::unique_ptr<TStoreRecord> R;
+  if (C.To >= 0) {
+    TRecordList& To = ListOf(C.To);
+    std::lock_guard<std::mutex> L(To.Lock);
+    if (C.From == C.To) {
+      for (auto& Item : To.Items) {
+        if (Item->Rec.ID != C.ID) continue;
+        {
+          std::lock_guard<std::mutex> A(FAllMailsLock);
+          Item->Rec = C.OldRec;
+          if (Item->Rec.State == msSending) Item->Rec.State = msWaiting;
+        }
+        Item->Seq = 0;
+        PostNotice(naChanged, *Item, Item->Rec.State);
+        break;
+      }
+      return;
     }
-    SetRecordState(*R, msRequeued);
-    R->RetryCountdown = -1;
+    R = TakeByID(To.Items, C.ID);
+    if (!R) return;
+    ChangedFlagOf(C.To) = true;
+    PostNotice(naRemoved, *R, R->Rec.State);
+  } else {
+    if (!C.Gone || !*C.Gone) return;
+    R = std::move(*C.Gone);
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    FAllMails.push_back(R.get());
+  }
+  if (C.From < 0) {
+    // A new mail: it goes again; its caller deletes its files.
+    RemoveFromAll(R.get());
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    R->Rec = C.OldRec;
+    // Its delivery has ended meanwhile: it waits for the next one.
+    if (R->Rec.State == msSending) R->Rec.State = msWaiting;
+  }
+  R->RetryCountdown = C.From == lkFailed ? RetryDelay(R->Rec.FailedAttempts) : -1;
+  R->Seq = 0;
+  TRecordList& From = ListOf(C.From);
+  std::lock_guard<std::mutex> L(From.Lock);
+  ChangedFlagOf(C.From) = true;
+  PostNotice(naAdded, *R, R->Rec.State);
+  From.Items.push_back(std::move(R));
+}
+
+bool TMemoryMailStore::AddMail(TMailData& Mail) {
+  StoreMail(Mail);
+  return false;
+}
+
+TMemoryMailStore::TNewMail TMemoryMailStore::PrepareMail(TMailData& Mail) {
+  TNewMail New;
+  if (Mail.State == msNone) return New;
+  Mail.State = msWaiting;
+  New.Kind = Mail.Kind;
+  New.Data = JoinLines(Mail.Data);
+  New.Log = JoinLines(Mail.Log);
+  for (size_t I = 0; I < Mail.Recipients.size(); ++I) {
+    if (IsBlank(Mail.Recipients[I])) continue;
+    Mail.ID = std::to_string(FNextID.fetch_add(1));
+    New.IDs.push_back(Mail.ID);
+    std::string Error;
+    const std::string MailFile = MailFileName(Mail.ID), LogFile = LogFileName(Mail.ID);
+    // Not synced here: the journal holds both texts until the next save syncs the files.
+    // The mail is taken whole or not at all.
+    const bool MailWritten = FFiles->WriteFile(MailFile, New.Data, false, Error);
+    if (!MailWritten || !FFiles->WriteFile(LogFile, New.Log, false, Error)) {
+      DropNew(New);
+      throw EFCreateError("Cannot create file \"" + (MailWritten ? LogFile : MailFile) + "\". " + Error);
+    }
+    auto R = std::make_unique<TStoreRecord>();
+    Mail.SaveToRecord(int32_t(I), R->Rec);
+    New.Recipients.push_back(R->Rec.Recipient.str());
+    New.Records.push_back(std::move(R));
+  }
+  return New;
+}
+
+void TMemoryMailStore::EncodeNew(const TNewMail& New, std::string& Bytes, std::vector<TChange>& Changes) {
+  for (auto& R : New.Records) {
+    Bytes += FJournal->Encode(joPut, lkQueue, R->Rec, &New.Data, &New.Log);
+    Changes.push_back(TChange{R->Rec.ID.str(), -1, lkQueue, R->Rec, nullptr});
+  }
+  for (auto& ID : New.IDs) {
+    NoteUnsynced(MailFileName(ID));
+    NoteUnsynced(LogFileName(ID));
+  }
+}
+
+void TMemoryMailStore::InsertNew(TNewMail& New, uint64_t Seq) {
+  {
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    for (auto& R : New.Records) FAllMails.push_back(R.get());
+  }
+  FQueueChanged = true;
+  for (auto& R : New.Records) {
+    R->Seq = Seq;
+    PostNotice(naAdded, *R, msWaiting);
+    FQueue.Items.push_back(std::move(R));
+  }
+  New.Records.clear();
+}
+
+void TMemoryMailStore::DropNew(const TNewMail& New) {
+  for (auto& ID : New.IDs) DeleteMailFiles(ID);
+}
+
+void TMemoryMailStore::AnnounceNew(const TNewMail& New) {
+  for (auto& To : New.Recipients) DoLog(2, New.Kind == mkNotice ? LangFmt(80, To) : LangFmt(22, To));
+  if (FRunning) SignalNewMail();
+}
+
+int TMemoryMailStore::StoreMail(TMailData& Mail) {
+  TNewMail New = PrepareMail(Mail);
+  if (New.Records.empty()) return 0;
+  uint64_t Seq;
+  {
+    std::shared_lock<std::shared_mutex> C(FChangeLock);
+    std::string Bytes;
+    std::vector<TChange> Changes;
+    EncodeNew(New, Bytes, Changes);
+    std::lock_guard<std::mutex> L(FQueue.Lock);
+    Seq = Journal(std::move(Bytes), std::move(Changes));
+    InsertNew(New, Seq);
+  }
+  if (!Committed(Seq)) {
+    DropNew(New);
+    throw EVexaMailJournalWriteError();
+  }
+  AnnounceNew(New);
+  return int(New.Recipients.size());
+}
+
+bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldState, TMailState NewState) {
+  uint64_t Seq;
+  if ((OldState == msSent || OldState == msFailed) && NewState == msWaiting) {
+    const TListKind FromKind = OldState == msSent ? lkSent : lkFailed;
+    TRecordList& From = ListOf(FromKind);
     {
+      std::shared_lock<std::shared_mutex> C(FChangeLock);
+      std::unique_ptr<TStoreRecord> R;
+      {
+        std::lock_guard<std::mutex> L(From.Lock);
+        R = TakeByID(From.Items, ID);
+        if (!R) return false;
+        ChangedFlagOf(FromKind) = true;
+        PostNotice(naRemoved, *R, OldState);
+      }
+      const TMailRecord Old = R->Rec;
+      SetRecordState(*R, msRequeued);
+      R->RetryCountdown = -1;
       std::lock_guard<std::mutex> L(FQueue.Lock);
+      Seq = Journal(FJournal->Encode(joPut, lkQueue, R->Rec), {TChange{ID, FromKind, lkQueue, Old, nullptr}});
+      R->Seq = Seq;
       FQueueChanged = true;
-      ++FQueueSeq;
-      if (OldState == msFailed) R->FromFailedSeq = FQueueSeq;
       PostNotice(naAdded, *R, msRequeued);
       FQueue.Items.push_back(std::move(R));
     }
-    if (FRunning) SignalNewMail();
+    if (Committed(Seq) && FRunning) SignalNewMail();
     return false;
   }
   bool Hold = (OldState == msWaiting || OldState == msSending) && NewState == msHeld;
   bool Release = OldState == msHeld && NewState == msWaiting;
   if (!Hold && !Release) return false;
-  std::lock_guard<std::mutex> L(FQueue.Lock);
-  for (auto& R : FQueue.Items) {
-    if (R->Rec.ID == ID) {
-      SetRecordState(*R, NewState);
-      FQueueChanged = true;
-      ++FQueueSeq;
-      PostNotice(naChanged, *R, NewState);
-      break;
-    }
+  {
+    std::shared_lock<std::shared_mutex> C(FChangeLock);
+    std::lock_guard<std::mutex> L(FQueue.Lock);
+    auto It = std::find_if(FQueue.Items.begin(), FQueue.Items.end(), [&](auto& R) { return R->Rec.ID == ID; });
+    if (It == FQueue.Items.end()) return false;
+    TStoreRecord& R = **It;
+    const TMailRecord Old = R.Rec;
+    SetRecordState(R, NewState);
+    Seq = Journal(FJournal->Encode(joPut, lkQueue, R.Rec), {TChange{ID, lkQueue, lkQueue, Old, nullptr}});
+    R.Seq = Seq;
+    FQueueChanged = true;
+    PostNotice(naChanged, R, NewState);
   }
+  if (Committed(Seq) && Release && FRunning) SignalNewMail();
   return false;
 }
 
 bool TMemoryMailStore::DeleteMail(const std::string& ID) {
   for (TListKind K : {lkQueue, lkSent, lkFailed}) {
-    TRecordList& List = ListOf(K);
-    std::unique_ptr<TStoreRecord> R;
-    {
-      std::lock_guard<std::mutex> L(List.Lock);
-      R = TakeByID(List.Items, ID);
-      if (!R) continue;
-      ChangedFlagOf(K) = true;
-      if (K == lkQueue) ++FQueueSeq;
-      RemoveFromAll(R.get());
-      PostNotice(naRemoved, *R, R->Rec.State);
-    }
-    DeleteMailFiles(ID);
-    return true;
+    bool Found = false;
+    DeleteWhere(K, [&](const TStoreRecord& R) {
+      if (Found || R.Rec.ID != ID) return false;
+      return Found = true;
+    });
+    if (Found) return true;
   }
   return false;
+}
+
+void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick,
+                                   bool FromLast) {
+  TRecordList& List = ListOf(Kind);
+  std::vector<std::shared_ptr<std::unique_ptr<TStoreRecord>>> Gone;
+  uint64_t Seq;
+  {
+    std::shared_lock<std::shared_mutex> C(FChangeLock);
+    std::lock_guard<std::mutex> L(List.Lock);
+    std::vector<const TStoreRecord*> Ptrs;
+    size_t Keep = 0;
+    for (size_t I = 0; I < List.Items.size(); ++I) {
+      if (!Pick(*List.Items[I])) {
+        if (Keep != I) List.Items[Keep] = std::move(List.Items[I]);
+        ++Keep;
+        continue;
+      }
+      Ptrs.push_back(List.Items[I].get());
+      Gone.push_back(std::make_shared<std::unique_ptr<TStoreRecord>>(std::move(List.Items[I])));
+    }
+    List.Items.resize(Keep);
+    if (Gone.empty()) return;
+    if (FromLast) std::reverse(Gone.begin(), Gone.end());
+    ChangedFlagOf(Kind) = true;
+    RemoveFromAll(Ptrs);
+    std::string Bytes;
+    std::vector<TChange> Changes;
+    for (auto& G : Gone) {
+      PostNotice(naRemoved, **G, (*G)->Rec.State);
+      Bytes += FJournal->Encode(joDelete, uint8_t(Kind), (*G)->Rec);
+      Changes.push_back(TChange{(*G)->Rec.ID.str(), Kind, -1, (*G)->Rec, G});
+    }
+    Seq = Journal(std::move(Bytes), std::move(Changes));
+  }
+  // The files go only once the deletion is on disk; a failed one brings the mails back.
+  if (!Committed(Seq)) return;
+  for (auto& G : Gone) DeleteMailFiles((*G)->Rec.ID.str());
 }
 
 void TMemoryMailStore::DeleteMails(TMailStateSet States) {
   for (TListKind K : {lkQueue, lkSent, lkFailed}) {
     TMailState S = K == lkQueue ? msWaiting : K == lkSent ? msSent : msFailed;
-    if (!States.Contains(S)) continue;
-    TRecordList& List = ListOf(K);
-    std::vector<std::unique_ptr<TStoreRecord>> Gone;
-    {
-      std::lock_guard<std::mutex> L(List.Lock);
-      Gone.swap(List.Items);
-      ChangedFlagOf(K) = true;
-      if (K == lkQueue) ++FQueueSeq;
-      std::vector<const TStoreRecord*> Ptrs;
-      for (auto& R : Gone) Ptrs.push_back(R.get());
-      RemoveFromAll(Ptrs);
-      for (auto& R : Gone) PostNotice(naRemoved, *R, R->Rec.State);
-    }
-    for (auto& R : Gone) DeleteMailFiles(R->Rec.ID.str());
+    if (States.Contains(S)) DeleteWhere(K, [](const TStoreRecord&) { return true; });
   }
 }
 

@@ -10,11 +10,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
+#include "engine/store/MailJournal.h"
 #include "engine/store/MailStore.h"
 #include "engine/store/StoreFiles.h"
 
@@ -24,19 +27,18 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The waiting list's index file could not be written, so a new mail is not safe on disk.
-class EVexaMailIndexFileWriteError : public std::runtime_error {
+// A change could not be written to the journal: it did not happen.
+class EVexaMailJournalWriteError : public std::runtime_error {
 public:
-  EVexaMailIndexFileWriteError() : std::runtime_error("Mail index file write error!") {}
+  EVexaMailJournalWriteError() : std::runtime_error("Mail journal write error!") {}
 };
 
 // One record of the store with what it keeps in memory only.
 struct TStoreRecord {
   TMailRecord Rec;
   int32_t RetryCountdown = -1;  // seconds until a failed mail is queued again; -1 never
-  // The change of the waiting list that brought it over from the failed list (0: none).
-  // Until the waiting index on disk holds that change, the failed index keeps it too.
-  uint64_t FromFailedSeq = 0;
+  // The journal change that put it where it is; it is not delivered before that is on disk.
+  uint64_t Seq = 0;
 };
 
 // Calls OnTick about once a second until it is told to end.
@@ -94,12 +96,17 @@ public:
   void Tick();
   // Deletes sent mails older than DelMessageDelay days (when DelMessageAfterSent is on).
   void AutoDeleteSent();
-  // Writes the index files of the lists that changed.
+  // Writes the index files of the lists that changed (after the new mails' files are on
+  // disk), then starts the journal again.
   void SaveIndexes();
   // Seconds until the next attempt after FailedAttempts failures; -1 for none.
   int32_t RetryDelay(int32_t FailedAttempts) const;
   // The lines of the undeliverable-mail notice for a failed mail.
   std::vector<std::string> ComposeFailureNotice(const TMailData& Mail) const;
+
+  // Until every change so far is on disk, or failed and taken back (false). A delivery's
+  // filing (MailDone) does not wait for its sync.
+  bool WaitForDisk();
 
   std::string MailFileName(const std::string& ID) const;
   std::string LogFileName(const std::string& ID) const;
@@ -112,12 +119,53 @@ private:
   };
   enum TListKind { lkQueue, lkSent, lkFailed };
 
+  // A change of the lists as its undo needs it: the mail left list From (-1: it was new)
+  // for list To (-1: deleted; Gone then keeps its record); From == To: changed in place.
+  struct TChange {
+    std::string ID;
+    int From = -1;
+    int To = -1;
+    TMailRecord OldRec;
+    std::shared_ptr<std::unique_ptr<TStoreRecord>> Gone;
+  };
+
   void Load();
-  void LoadIndex(const std::string& FileName, TRecordList& List, int64_t& Largest);
+  void LoadIndex(const std::string& FileName, TListKind Kind, std::unordered_set<std::string>& Seen);
+  void Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3]);
   bool WriteIndex(TListKind Kind);
-  void WaitQueueOnDisk(uint64_t Seq);
-  TRecordList& ListOf(TListKind Kind);
-  std::atomic<bool>& ChangedFlagOf(TListKind Kind);
+  // The save itself; the caller holds FFileMutex.
+  void Checkpoint();
+  TRecordList& ListOf(int Kind);
+  std::atomic<bool>& ChangedFlagOf(int Kind);
+  // A new mail on its way in: its files are written, its records not yet listed.
+  struct TNewMail {
+    std::vector<std::unique_ptr<TStoreRecord>> Records;
+    std::vector<std::string> IDs, Recipients;
+    std::string Data, Log;
+    TMailKind Kind = 0;
+  };
+  // Adds the mail's records; answers how many were stored.
+  int StoreMail(TMailData& Mail);
+  // Writes the files of a mail's records and makes the records; on failure none is left.
+  TNewMail PrepareMail(TMailData& Mail);
+  // Its journal records and their undos (caller holds FChangeLock shared).
+  void EncodeNew(const TNewMail& New, std::string& Bytes, std::vector<TChange>& Changes);
+  // Lists the records as change Seq (caller holds FQueue.Lock).
+  void InsertNew(TNewMail& New, uint64_t Seq);
+  void DropNew(const TNewMail& New);
+  // The log lines of a stored mail, and the delivery engine's wake-up.
+  void AnnounceNew(const TNewMail& New);
+  // Appends one change to the journal (caller holds FChangeLock shared and the list lock
+  // that orders it); answers its number.
+  uint64_t Journal(std::string Bytes, std::vector<TChange> Changes, std::function<void(bool)> Done = nullptr);
+  // Until change Seq is on disk; false (logged) when it failed and was taken back.
+  bool Committed(uint64_t Seq);
+  void LogJournalError(const std::string& Error);
+  void UndoChange(const TChange& C);
+  // Deletes the records chosen by Pick from one list as one change, then their files;
+  // their notices go from the first record or from the last.
+  void DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick, bool FromLast = false);
+  void NoteUnsynced(std::string FileName);
 
   void PostNotice(uint8_t Action, const TStoreRecord& Record, TMailState State);
   void DoLog(uint8_t Level, const std::string& Text);
@@ -146,12 +194,6 @@ private:
   std::atomic<bool> FQueueChanged{false};
   std::atomic<bool> FSentChanged{false};
   std::atomic<bool> FFailedChanged{false};
-  // A record moved from the waiting list to the failed list since the failed index was
-  // last written: that index goes to disk before the waiting index drops the record.
-  std::atomic<bool> FMovedToFailed{false};
-  // The failed index on disk still holds mails that went back to the waiting list; it is
-  // written again once the waiting index holds them.
-  std::atomic<bool> FFailedHasMovedOut{false};
   std::string FQueueFile;
   std::string FSentFile;
   std::string FFailedFile;
@@ -172,16 +214,12 @@ private:
   std::atomic<int32_t> FPauseCountdown{0};
   std::atomic<int32_t> FSaveTicks{0};
 
-  // Group commit of the waiting index: every change of FQueue takes the next sequence
-  // number (under FQueue.Lock); FQueueOnDisk is the highest one whose index file is on
-  // disk. A mail's AddMail waits until its number is on disk; one writer at a time
-  // writes for everyone waiting.
-  uint64_t FQueueSeq = 0;
-  // Message and log files of new mails not yet synced, guarded by FQueue.Lock like the
-  // sequence: the writer of the waiting index syncs them with it.
+  // Every change of the lists holds FChangeLock shared while it changes them and appends its
+  // journal record; a save holds it exclusively, so the index files it writes and the
+  // journal it starts again agree.
+  std::shared_mutex FChangeLock;
+  std::unique_ptr<TMailJournal> FJournal;
+  // Message and log files written since the last save, not yet known to be on disk.
+  std::mutex FUnsyncedLock;
   std::vector<std::string> FUnsynced;
-  std::mutex FCommitLock;
-  std::condition_variable FCommitDone;
-  uint64_t FQueueOnDisk = 0;
-  bool FCommitting = false;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
+#include <shared_mutex>
 
 #include "engine/settings/LangFormat.h"
 #include "engine/settings/VexaBase.h"
@@ -80,6 +82,8 @@ bool TMemoryMailStore::GetNextMail(TMailData& Mail) {
   std::lock_guard<std::mutex> L(FQueue.Lock);
   for (auto& R : FQueue.Items) {
     if (R->Rec.State != msWaiting && R->Rec.State != msRequeued) continue;
+    // Not before the change that made it deliverable is on disk.
+    if (R->Seq > FJournal->Synced()) continue;
     Mail.Clear();
     Mail.LoadFromRecord(R->Rec);
     std::string Domain = FirstDomain(Mail);
@@ -105,121 +109,135 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   RemoveActiveHost(FirstDomain(Mail));
   SignalNewMail();
 
-  std::unique_ptr<TStoreRecord> R;
+  TMailRecord Rec;
   {
     std::lock_guard<std::mutex> L(FQueue.Lock);
-    for (auto It = FQueue.Items.begin(); It != FQueue.Items.end(); ++It) {
-      if ((*It)->Rec.ID != Mail.ID) continue;
-      if (Mail.Status == dsStopped) {
-        SetRecordState(**It, msWaiting);
-        PostNotice(naChanged, **It, msWaiting);
-        return false;
-      }
-      R = std::move(*It);
-      FQueue.Items.erase(It);
-      FQueueChanged = true;
-      ++FQueueSeq;
-      PostNotice(naRemoved, *R, R->Rec.State);
-      break;
+    auto It = std::find_if(FQueue.Items.begin(), FQueue.Items.end(), [&](auto& R) { return R->Rec.ID == Mail.ID; });
+    if (It == FQueue.Items.end()) return false;
+    if (Mail.Status == dsStopped) {
+      SetRecordState(**It, msWaiting);
+      PostNotice(naChanged, **It, msWaiting);
+      return false;
     }
+    Rec = (*It)->Rec;
   }
-  if (!R) return false;
 
-  std::string ID = R->Rec.ID.str();
+  const std::string ID = Rec.ID.str();
+  const std::string LogText = JoinLines(Mail.Log);
   std::string Ignored;
-  FFiles->WriteFile(LogFileName(ID), JoinLines(Mail.Log), false, Ignored);
+  FFiles->WriteFile(LogFileName(ID), LogText, false, Ignored);
 
-  bool Sent = Mail.Status == dsDelivered || Mail.Status == dsRelayed;
+  const bool Sent = Mail.Status == dsDelivered || Mail.Status == dsRelayed;
   Mail.State = Sent ? msSent : msFailed;
-  {
-    std::lock_guard<std::mutex> L(FAllMailsLock);
-    if (Mail.Recipients.empty()) {
-      // Keep the record's own recipient when the object lost its list.
-      TMailData Copy = Mail;
-      Copy.Recipients.push_back(R->Rec.Recipient.str());
-      Copy.SaveToRecord(0, R->Rec);
-    } else {
-      Mail.SaveToRecord(0, R->Rec);
-    }
+  const std::string RecordRecipient = Rec.Recipient.str();
+  if (Mail.Recipients.empty()) {
+    // Keep the record's own recipient when the object lost its list.
+    TMailData Copy = Mail;
+    Copy.Recipients.push_back(RecordRecipient);
+    Copy.SaveToRecord(0, Rec);
+  } else {
+    Mail.SaveToRecord(0, Rec);
   }
-  std::string From = R->Rec.MailFrom.str(), To = R->Rec.Recipient.str();
+  const std::string From = Rec.MailFrom.str(), To = Rec.Recipient.str();
 
-  auto Discard = [&] {
-    DeleteMailFiles(ID);
-    RemoveFromAll(R.get());
-    R.reset();
-  };
-  auto FileFailed = [&] {
-    R->RetryCountdown = RetryDelay(R->Rec.FailedAttempts);
-    std::lock_guard<std::mutex> L(FFailed.Lock);
-    FFailedChanged = true;
-    FMovedToFailed = true;
-    PostNotice(naAdded, *R, msFailed);
-    FFailed.Items.push_back(std::move(R));
-  };
-
+  // Where the mail goes: the sent or the failed list, or nowhere (deleted).
+  int Target = lkFailed;
+  TNewMail NoticeMail;
   if (Sent) {
     DoLog(2, Mail.Status == dsDelivered ? LangFmt(23, From, To) : LangFmt(78, From, Mail.LastError));
-    if (DelMessageAfterSent && DelMessageDelay == 0) {
-      Discard();
-    } else {
-      R->RetryCountdown = -1;
-      std::lock_guard<std::mutex> L(FSent.Lock);
-      FSentChanged = true;
-      PostNotice(naAdded, *R, msSent);
-      FSent.Items.push_back(std::move(R));
-    }
-    return false;
-  }
-
-  int32_t Attempts;
-  {
-    std::lock_guard<std::mutex> L(FAllMailsLock);
-    Attempts = ++R->Rec.FailedAttempts;
-  }
-  bool RetryDue = RetrySend && Attempts < MaxRetries;
-  if (RetryDue) {
-    std::string Text;
-    if (!TryFormatText(LangStrings[24] + " " + LangStrings[79], {From, To}, Text))
-      Text = LangFmt(24, From, To) + " " + LangStrings[79];
-    DoLog(3, Text);
+    Target = DelMessageAfterSent && DelMessageDelay == 0 ? -1 : lkSent;
   } else {
-    DoLog(3, LangFmt(24, From, To));
+    // The count comes from an index file as any 32-bit number; it stops at the largest.
+    if (Rec.FailedAttempts < INT32_MAX) ++Rec.FailedAttempts;
+    const int32_t Attempts = Rec.FailedAttempts;
+    const bool RetryDue = RetrySend && Attempts < MaxRetries;
+    if (RetryDue) {
+      std::string Text;
+      if (!TryFormatText(LangStrings[24] + " " + LangStrings[79], {From, To}, Text))
+        Text = LangFmt(24, From, To) + " " + LangStrings[79];
+      DoLog(3, Text);
+    } else {
+      DoLog(3, LangFmt(24, From, To));
+    }
+    // A notice that cannot be delivered stays among the failed mails; it never makes a
+    // notice of its own.
+    if (Rec.Kind != mkNotice && SendNotifyMail && !RetryDue) {
+      TMailData Failed;
+      Failed.LoadFromRecord(Rec);
+      Failed.Log = Mail.Log;
+      TMailData Notice;
+      Notice.MailFrom = std::string("<") + NoticeSenderAddress + ">";
+      Notice.Recipients.push_back(NotifyMailSender ? Failed.MailFrom : "<" + SpecialNotifyMail.get() + ">");
+      Notice.Subject = CutText("Undeliverable mail -- \"" + Failed.Subject + "\"", 80);
+      Notice.State = msWaiting;
+      Notice.Kind = mkNotice;
+      Notice.FailedAttempts = 0;
+      Notice.Data = ComposeFailureNotice(Failed);
+      try {
+        NoticeMail = PrepareMail(Notice);
+      } catch (const std::exception& E) {
+        DoLog(3, E.what());
+      }
+      // No notice (no file for it, or a blank sender to send it to): the failed mail
+      // stays, whatever DelNotifiedMail says.
+      if (DelNotifiedMail && !NoticeMail.Records.empty()) Target = -1;
+    }
   }
 
-  // A notice that cannot be delivered stays among the failed mails; it never makes a
-  // notice of its own.
-  if (R->Rec.Kind == mkNotice || !SendNotifyMail || RetryDue) {
-    FileFailed();
+  // Out of the waiting list and into its new place, with its notice, as one change of the
+  // journal: until that is on disk the mail is in no list on disk but the waiting list.
+  // The finisher does not wait for the sync: it goes on with the next delivery, whose
+  // change shares the sync. A crash before it delivers the mail again.
+  auto Gone = std::make_shared<std::unique_ptr<TStoreRecord>>();
+  auto Notice = std::make_shared<TNewMail>(std::move(NoticeMail));
+  auto Done = [this, Notice, Target, ID](bool Ok) {
+    if (!Ok) {
+      // Back among the waiting mails, and its notice gone.
+      DropNew(*Notice);
+      LogJournalError(FJournal->LastError());
+      return;
+    }
+    AnnounceNew(*Notice);
+    if (Target < 0) DeleteMailFiles(ID);
+  };
+  std::shared_lock<std::shared_mutex> C(FChangeLock);
+  std::string Bytes;
+  std::vector<TChange> Changes;
+  EncodeNew(*Notice, Bytes, Changes);
+  std::unique_lock<std::mutex> TL;  // the new list before the waiting list
+  if (Target >= 0) TL = std::unique_lock<std::mutex>(ListOf(Target).Lock);
+  std::lock_guard<std::mutex> QL(FQueue.Lock);
+  std::unique_ptr<TStoreRecord> R = TakeByID(FQueue.Items, ID);
+  if (!R) {
+    // Deleted meanwhile: nothing to file, no notice.
+    DropNew(*Notice);
     return false;
   }
-
-  TMailData Failed;
-  Failed.LoadFromRecord(R->Rec);
-  Failed.Log = Mail.Log;
-  TMailData Notice;
-  Notice.MailFrom = std::string("<") + NoticeSenderAddress + ">";
-  Notice.Recipients.push_back(NotifyMailSender ? Failed.MailFrom : "<" + SpecialNotifyMail.get() + ">");
-  Notice.Subject = CutText("Undeliverable mail -- \"" + Failed.Subject + "\"", 80);
-  Notice.State = msWaiting;
-  Notice.Kind = mkNotice;
-  Notice.FailedAttempts = 0;
-  Notice.Data = ComposeFailureNotice(Failed);
-  bool NoticeStored = true;
-  try {
-    AddMail(Notice);
-  } catch (const EFCreateError& E) {
-    // No notice was stored: the failed mail stays, whatever DelNotifiedMail says.
-    NoticeStored = false;
-    DoLog(3, E.what());
-  } catch (const std::exception& E) {
-    DoLog(3, E.what());
+  FQueueChanged = true;
+  PostNotice(naRemoved, *R, R->Rec.State);
+  const TMailRecord Old = R->Rec;
+  {
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    R->Rec = Rec;
   }
-
-  if (DelNotifiedMail && NoticeStored)
-    Discard();
-  else
-    FileFailed();
+  NoteUnsynced(LogFileName(ID));
+  if (Target < 0) {
+    RemoveFromAll(R.get());
+    *Gone = std::move(R);
+    Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
+    Changes.push_back(TChange{ID, lkQueue, -1, Old, Gone});
+    InsertNew(*Notice, Journal(std::move(Bytes), std::move(Changes), Done));
+    return false;
+  }
+  R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
+  Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
+  Changes.push_back(TChange{ID, lkQueue, Target, Old, nullptr});
+  const uint64_t Seq = Journal(std::move(Bytes), std::move(Changes), Done);
+  R->Seq = Seq;
+  ChangedFlagOf(Target) = true;
+  PostNotice(naAdded, *R, Rec.State);
+  ListOf(Target).Items.push_back(std::move(R));
+  InsertNew(*Notice, Seq);
   return false;
 }
 
@@ -254,7 +272,9 @@ std::vector<std::string> TMemoryMailStore::ComposeFailureNotice(const TMailData&
 
 void TMemoryMailStore::Tick() {
   if (!FRunning) return;
+  uint64_t Seq = 0;
   {
+    std::shared_lock<std::shared_mutex> C(FChangeLock);
     std::lock_guard<std::mutex> LF(FFailed.Lock);
     for (size_t I = 0; I < FFailed.Items.size();) {
       TStoreRecord& R = *FFailed.Items[I];
@@ -266,17 +286,20 @@ void TMemoryMailStore::Tick() {
       FFailed.Items.erase(FFailed.Items.begin() + std::ptrdiff_t(I));
       FFailedChanged = true;
       PostNotice(naRemoved, *Due, msFailed);
+      const TMailRecord Old = Due->Rec;
       SetRecordState(*Due, msRequeued);
       {
         std::lock_guard<std::mutex> LQ(FQueue.Lock);
+        const std::string ID = Due->Rec.ID.str();
+        Seq = Journal(FJournal->Encode(joPut, lkQueue, Due->Rec), {TChange{ID, lkFailed, lkQueue, Old, nullptr}});
+        Due->Seq = Seq;
         FQueueChanged = true;
-        Due->FromFailedSeq = ++FQueueSeq;
         PostNotice(naAdded, *Due, msRequeued);
         FQueue.Items.push_back(std::move(Due));
       }
-      SignalNewMail();
     }
   }
+  if (Seq != 0 && Committed(Seq)) SignalNewMail();
   if (!FRunning) return;
   if (++FDayTicks >= 86400) {
     FDayTicks = 0;
@@ -298,25 +321,5 @@ void TMemoryMailStore::AutoDeleteSent() {
   if (!DelMessageAfterSent) return;
   const double Today = std::trunc(FClock());
   const int32_t Delay = DelMessageDelay;
-  std::vector<std::unique_ptr<TStoreRecord>> Gone;
-  {
-    std::lock_guard<std::mutex> L(FSent.Lock);
-    std::vector<const TStoreRecord*> Ptrs;
-    // From the last record to the first; the kept ones close up in one pass.
-    size_t Keep = FSent.Items.size();
-    for (size_t I = FSent.Items.size(); I-- > 0;) {
-      if (Today - std::trunc(FSent.Items[I]->Rec.SentTime) < Delay) {
-        if (--Keep != I) FSent.Items[Keep] = std::move(FSent.Items[I]);
-        continue;
-      }
-      Gone.push_back(std::move(FSent.Items[I]));
-      Ptrs.push_back(Gone.back().get());
-    }
-    FSent.Items.erase(FSent.Items.begin(), FSent.Items.begin() + std::ptrdiff_t(Keep));
-    if (Gone.empty()) return;
-    FSentChanged = true;
-    RemoveFromAll(Ptrs);
-    for (auto& R : Gone) PostNotice(naRemoved, *R, R->Rec.State);
-  }
-  for (auto& R : Gone) DeleteMailFiles(R->Rec.ID.str());
+  DeleteWhere(lkSent, [&](const TStoreRecord& R) { return Today - std::trunc(R.Rec.SentTime) >= Delay; }, true);
 }

@@ -1,5 +1,6 @@
 #include "engine/store/StoreFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,19 +74,80 @@ bool TDiskStoreFiles::ReplaceFile(const std::string& Path, const std::string& Da
   return WriteFileAtomically(Path, Data);
 }
 
-bool TDiskStoreFiles::CommitFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs,
-                                  const std::string& Path, const std::string& Data) {
-  TAtomicFile Index(Path);
-  if (!Index.Write(Data)) return false;
-  // Start every write-out first: the disk then takes the whole batch, and the new index,
-  // in one journal commit instead of one per file.
-  Index.StartWriteback();
+namespace {
+
+class TDiskJournalFile : public TJournalFile {
+public:
+  explicit TDiskJournalFile(int Fd) : FFd(Fd) {}
+  ~TDiskJournalFile() override { ::close(FFd); }
+  bool WriteAt(uint64_t Offset, const std::string& Data, std::string& Error) override {
+    const char* P = Data.data();
+    size_t Left = Data.size();
+    while (Left > 0) {
+      ssize_t N = ::pwrite(FFd, P, Left, off_t(Offset));
+      if (N < 0 && errno == EINTR) continue;
+      if (N < 0) {
+        Error = std::strerror(errno);
+        return false;
+      }
+      P += N;
+      Left -= size_t(N);
+      Offset += uint64_t(N);
+    }
+    return true;
+  }
+  bool Sync(std::string& Error) override {
+    if (::fdatasync(FFd) == 0) return true;
+    Error = std::strerror(errno);
+    return false;
+  }
+  bool Truncate(uint64_t Size, std::string& Error) override {
+    if (::ftruncate(FFd, off_t(Size)) == 0 && ::fsync(FFd) == 0) return true;
+    Error = std::strerror(errno);
+    return false;
+  }
+
+private:
+  int FFd;
+};
+
+}  // namespace
+
+bool TDiskStoreFiles::ListFiles(const std::string& Dir, std::vector<std::string>& Names) {
+  Names.clear();
+  DIR* D = ::opendir(Dir.c_str());
+  if (!D) return false;
+  while (dirent* E = ::readdir(D)) {
+    if (E->d_type != DT_REG && E->d_type != DT_UNKNOWN && E->d_type != DT_LNK) continue;
+    Names.emplace_back(E->d_name);
+  }
+  ::closedir(D);
+  return true;
+}
+
+std::unique_ptr<TJournalFile> TDiskStoreFiles::OpenJournalFile(const std::string& Path, std::string& Error) {
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (Fd < 0) {
+    Error = std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<TDiskJournalFile>(Fd);
+}
+
+bool TDiskStoreFiles::SyncDisk(const std::string& Dir) {
+  int Fd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) return false;
+  const bool Ok = ::syncfs(Fd) == 0;
+  ::close(Fd);
+  return Ok;
+}
+
+bool TDiskStoreFiles::SyncFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs) {
+  // Start every write-out first: the disk then takes the whole batch in one go.
   std::vector<int> Fds;
   bool Ok = true;
   for (auto& F : Files) {
     int Fd = ::open(F.c_str(), O_RDONLY | O_CLOEXEC);
-    // Gone already: its mail was deleted (or delivered and deleted) meanwhile, and there is
-    // nothing left of it to make durable.
     if (Fd < 0 && errno == ENOENT) continue;
     if (Fd < 0) {
       Ok = false;
@@ -100,7 +162,7 @@ bool TDiskStoreFiles::CommitFiles(const std::vector<std::string>& Files, const s
   }
   for (auto& D : Dirs)
     if (Ok && !::SyncDirectory(D)) Ok = false;
-  return Ok && Index.Commit();
+  return Ok;
 }
 
 bool TDiskStoreFiles::SyncDirectory(const std::string& Dir) { return ::SyncDirectory(Dir); }

@@ -44,10 +44,41 @@ public:
     Files[Path] = Data;
     return true;
   }
-  bool CommitFiles(const std::vector<std::string>&, const std::vector<std::string>&, const std::string& Path,
-                   const std::string& Data) override {
-    return ReplaceFile(Path, Data);
+  bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) override {
+    std::lock_guard<std::mutex> L(Lock);
+    const std::string Prefix = Dir.back() == '/' ? Dir : Dir + "/";
+    Names.clear();
+    for (auto& [Path, Data] : Files)
+      if (Path.compare(0, Prefix.size(), Prefix) == 0 && Path.find('/', Prefix.size()) == std::string::npos)
+        Names.push_back(Path.substr(Prefix.size()));
+    return true;
   }
+  // The journal in memory too.
+  struct TMemoryJournal : TJournalFile {
+    TMemoryFiles& Owner;
+    std::string Path;
+    TMemoryJournal(TMemoryFiles& O, std::string P) : Owner(O), Path(std::move(P)) {}
+    bool WriteAt(uint64_t Offset, const std::string& Data, std::string&) override {
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      std::string& F = Owner.Files[Path];
+      if (F.size() < Offset + Data.size()) F.resize(Offset + Data.size(), '\0');
+      F.replace(Offset, Data.size(), Data);
+      return true;
+    }
+    bool Sync(std::string&) override { return true; }
+    bool Truncate(uint64_t Size, std::string&) override {
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Owner.Files[Path].resize(Size);
+      return true;
+    }
+  };
+  std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string&) override {
+    std::lock_guard<std::mutex> L(Lock);
+    Files[Path];
+    return std::make_unique<TMemoryJournal>(*this, Path);
+  }
+  bool SyncDisk(const std::string&) override { return true; }
+  bool SyncFiles(const std::vector<std::string>&, const std::vector<std::string>&) override { return true; }
   bool SyncDirectory(const std::string&) override { return true; }
   bool DeleteFile(const std::string& Path) override {
     std::lock_guard<std::mutex> L(Lock);

@@ -3,7 +3,9 @@
 // drives, a recorder of its log lines and posted messages, and a disk that can be told to
 // fail.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -25,43 +27,169 @@ public:
   }
 };
 
-// The real disk, with failures on request for paths that end with a given text.
+// The real disk, with failures on request for paths that end with a given text, a journal
+// that can run out of space after a number of bytes, a count of syncs, and a crash that
+// loses whatever was not synced.
 class TFaultyFiles : public TDiskStoreFiles {
 public:
   std::mutex Lock;
   std::set<std::string> FailWrites;    // WriteFile of a path ending so fails
   std::set<std::string> FailReplaces;  // ReplaceFile of a path ending so fails
   std::atomic<int> Replaces{0};
-  // Runs before a commit of new mails' files with the waiting index (set before use).
-  std::function<void(const std::vector<std::string>& Files)> BeforeCommit;
+  std::atomic<int> Syncs{0};
+  // Bytes the journal may still take before the disk is full (-1: no limit).
+  std::atomic<int64_t> JournalSpace{-1};
 
   bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override {
-    if (Matches(FailWrites, Path)) {
-      Error = "Disk full";
+    if (Frozen || Matches(FailWrites, Path)) {
+      Error = "No space left on device";
       return false;
     }
-    return TDiskStoreFiles::WriteFile(Path, Data, Sync, Error);
+    if (!TDiskStoreFiles::WriteFile(Path, Data, Sync, Error)) return false;
+    std::lock_guard<std::mutex> L(Lock);
+    if (Sync) {
+      ++Syncs;
+      Unsynced.erase(Path);
+    } else {
+      Unsynced.insert(Path);
+    }
+    return true;
   }
   bool ReplaceFile(const std::string& Path, const std::string& Data) override {
     ++Replaces;
-    if (Matches(FailReplaces, Path)) return false;
+    if (Frozen || Matches(FailReplaces, Path)) return false;
+    ++Syncs;
     return TDiskStoreFiles::ReplaceFile(Path, Data);
   }
-  bool CommitFiles(const std::vector<std::string>& Synced, const std::vector<std::string>& Dirs,
-                   const std::string& Path, const std::string& Data) override {
-    ++Replaces;
-    if (BeforeCommit) BeforeCommit(Synced);
-    if (Matches(FailReplaces, Path)) return false;
-    return TDiskStoreFiles::CommitFiles(Synced, Dirs, Path, Data);
+  bool SyncDisk(const std::string& Dir) override {
+    if (Frozen) return false;
+    ++Syncs;
+    std::lock_guard<std::mutex> L(Lock);
+    Unsynced.clear();
+    for (auto* J : Journals) J->Commit();
+    return TDiskStoreFiles::SyncDisk(Dir);
+  }
+  bool SyncFiles(const std::vector<std::string>& Files, const std::vector<std::string>& Dirs) override {
+    if (Frozen) return false;
+    Syncs += int(Files.size() + Dirs.size());
+    std::lock_guard<std::mutex> L(Lock);
+    for (auto& F : Files) Unsynced.erase(F);
+    return TDiskStoreFiles::SyncFiles(Files, Dirs);
+  }
+  bool DeleteFile(const std::string& Path) override { return !Frozen && TDiskStoreFiles::DeleteFile(Path); }
+
+  std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string& Error) override {
+    auto Real = TDiskStoreFiles::OpenJournalFile(Path, Error);
+    if (!Real) return nullptr;
+    return std::make_unique<TJournal>(*this, std::move(Real), Path);
   }
 
+  // The machine stops: the journal keeps what was synced and the first KeepUnsynced bytes
+  // of what was written after (a torn write), files written since their last sync are
+  // empty, and nothing reaches the disk any more until Thaw.
+  void Crash(size_t KeepUnsynced = 0) {
+    std::lock_guard<std::mutex> L(Lock);
+    Frozen = true;
+    for (auto& P : Unsynced) ::truncate(P.c_str(), 0);
+    Unsynced.clear();
+    for (auto* J : Journals) {
+      std::string Disk = J->Synced;
+      for (auto& [Offset, Data] : J->Writes) {
+        const size_t Take = std::min(KeepUnsynced, Data.size());
+        KeepUnsynced -= Take;
+        if (Disk.size() < Offset + Take) Disk.resize(Offset + Take, '\0');
+        Disk.replace(Offset, Take, Data, 0, Take);
+      }
+      std::string Ignored;
+      TDiskStoreFiles::WriteFile(J->Path, Disk, true, Ignored);
+    }
+  }
+  void Thaw() { Frozen = false; }
+  std::atomic<bool> FailJournalSync{false};
+
 private:
+  // The journal with a copy of what a crash would leave of it: the synced content, and the
+  // writes since.
+  struct TJournal : TJournalFile {
+    TFaultyFiles& Owner;
+    std::unique_ptr<TJournalFile> Real;
+    std::string Path;
+    std::string Synced;
+    std::vector<std::pair<size_t, std::string>> Writes;
+    uint64_t Size = 0;
+    TJournal(TFaultyFiles& O, std::unique_ptr<TJournalFile> R, std::string P)
+        : Owner(O), Real(std::move(R)), Path(std::move(P)) {
+      Owner.TDiskStoreFiles::ReadFile(Path, Synced);
+      Size = Synced.size();
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Owner.Journals.insert(this);
+    }
+    ~TJournal() override {
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Owner.Journals.erase(this);
+    }
+    bool WriteAt(uint64_t Offset, const std::string& Data, std::string& Error) override {
+      if (Owner.Frozen) return Fail(Error);
+      std::string Part = Data;
+      bool Full = false;
+      const int64_t Space = Owner.JournalSpace;
+      if (Space >= 0 && Offset + Data.size() > Size) {
+        // A full disk: the file grows by what is left and no more.
+        const uint64_t Room = std::max<uint64_t>(Offset, Size) - Offset + uint64_t(Space);
+        if (Room < Data.size()) {
+          Part.resize(size_t(Room));
+          Full = true;
+        }
+        Owner.JournalSpace = Space - int64_t(std::max<uint64_t>(Size, Offset + Part.size()) - Size);
+      }
+      if (!Part.empty() && !Real->WriteAt(Offset, Part, Error)) return false;
+      Size = std::max<uint64_t>(Size, Offset + Part.size());
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Writes.emplace_back(size_t(Offset), std::move(Part));
+      return Full ? Fail(Error) : true;
+    }
+    bool Sync(std::string& Error) override {
+      if (Owner.Frozen || Owner.FailJournalSync) return Fail(Error);
+      ++Owner.Syncs;
+      if (!Real->Sync(Error)) return false;
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Commit();
+      return true;
+    }
+    // What was written is what a crash leaves (Owner.Lock held).
+    void Commit() {
+      for (auto& [Offset, Data] : Writes) {
+        if (Synced.size() < Offset + Data.size()) Synced.resize(Offset + Data.size(), '\0');
+        Synced.replace(Offset, Data.size(), Data);
+      }
+      Writes.clear();
+    }
+    bool Truncate(uint64_t To, std::string& Error) override {
+      if (Owner.Frozen) return Fail(Error);
+      ++Owner.Syncs;
+      if (!Real->Truncate(To, Error)) return false;
+      std::lock_guard<std::mutex> L(Owner.Lock);
+      Size = To;
+      Writes.clear();
+      Synced.resize(size_t(To));
+      return true;
+    }
+    static bool Fail(std::string& Error) {
+      Error = "No space left on device";
+      return false;
+    }
+  };
+
   bool Matches(const std::set<std::string>& Set, const std::string& Path) {
     std::lock_guard<std::mutex> L(Lock);
     for (auto& End : Set)
       if (Path.size() >= End.size() && Path.compare(Path.size() - End.size(), End.size(), End) == 0) return true;
     return false;
   }
+
+  std::atomic<bool> Frozen{false};
+  std::set<std::string> Unsynced;
+  std::set<TJournal*> Journals;
 };
 
 class StoreTest : public ::testing::Test {
@@ -137,6 +265,7 @@ protected:
     if (Status == dsDelivered || Status == dsRelayed) M.SentTime = Clock;
     if (Status == dsRelayed) M.LastError = "127.0.0.9";
     Store->MailDone(M);
+    Store->WaitForDisk();  // the filing's sync comes after MailDone returns
     return M.ID;
   }
   std::vector<TMailNotice> Notices() {

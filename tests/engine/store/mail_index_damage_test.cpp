@@ -56,6 +56,8 @@ const TDamageCase DamageCases[] = {
     // stale one stayed in its file and stood at the load after the mail had failed.
     {"StaleCopyInTheSentIndex", {{"7"}}, {{"7", msSent}}, {}, 1},
     {"StaleCopyInTheFailedIndex", {{"8"}}, {}, {{"8", msFailed, 2}}, 0},
+    // A failure count already at the largest 32-bit number: one more failure overflowed it.
+    {"FailureCountAtItsLargest", {{"9", msWaiting, 2147483647}}, {}, {}, 0},
 };
 
 TEST_P(MailIndexDamageTest, NewMailsAndLoadedMailsSurviveAReload) {

@@ -61,7 +61,7 @@ TEST(MailRecord, LayoutIsFieldByFieldLittleEndian) {
   EXPECT_EQ(Back.SentTime, 46001.25);
   EXPECT_EQ(Back.State, msFailed);
   EXPECT_EQ(Back.FailedAttempts, 3);
-  EXPECT_EQ(Back.MultiRecipient, 0);  // never read back
+  EXPECT_EQ(Back.MultiRecipient, 1);  // kept as read, so a save writes it back
 }
 
 TEST(MailRecord, OversizedLengthByteIsLimitedToCapacity) {

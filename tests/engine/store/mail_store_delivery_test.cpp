@@ -296,3 +296,16 @@ TEST_F(DeliveryTest, AFailedMailWhoseNoticeCannotBeStoredIsKept) {
   EXPECT_EQ(Store->GetMailCount({3}, {1}), 0);
   EXPECT_EQ(LastLog().rfind("3 Cannot create file", 0), 0u) << LastLog();
 }
+
+TEST_F(DeliveryTest, AFailedMailWithABlankSenderIsKeptWhenNoNoticeCouldBeAddressed) {
+  SendNotifyMail = true;
+  NotifyMailSender = true;
+  DelNotifiedMail = true;
+  TMailData M = MakeMail({"rcpt@far.example"});
+  M.MailFrom = "";
+  Store->AddMail(M);
+  Deliver(dsRecipientRejected);
+  EXPECT_EQ(Record("1").State, msFailed);
+  EXPECT_TRUE(Exists("mail/1.qn"));
+  EXPECT_EQ(Store->GetMailCount({3}, {1}), 0);
+}

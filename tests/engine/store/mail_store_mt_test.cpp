@@ -146,3 +146,40 @@ TEST(StoreThreads, EveryMailAddedIsDeliveredOnce) {
   EXPECT_GE(LogLines.load(), 2 * Total);
   Store.NewMailEvent = nullptr;
 }
+
+// Connection threads add mails while the journal's syncs fail now and then (a disk that
+// comes and goes): a mail whose AddMail returned survives a crash, a refused one is gone
+// with its files, whoever shared its sync.
+TEST_F(StoreTest, RefusedAndAcceptedMailsUnderFailingSyncs) {
+  constexpr int Adders = 4, MailsEach = 60;
+  std::mutex Lock;
+  std::set<std::string> Accepted, Refused;
+  std::vector<std::thread> Threads;
+  for (int T = 0; T < Adders; ++T)
+    Threads.emplace_back([&, T] {
+      for (int I = 0; I < MailsEach; ++I) {
+        // One thread turns the failures on and off as it goes.
+        if (T == 0 && I % 10 == 0) Files.FailJournalSync = (I / 10) % 2 == 1;
+        TMailData M = MakeMail({"r" + std::to_string(T) + "@x.example"});
+        bool Ok = true;
+        try {
+          Store->AddMail(M);
+        } catch (const EVexaMailJournalWriteError&) {
+          Ok = false;
+        }
+        std::lock_guard<std::mutex> L(Lock);
+        (Ok ? Accepted : Refused).insert(M.ID);
+      }
+    });
+  for (auto& T : Threads) T.join();
+  Files.FailJournalSync = false;
+  EXPECT_FALSE(Refused.empty());
+  EXPECT_FALSE(Accepted.empty());
+  Files.Crash();
+  Store.reset();
+  Files.Thaw();
+  Open();
+  std::vector<std::string> Listed = IDs({1});
+  EXPECT_EQ(std::set<std::string>(Listed.begin(), Listed.end()), Accepted);
+  for (auto& ID : Refused) EXPECT_FALSE(Exists("mail/" + ID + ".qn")) << ID;
+}

@@ -1,0 +1,277 @@
+// Loading and saving of the mail store: the index files, the journal replayed over them
+// at start-up, and the save that writes the changed index files and starts the journal
+// again.
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/settings/VexaBase.h"
+#include "engine/store/MemMailStore.h"
+
+namespace {
+
+constexpr char IndexMagic[8] = {'V', 'e', 'x', 'a', 'M', 'I', 'd', 'x'};
+constexpr size_t IndexHeaderSize = 22;
+
+void PutU16(std::string& S, uint16_t V) {
+  S += char(V & 0xFF);
+  S += char(V >> 8);
+}
+
+void PutU32(std::string& S, uint32_t V) {
+  for (int I = 0; I < 4; ++I) S += char((V >> (8 * I)) & 0xFF);
+}
+
+// A decimal number as IDs are written; false for anything else.
+bool ParseID(const std::string& S, int64_t& V) {
+  if (S.empty() || S.size() > 10) return false;
+  V = 0;
+  for (char C : S) {
+    if (C < '0' || C > '9') return false;
+    V = V * 10 + (C - '0');
+  }
+  return true;
+}
+
+// An ID names the mail's files: one that reaches out of the data folder (or that a NUL
+// would cut) has no message file of its own.
+bool IsFileName(const std::string& ID) {
+  return !ID.empty() && ID.find_first_of(std::string("/\0", 2)) == std::string::npos && ID != "." && ID != "..";
+}
+
+}  // namespace
+
+TMemoryMailStore::TRecordList& TMemoryMailStore::ListOf(int Kind) {
+  return Kind == lkQueue ? FQueue : Kind == lkSent ? FSent : FFailed;
+}
+
+std::atomic<bool>& TMemoryMailStore::ChangedFlagOf(int Kind) {
+  return Kind == lkQueue ? FQueueChanged : Kind == lkSent ? FSentChanged : FFailedChanged;
+}
+
+void TMemoryMailStore::Load() {
+  std::lock_guard<std::mutex> F(FFileMutex);
+  bool Clean = true;
+  const std::vector<TJournalEntry> Entries = FJournal->Open(Clean);
+  std::unordered_set<std::string> Seen;
+  LoadIndex(FQueueFile, lkQueue, Seen);
+  LoadIndex(FSentFile, lkSent, Seen);
+  LoadIndex(FFailedFile, lkFailed, Seen);
+  bool Touched[3] = {false, false, false};
+  Replay(Entries, Touched);
+
+  // One scan of the message folder tells which mails still have their message.
+  std::vector<std::string> Names;
+  FFiles->ListFiles(FDataDir + "mail", Names);
+  std::unordered_set<std::string> Messages;
+  for (auto& N : Names)
+    if (N.size() > 3 && N.compare(N.size() - 3, 3, ".qn") == 0) Messages.insert(N.substr(0, N.size() - 3));
+  int64_t Largest = 0;
+  for (TListKind K : {lkQueue, lkSent, lkFailed}) {
+    auto& Items = ListOf(K).Items;
+    size_t Keep = 0;
+    for (size_t I = 0; I < Items.size(); ++I) {
+      TStoreRecord& R = *Items[I];
+      const std::string ID = R.Rec.ID.str();
+      if (!Messages.count(ID)) continue;
+      R.RetryCountdown = R.Rec.State == msFailed ? RetryDelay(R.Rec.FailedAttempts) : -1;
+      // A number the 32-bit counter cannot go past (only a damaged file holds one) must not
+      // make it wrap: the next IDs would be negative and too long for the record.
+      int64_t V;
+      if (ParseID(ID, V) && V > Largest && V < INT32_MAX) Largest = V;
+      {
+        std::lock_guard<std::mutex> A(FAllMailsLock);
+        FAllMails.push_back(Items[I].get());
+      }
+      if (Keep != I) Items[Keep] = std::move(Items[I]);
+      ++Keep;
+    }
+    Items.resize(Keep);
+    if (Touched[K]) ChangedFlagOf(K) = true;
+  }
+  FNextID = int32_t(Largest + 1);
+  if (Clean) return;
+  // What the journal held goes into the index files now, and the journal starts again.
+  FFiles->SyncDirectory(FDataDir);
+  Checkpoint();
+}
+
+void TMemoryMailStore::LoadIndex(const std::string& FileName, TListKind Kind, std::unordered_set<std::string>& Seen) {
+  std::string Data;
+  if (!FFiles->ReadFile(FileName, Data)) return;
+  try {
+    if (Data.size() < IndexHeaderSize) throw EVexaMailIndexFileReadError();
+  } catch (const EVexaMailIndexFileReadError&) {
+    return;
+  }
+  const uint8_t* P = reinterpret_cast<const uint8_t*>(Data.data());
+  int32_t Count = int32_t(uint32_t(P[18]) | uint32_t(P[19]) << 8 | uint32_t(P[20]) << 16 | uint32_t(P[21]) << 24);
+  if (Count <= 0) return;
+  size_t Present = (Data.size() - IndexHeaderSize) / MailRecordSize;
+  size_t N = std::min(size_t(Count), Present);
+  TRecordList& List = ListOf(Kind);
+  List.Items.reserve(List.Items.size() + N);
+  for (size_t I = 0; I < N; ++I) {
+    auto R = std::make_unique<TStoreRecord>();
+    ReadMailRecord(P + IndexHeaderSize + I * MailRecordSize, R->Rec);
+    std::string ID = R->Rec.ID.str();
+    if (!IsFileName(ID)) continue;
+    // A record whose ID is already loaded comes from a damaged file; the first copy stands.
+    // This index is written again at the next save, so that the stale copy cannot stand at
+    // a later load once the first copy has moved on to a list that loads after this one.
+    if (!Seen.insert(ID).second) {
+      ChangedFlagOf(Kind) = true;
+      continue;
+    }
+    List.Items.push_back(std::move(R));
+  }
+}
+
+// The journal's changes over the lists the index files gave: the last change of each mail
+// says where it is now. A message or log file that a crash left missing, short or damaged
+// is written again from the journal.
+void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3]) {
+  if (Entries.empty()) return;
+  struct TWhere {
+    int List;
+    size_t Index;
+  };
+  std::unordered_map<std::string, TWhere> Where;
+  for (TListKind K : {lkQueue, lkSent, lkFailed}) {
+    auto& Items = ListOf(K).Items;
+    for (size_t I = 0; I < Items.size(); ++I) Where[Items[I]->Rec.ID.str()] = TWhere{K, I};
+  }
+  std::unordered_map<std::string, size_t> Last, LastData, LastLog;
+  for (size_t I = 0; I < Entries.size(); ++I) {
+    const std::string ID = Entries[I].Rec.ID.str();
+    if (!IsFileName(ID)) continue;
+    Last[ID] = I;
+    if (Entries[I].HasData) LastData[ID] = I;
+    if (Entries[I].HasLog) LastLog[ID] = I;
+  }
+  std::vector<std::unique_ptr<TStoreRecord>> Appended[3];
+  for (size_t I = 0; I < Entries.size(); ++I) {
+    const TJournalEntry& E = Entries[I];
+    const std::string ID = E.Rec.ID.str();
+    auto L = Last.find(ID);
+    if (L == Last.end() || L->second != I) continue;
+    auto W = Where.find(ID);
+    if (E.Op == joPut && W != Where.end() && W->second.List == E.List) {
+      ListOf(E.List).Items[W->second.Index]->Rec = E.Rec;
+      Touched[E.List] = true;
+      continue;
+    }
+    if (W != Where.end()) {
+      ListOf(W->second.List).Items[W->second.Index].reset();
+      Touched[W->second.List] = true;
+    }
+    if (E.Op == joDelete) {
+      // The deletion may have come before its files went.
+      DeleteMailFiles(ID);
+      continue;
+    }
+    auto R = std::make_unique<TStoreRecord>();
+    R->Rec = E.Rec;
+    Appended[E.List].push_back(std::move(R));
+    Touched[E.List] = true;
+  }
+  for (TListKind K : {lkQueue, lkSent, lkFailed}) {
+    auto& Items = ListOf(K).Items;
+    Items.erase(std::remove(Items.begin(), Items.end(), nullptr), Items.end());
+    for (auto& R : Appended[K]) Items.push_back(std::move(R));
+  }
+  auto Restore = [&](const std::unordered_map<std::string, size_t>& Texts, bool Message) {
+    for (auto& [ID, I] : Texts) {
+      auto L = Last.find(ID);
+      if (Entries[L->second].Op == joDelete) continue;
+      const std::string& Text = Message ? Entries[I].Data : Entries[I].Log;
+      const std::string Name = Message ? MailFileName(ID) : LogFileName(ID);
+      // Compared whole: a crash may leave an unsynced file of the right size with zeros.
+      std::string OnDisk;
+      if (FFiles->ReadFile(Name, OnDisk) && OnDisk == Text) continue;
+      std::string Error;
+      if (FFiles->WriteFile(Name, Text, false, Error)) NoteUnsynced(Name);
+    }
+  };
+  Restore(LastData, true);
+  Restore(LastLog, false);
+}
+
+// Caller holds FFileMutex and FChangeLock exclusively.
+bool TMemoryMailStore::WriteIndex(TListKind Kind) {
+  std::string Bytes;
+  {
+    TRecordList& List = ListOf(Kind);
+    std::lock_guard<std::mutex> L(List.Lock);
+    Bytes.reserve(IndexHeaderSize + List.Items.size() * MailRecordSize);
+    Bytes.append(IndexMagic, 8);
+    uint16_t Major, Minor, Release, Build;
+    GetFileVersion(Major, Minor, Release, Build);
+    PutU16(Bytes, Major);
+    PutU16(Bytes, Minor);
+    PutU16(Bytes, Release);
+    PutU16(Bytes, Build);
+    PutU16(Bytes, uint16_t(IndexHeaderSize));
+    PutU32(Bytes, uint32_t(List.Items.size()));
+    uint8_t Buf[MailRecordSize];
+    for (auto& R : List.Items) {
+      WriteMailRecord(R->Rec, Buf);
+      if (Buf[315] == msSending) Buf[315] = msWaiting;
+      Bytes.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
+    }
+  }
+  return FFiles->ReplaceFile(Kind == lkQueue ? FQueueFile : Kind == lkSent ? FSentFile : FFailedFile, Bytes);
+}
+
+void TMemoryMailStore::SaveIndexes() {
+  std::lock_guard<std::mutex> L(FFileMutex);
+  Checkpoint();
+}
+
+void TMemoryMailStore::Checkpoint() {
+  if (!FQueueChanged && !FSentChanged && !FFailedChanged && !FJournal->HasRecords()) return;
+  // The index files may name a mail only once its files are on disk. Most of them get
+  // there before the lists are locked, all at once.
+  size_t Early;
+  {
+    std::lock_guard<std::mutex> U(FUnsyncedLock);
+    Early = FUnsynced.size();
+  }
+  if (Early > 0) {
+    if (!FFiles->SyncDisk(FDataDir)) {
+      DoLog(3, "Cannot sync the mail files in " + FDataDir);
+      return;
+    }
+    std::lock_guard<std::mutex> U(FUnsyncedLock);
+    FUnsynced.erase(FUnsynced.begin(), FUnsynced.begin() + std::ptrdiff_t(Early));
+  }
+  std::unique_lock<std::shared_mutex> X(FChangeLock);
+  std::string Error;
+  if (!FJournal->Flush(Error)) {
+    LogJournalError(Error);
+    return;
+  }
+  std::vector<std::string> Late;
+  {
+    std::lock_guard<std::mutex> U(FUnsyncedLock);
+    Late.swap(FUnsynced);
+  }
+  if (!Late.empty() && !FFiles->SyncFiles(Late, {FDataDir + "mail/", FDataDir + "log/"})) {
+    DoLog(3, "Cannot sync the mail files in " + FDataDir);
+    std::lock_guard<std::mutex> U(FUnsyncedLock);
+    FUnsynced.insert(FUnsynced.begin(), Late.begin(), Late.end());
+    return;
+  }
+  // An index that could not be written keeps the journal as it is: loading replays it
+  // over whatever the index files hold.
+  bool AllWritten = true;
+  for (TListKind K : {lkQueue, lkSent, lkFailed}) {
+    if (!ChangedFlagOf(K).exchange(false)) continue;
+    if (WriteIndex(K)) continue;
+    ChangedFlagOf(K) = true;
+    AllWritten = false;
+    DoLog(3, "Mail index file write error! " + (K == lkQueue ? FQueueFile : K == lkSent ? FSentFile : FFailedFile));
+  }
+  if (AllWritten && !FJournal->Restart(Error)) LogJournalError(Error);
+}

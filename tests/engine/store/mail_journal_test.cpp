@@ -1,0 +1,205 @@
+// The store's journal: every change that returned survives a crash that loses whatever
+// was not synced; a journal that cannot be written refuses the change and leaves the
+// lists as they were; an index that cannot be written loses nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/StoreFixture.h"
+
+namespace {
+
+class JournalTest : public StoreTest {
+protected:
+  // Every mail the store holds, as ID and state.
+  std::map<std::string, int> States() {
+    std::map<std::string, int> Out;
+    TMailRecord R;
+    for (bool Ok = Store->FindFirst({0, 1, 2, 3}, TMailStateSet::FromBits(0xFF), R); Ok; Ok = Store->FindNext(R))
+      Out[R.ID.str()] = R.State;
+    return Out;
+  }
+  // The machine stops and the program starts again on what the disk kept.
+  void CrashAndRestart() {
+    Files.Crash();
+    Store.reset();
+    Files.Thaw();
+    Open();
+  }
+  bool LogHas(const std::string& Start) {
+    for (auto& L : LogTexts())
+      if (L.rfind(Start, 0) == 0) return true;
+    return false;
+  }
+};
+
+}  // namespace
+
+TEST_F(JournalTest, EveryChangeSurvivesACrashRightAfterIt) {
+  RetrySend = true;
+  MaxRetries = 2;
+  RetryInterval = 0;
+  Store->Start();
+  struct {
+    const char* What;
+    std::function<void()> Do;
+    std::map<std::string, int> Then;
+  } Steps[] = {
+      {"two new mails", [&] { Add("a@x.example"), Add("b@x.example"); }, {{"1", 1}, {"2", 1}}},
+      {"one delivered", [&] { Deliver(dsDelivered); }, {{"1", 5}, {"2", 1}}},
+      {"one failed", [&] { Deliver(dsConnectFailed); }, {{"1", 5}, {"2", 6}}},
+      {"a save", [&] { Store->SaveIndexes(); }, {{"1", 5}, {"2", 6}}},
+      {"a retry falls due", [&] { Ticks(1); }, {{"1", 5}, {"2", 7}}},
+      {"held", [&] { Store->ChangeMailState("2", msWaiting, msHeld); }, {{"1", 5}, {"2", 3}}},
+      {"released", [&] { Store->ChangeMailState("2", msHeld, msWaiting); }, {{"1", 5}, {"2", 1}}},
+      {"resent", [&] { Store->ChangeMailState("1", msSent, msWaiting); }, {{"1", 7}, {"2", 1}}},
+      {"deleted", [&] { Store->DeleteMail("2"); }, {{"1", 7}}},
+      {"delivered and deleted at once",
+       [&] {
+         DelMessageAfterSent = true;
+         Deliver(dsDelivered);
+       },
+       {}},
+  };
+  for (auto& S : Steps) {
+    S.Do();
+    EXPECT_EQ(States(), S.Then) << S.What;
+    CrashAndRestart();
+    Store->Start();
+    EXPECT_EQ(States(), S.Then) << "after a crash: " << S.What;
+  }
+  EXPECT_FALSE(Exists("mail/1.qn"));
+  EXPECT_FALSE(Exists("mail/2.qn"));
+}
+
+TEST_F(JournalTest, TheLogOfADeliveryComesBackAfterACrash) {
+  Add("a@x.example");
+  Store->Start();
+  Deliver(dsConnectFailed, {"attempt one", "refused"});
+  CrashAndRestart();
+  EXPECT_EQ(Record("1").State, msFailed);
+  EXPECT_EQ(Env.ReadFile(DataPath("log/1.log")), "attempt one\r\nrefused\r\n");
+}
+
+TEST_F(JournalTest, AFullDiskRefusesTheMailWhole) {
+  // The disk fills up: mails go in until the journal needs more room than is left.
+  Files.JournalSpace = 0;
+  std::map<std::string, int> Stored;
+  TMailData M;
+  for (int I = 0; I < 5000; ++I) {
+    M = MakeMail({"a@x.example", "b@x.example"});
+    try {
+      Store->AddMail(M);
+    } catch (const EVexaMailJournalWriteError&) {
+      break;
+    }
+    Stored[std::to_string(2 * I + 1)] = Stored[std::to_string(2 * I + 2)] = msWaiting;
+  }
+  ASSERT_LT(Stored.size(), 10000u);
+  // Neither record of the refused mail is listed or has files left.
+  EXPECT_EQ(States(), Stored);
+  const std::string Last = M.ID, First = std::to_string(std::stoi(Last) - 1);
+  EXPECT_FALSE(Exists("mail/" + First + ".qn"));
+  EXPECT_FALSE(Exists("mail/" + Last + ".qn"));
+  EXPECT_FALSE(Exists("log/" + Last + ".log"));
+  EXPECT_TRUE(LogHas("3 Mail journal write error! No space left on device"));
+  auto N = Notices();
+  ASSERT_GE(N.size(), 4u);
+  EXPECT_EQ(N[N.size() - 1].Action, naRemoved);
+  EXPECT_EQ(N[N.size() - 2].Action, naRemoved);
+
+  // Space again.
+  Files.JournalSpace = -1;
+  const std::string Next = Add("d@x.example");
+  Stored[Next] = msWaiting;
+  CrashAndRestart();
+  EXPECT_EQ(States(), Stored);
+}
+
+TEST_F(JournalTest, ATornRecordIsIgnored) {
+  Add("a@x.example");
+  // Written but not synced: refused, and a crash then leaves part of it on disk.
+  Files.FailJournalSync = true;
+  TMailData M = MakeMail({"b@x.example"});
+  EXPECT_THROW(Store->AddMail(M), EVexaMailJournalWriteError);
+  Files.Crash(300);
+  Store.reset();
+  Files.Thaw();
+  Files.FailJournalSync = false;
+  Open();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 1}}));
+  EXPECT_EQ(Add("c@x.example"), "2");
+  CrashAndRestart();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 1}, {"2", 1}}));
+}
+
+TEST_F(JournalTest, ADeliveryThatCannotBeJournaledLeavesTheMailWaiting) {
+  SendNotifyMail = true;
+  Add("a@x.example");
+  Store->Start();
+  Files.FailJournalSync = true;
+  Deliver(dsDelivered);
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 1}}));
+  EXPECT_TRUE(LogHas("3 Mail journal write error!"));
+  // Also a failure whose notice cannot be stored: the mail stays waiting, no notice.
+  Deliver(dsRecipientRejected);
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 1}}));
+  Files.FailJournalSync = false;
+  Deliver(dsDelivered);
+  CrashAndRestart();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 5}}));
+}
+
+TEST_F(JournalTest, AnIndexThatCannotBeWrittenLosesNoMail) {
+  // The failed index cannot be written (a full disk) while the waiting index can: after a
+  // clean stop and a start with space again the failed mails are there.
+  Add("a@x.example");
+  Add("b@x.example");
+  Store->Start();
+  Deliver(dsConnectFailed);
+  Files.FailReplaces.insert("MailFail.idx");
+  Store->Stop();
+  EXPECT_TRUE(LogHas("3 Mail index file write error!"));
+  Store.reset();
+  Files.FailReplaces.clear();
+  Open();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 6}, {"2", 1}}));
+  // That start wrote what the journal held: the files alone now hold both mails.
+  Store.reset();
+  std::filesystem::remove(DataPath("MailJour.jnl"));
+  Open();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 6}, {"2", 1}}));
+}
+
+TEST_F(JournalTest, ASaveWithNothingChangedWritesNothing) {
+  Add("a@x.example");
+  Store->SaveIndexes();
+  const int Syncs = Files.Syncs;
+  Store->SaveIndexes();
+  Ticks(30);
+  EXPECT_EQ(Files.Syncs, Syncs);
+}
+
+TEST_F(JournalTest, OneSyncAcknowledgesAMail) {
+  Add("a@x.example");
+  const int Before = Files.Syncs;
+  Add("b@x.example");
+  EXPECT_EQ(Files.Syncs - Before, 1);
+}
+
+TEST_F(JournalTest, TheMultiRecipientByteIsKeptAsRead) {
+  TMailData M = MakeMail({"a@x.example", "b@x.example"});
+  Store->AddMail(M);
+  Store->SaveIndexes();
+  Reopen();
+  Store->ChangeMailState("1", msWaiting, msHeld);
+  Store->SaveIndexes();
+  const std::string Index = Env.ReadFile(DataPath("MailQueu.idx"));
+  ASSERT_EQ(Index.size(), 22 + 2 * MailRecordSize);
+  EXPECT_EQ(Index[22 + 320], 1);
+  EXPECT_EQ(Index[22 + MailRecordSize + 320], 1);
+}
