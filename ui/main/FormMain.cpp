@@ -228,7 +228,17 @@ bool TFormMain::event(QEvent* E) {
   }
 }
 
+// The tray menu stays reachable while a dialog is open: a second command brings the open
+// dialog forward instead of opening another over the same settings.
+template <class TForm> static bool RaiseOpenForm(TForm* Form) {
+  if (!Form) return false;
+  Form->raise();
+  Form->activateWindow();
+  return true;
+}
+
 void TFormMain::SIOptionsClick() {
+  if (RaiseOpenForm(FormOptions)) return;
   TFormOptions Dialog(this);
   const TFormVariable<TFormOptions> Open(FormOptions, &Dialog);
   Dialog.exec();
@@ -240,6 +250,7 @@ void TFormMain::MIAboutQuillonClick() {
 }
 
 void TFormMain::ConfigureWizard1Click() {
+  if (RaiseOpenForm(FormWizard)) return;
   TFormWizard Wizard(this);
   const TFormVariable<TFormWizard> Open(FormWizard, &Wizard);
   Wizard.exec();

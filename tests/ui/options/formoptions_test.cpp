@@ -468,6 +468,9 @@ private slots:
       connect(&Timer, &QTimer::timeout, [&] {
         auto* D = qobject_cast<TFormOptions*>(QApplication::activeModalWidget());
         Seen = D && D == FormOptions && D->parentWidget() == &Main;
+        // The tray's command while the dialog is open opens no second one.
+        Main.findChild<QAction*>("PMIOptions")->trigger();
+        Seen = Seen && Main.findChildren<TFormOptions*>().size() == 1;
         if (D) Press(Control<QPushButton>(D, "BtnCancel"));
       });
       Timer.start(0);
