@@ -17,14 +17,6 @@
 #include "ui/common/EventSounds.h"
 #include "ui/main/FormMain.h"
 
-class TRecordingSounds : public TSoundPlayer {
-public:
-  TRecordingSounds() { SetSoundPlayer(this); }
-  ~TRecordingSounds() override { SetSoundPlayer(nullptr); }
-  void Play(const QString& WavFile) override { Played << WavFile; }
-  QStringList Played;
-};
-
 // One mail through the SMTP server on 127.0.0.1:Port; the server's last reply.
 inline std::string SendSmtpMail(int Port, const std::string& From, const std::string& To, const std::string& Subject) {
   TLineClient C(Port);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/common/Desktop.h"
+#include "ui/common/EventSounds.h"
 #include "ui/common/ZQDiag.h"
 
 struct TRecordedBox {
@@ -38,6 +39,15 @@ public:
   }
   std::vector<QUrl> Opened;
   bool Accept = true;
+};
+
+// Records the sounds the program would play, instead of playing them.
+class TRecordingSounds : public TSoundPlayer {
+public:
+  TRecordingSounds() { SetSoundPlayer(this); }
+  ~TRecordingSounds() override { SetSoundPlayer(nullptr); }
+  void Play(const QString& WavFile) override { Played << WavFile; }
+  QStringList Played;
 };
 
 class TFormMain;

@@ -30,14 +30,6 @@
 #include "ui/common/FileDialogs.h"
 #include "ui/options/FormOptions.h"
 
-class TRecordingSounds : public TSoundPlayer {
-public:
-  TRecordingSounds() { SetSoundPlayer(this); }
-  ~TRecordingSounds() override { SetSoundPlayer(nullptr); }
-  void Play(const QString& WavFile) override { Played << WavFile; }
-  QStringList Played;
-};
-
 // Records every request and answers with Answer (empty: the user cancels).
 class TAnsweringFileDialogs : public TFileDialogs {
 public:
