@@ -29,7 +29,7 @@ public:
     auto Real = TDiskStoreFiles::OpenJournalFile(Path, Error);
     return Real ? std::make_unique<TCounted>(std::move(Real), Syncs) : nullptr;
   }
-  bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override {
+  bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) override {
     if (Sync) ++Syncs;
     return TDiskStoreFiles::WriteFile(Path, Data, Sync, Error);
   }

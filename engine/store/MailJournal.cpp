@@ -1,12 +1,14 @@
 #include "engine/store/MailJournal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
 
 constexpr char JournalMagic[8] = {'Q', 'u', 'i', 'l', 'J', 'r', 'n', 'l'};
-constexpr size_t RecordFixedSize = 339;  // up to the texts
+constexpr size_t RecordFixedSize = 339;  // up to the texts, of operations 1 and 2
+constexpr size_t NewFixedSize = 14;      // up to the records, of operation 3
 constexpr uint32_t NoText = 0xFFFFFFFF;
 
 void PutU32(std::string& S, uint32_t V) {
@@ -28,7 +30,13 @@ struct TCrcTable {
   }
 };
 
+uint64_t TextSize(uint32_t Size) { return Size == NoText ? 0 : Size; }
+
 }  // namespace
+
+bool IsNoSpaceError(const std::string& Error) {
+  return Error == std::strerror(ENOSPC) || Error == std::strerror(EDQUOT);
+}
 
 uint32_t Crc32(const void* Data, size_t Size, uint32_t Crc) {
   static const TCrcTable Table;
@@ -52,6 +60,16 @@ TMailJournal::~TMailJournal() {
 }
 
 void TMailJournal::RunDone(TDoneList& Finished) {
+  int Stall;
+  std::string Error;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    Stall = FStallCalls;
+    FStallCalls = 0;
+    Error = FError;
+  }
+  if (Stall > 0 && OnStall) OnStall(Error);
+  if (Stall < 0 && OnResume) OnResume();
   if (Finished.empty()) return;
   for (auto& [Done, Ok] : Finished) Done(Ok);
   Finished.clear();
@@ -60,7 +78,8 @@ void TMailJournal::RunDone(TDoneList& Finished) {
   FDone.notify_all();
 }
 
-// Writes what changes queue without waiting for it (and everything queued with them).
+// Writes what changes queue without waiting for it (and everything queued with them), and
+// tries a stalled write again now and then.
 void TMailJournal::WriterLoop() {
   std::unique_lock<std::mutex> L(FLock);
   while (!FEnding) {
@@ -73,6 +92,14 @@ void TMailJournal::WriterLoop() {
     if (FPending.empty() || FWriting) {
       FDone.wait(L);
       continue;
+    }
+    if (FStalled && FPending.back().Seq <= FTriedSeq) {
+      // Nothing new since the write that failed: wait a while before the next try.
+      const uint64_t Tried = FTriedSeq;
+      if (FDone.wait_for(L, FRetryInterval, [&] {
+            return FEnding || FWriting || FFailing || !FStalled || FPending.empty() || FPending.back().Seq > Tried;
+          }))
+        continue;
     }
     std::string Ignored;
     TDoneList Finished;
@@ -90,8 +117,67 @@ std::string TMailJournal::HeaderBytes(uint32_t Epoch) const {
   return H;
 }
 
-std::vector<TJournalEntry> TMailJournal::Open(bool& Clean) {
+namespace {
+
+// The size of the record of epoch Epoch at R when it is a whole, valid one; 0 otherwise.
+size_t ValidRecord(const uint8_t* R, size_t Avail, uint32_t Epoch) {
+  if (Avail < RecordFixedSize + 4) return 0;
+  const uint32_t Size = GetU32(R);
+  if (Size < RecordFixedSize + 4 || Size > Avail || GetU32(R + 4) != Epoch || R[9] > 2) return 0;
+  if (R[8] == joPut || R[8] == joDelete) {
+    if (RecordFixedSize + TextSize(GetU32(R + 331)) + TextSize(GetU32(R + 335)) + 4 != Size) return 0;
+  } else if (R[8] == joNew) {
+    const uint64_t Count = GetU32(R + 10);
+    if (Count == 0 || R[9] != 0 || Count > Size / MailRecordSize) return 0;
+    const uint64_t Texts = NewFixedSize + Count * MailRecordSize;
+    if (Texts + 12 > Size) return 0;
+    if (Texts + 8 + TextSize(GetU32(R + Texts)) + TextSize(GetU32(R + Texts + 4)) + 4 != Size) return 0;
+  } else {
+    return 0;
+  }
+  return GetU32(R + Size - 4) == Crc32(R, Size - 4) ? Size : 0;
+}
+
+std::shared_ptr<const std::string> TextAt(const uint8_t*& T, uint32_t Size) {
+  if (Size == NoText) return nullptr;
+  auto S = std::make_shared<const std::string>(reinterpret_cast<const char*>(T), Size);
+  T += Size;
+  return S;
+}
+
+void DecodeRecord(const uint8_t* R, std::vector<TJournalEntry>& Entries) {
+  if (R[8] != joNew) {
+    TJournalEntry E;
+    E.Op = TJournalOp(R[8]);
+    E.List = R[9];
+    ReadMailRecord(R + 10, E.Rec);
+    const uint8_t* T = R + RecordFixedSize;
+    E.Data = TextAt(T, GetU32(R + 331));
+    E.Log = TextAt(T, GetU32(R + 335));
+    Entries.push_back(std::move(E));
+    return;
+  }
+  const uint32_t Count = GetU32(R + 10);
+  const uint8_t* Sizes = R + NewFixedSize + size_t(Count) * MailRecordSize;
+  const uint8_t* T = Sizes + 8;
+  auto Data = TextAt(T, GetU32(Sizes));
+  auto Log = TextAt(T, GetU32(Sizes + 4));
+  for (uint32_t I = 0; I < Count; ++I) {
+    TJournalEntry E;
+    E.Op = joPut;
+    E.List = 0;
+    ReadMailRecord(R + NewFixedSize + size_t(I) * MailRecordSize, E.Rec);
+    E.Data = Data;
+    E.Log = Log;
+    Entries.push_back(std::move(E));
+  }
+}
+
+}  // namespace
+
+std::vector<TJournalEntry> TMailJournal::Open(bool& Clean, std::vector<TJournalDamage>& Damage) {
   std::vector<TJournalEntry> Entries;
+  Damage.clear();
   std::string Bytes;
   const bool Read = FFiles.ReadFile(FPath, Bytes);
   FFile = FFiles.OpenJournalFile(FPath, FOpenError);
@@ -105,37 +191,40 @@ std::vector<TJournalEntry> TMailJournal::Open(bool& Clean) {
   }
   const uint32_t Epoch = GetU32(P + 8);
   FEpoch = Epoch;
+  const size_t End = Bytes.size();
   size_t Pos = HeaderSize;
-  while (Bytes.size() - Pos >= RecordFixedSize + 4) {
-    const uint8_t* R = P + Pos;
-    const uint32_t Size = GetU32(R);
-    if (Size < RecordFixedSize + 4 || Size > Bytes.size() - Pos) break;
-    if (GetU32(R + Size - 4) != Crc32(R, Size - 4) || GetU32(R + 4) != Epoch) break;
-    const uint32_t DataLen = GetU32(R + 331), LogLen = GetU32(R + 335);
-    const uint64_t Texts = uint64_t(DataLen == NoText ? 0 : DataLen) + (LogLen == NoText ? 0 : LogLen);
-    if (RecordFixedSize + Texts + 4 != Size || (R[8] != joPut && R[8] != joDelete) || R[9] > 2) break;
-    TJournalEntry E;
-    E.Op = TJournalOp(R[8]);
-    E.List = R[9];
-    ReadMailRecord(R + 10, E.Rec);
-    const char* T = reinterpret_cast<const char*>(R + RecordFixedSize);
-    if (DataLen != NoText) {
-      E.HasData = true;
-      E.Data.assign(T, DataLen);
-      T += DataLen;
+  for (;;) {
+    if (const size_t Size = ValidRecord(P + Pos, End - Pos, Epoch)) {
+      DecodeRecord(P + Pos, Entries);
+      Pos += Size;
+      continue;
     }
-    if (LogLen != NoText) {
-      E.HasLog = true;
-      E.Log.assign(T, LogLen);
+    // Not a record: the end, or damage with valid records after it. The damaged record's
+    // own size, when it still leads to a valid record, skips it without looking inside.
+    if (std::all_of(P + Pos, P + End, [](uint8_t B) { return B == 0; })) break;
+    size_t Next = 0;
+    int Skipped = 1;
+    const size_t Claimed = End - Pos >= 4 ? GetU32(P + Pos) : 0;
+    if (Claimed >= RecordFixedSize + 4 && Claimed < End - Pos && ValidRecord(P + Pos + Claimed, End - Pos - Claimed, Epoch))
+      Next = Pos + Claimed;
+    for (size_t Q = Pos + 1; Next == 0 && Q + RecordFixedSize + 4 <= End; ++Q)
+      if (GetU32(P + Q + 4) == Epoch && ValidRecord(P + Q, End - Q, Epoch)) Next = Q;
+    if (Next == 0) break;
+    // How many records the damaged bytes held, as far as their sizes still tell.
+    for (size_t Hop = Pos + Claimed; Claimed >= RecordFixedSize + 4 && Hop < Next;) {
+      const size_t S = GetU32(P + Hop);
+      if (S < RecordFixedSize + 4 || Hop + S > Next) break;
+      ++Skipped;
+      Hop += S;
     }
-    Entries.push_back(std::move(E));
-    Pos += Size;
+    Damage.push_back(TJournalDamage{Pos, Skipped});
+    Pos = Next;
   }
   FPos = Pos;
   // Clean: nothing to replay and nothing but zeros (or older epochs) where the next
   // record goes. A torn record there is left behind by a fresh start.
-  const bool TornTail = Bytes.size() - Pos >= 8 && GetU32(P + Pos) != 0 && GetU32(P + Pos + 4) == Epoch;
-  Clean = Entries.empty() && !TornTail;
+  const bool TornTail = End - Pos >= 8 && GetU32(P + Pos) != 0 && GetU32(P + Pos + 4) == Epoch;
+  Clean = Entries.empty() && !TornTail && Damage.empty();
   FHasRecords = !Clean;
   return Entries;
 }
@@ -161,25 +250,55 @@ std::string TMailJournal::Encode(TJournalOp Op, uint8_t List, const TMailRecord&
   return B;
 }
 
-uint64_t TMailJournal::Append(std::string Bytes, std::function<void()> Undo, std::function<void(bool)> Done) {
+TEncodedMail TMailJournal::EncodeNew(const std::vector<const TMailRecord*>& Recs, const std::vector<std::string>& Data,
+                                     const std::vector<std::string>& Log) const {
+  auto Lines = [](const std::vector<std::string>& V) {
+    size_t N = 0;
+    for (auto& L : V) N += L.size() + 2;
+    return N;
+  };
+  TEncodedMail M;
+  M.DataSize = Lines(Data);
+  M.LogSize = Lines(Log);
+  const size_t Size = NewFixedSize + Recs.size() * MailRecordSize + 8 + M.DataSize + M.LogSize + 4;
+  M.Bytes = std::make_shared<std::string>();
+  std::string& B = *M.Bytes;
+  B.reserve(Size);
+  PutU32(B, uint32_t(Size));
+  PutU32(B, FEpoch.load());
+  B += char(joNew);
+  B += char(0);
+  PutU32(B, uint32_t(Recs.size()));
+  uint8_t Buf[MailRecordSize];
+  for (const TMailRecord* R : Recs) {
+    WriteMailRecord(*R, Buf);
+    if (Buf[315] == msSending) Buf[315] = msWaiting;
+    B.append(reinterpret_cast<const char*>(Buf), MailRecordSize);
+  }
+  PutU32(B, uint32_t(M.DataSize));
+  PutU32(B, uint32_t(M.LogSize));
+  M.DataOffset = B.size();
+  for (auto& L : Data) B.append(L).append("\r\n");
+  M.LogOffset = B.size();
+  for (auto& L : Log) B.append(L).append("\r\n");
+  PutU32(B, Crc32(B.data(), B.size()));
+  return M;
+}
+
+uint64_t TMailJournal::Append(std::shared_ptr<const std::string> Bytes, std::function<void()> Undo,
+                              std::function<void(bool)> Done) {
   uint64_t Seq;
   {
     std::lock_guard<std::mutex> L(FLock);
     Seq = ++FLastSeq;
-    if (FBuffer.empty())
-      FBuffer = std::move(Bytes);
-    else
-      FBuffer += Bytes;
-    FPending.push_back(TPending{Seq, std::move(Undo), std::move(Done)});
+    FPending.push_back(TPending{Seq, std::move(Bytes), std::move(Undo), std::move(Done)});
   }
   FDone.notify_all();
   return Seq;
 }
 
-bool TMailJournal::IsIn(const std::vector<std::pair<uint64_t, uint64_t>>& Ranges, uint64_t Seq) const {
-  for (auto& [First, Last] : Ranges)
-    if (Seq >= First && Seq <= Last) return true;
-  return false;
+bool TMailJournal::IsUndone(uint64_t Seq) const {
+  return std::find(FUndone.begin(), FUndone.end(), Seq) != FUndone.end();
 }
 
 bool TMailJournal::Repair(std::string& Error) {
@@ -208,26 +327,32 @@ bool TMailJournal::Repair(std::string& Error) {
 
 bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error, TDoneList& Finished) {
   if (FPending.empty()) return true;
-  std::string Batch;
-  Batch.swap(FBuffer);
-  std::vector<TPending> Entries;
-  Entries.swap(FPending);
+  std::vector<TPending> Batch(std::make_move_iterator(FPending.begin()), std::make_move_iterator(FPending.end()));
+  FPending.clear();
+  FTriedSeq = Batch.back().Seq;
   FWriting = true;
   L.unlock();
   // Only the writer touches the file and its positions.
+  uint64_t Total = 0;
+  for (auto& E : Batch) Total += E.Bytes->size();
   bool Ok = Repair(Error);
-  if (Ok && FPos + Batch.size() > FAllocated) {
+  if (Ok && FPos + Total > FAllocated) {
     // Zeros ahead, as much again as the file holds (64 KB to 16 MB at a time): records
     // written there later change no size, so their syncs stay cheap.
-    const uint64_t Need = FPos + Batch.size() - FAllocated;
+    const uint64_t Need = FPos + Total - FAllocated;
     const uint64_t Grow = std::max<uint64_t>(Need, std::clamp<uint64_t>(FAllocated, 64 << 10, 16 << 20));
     Ok = FFile->WriteAt(FAllocated, std::string(size_t(Grow), '\0'), Error);
     if (Ok) FAllocated += Grow;
   }
   if (Ok) {
-    Ok = FFile->WriteAt(FPos, Batch, Error) && FFile->Sync(Error);
+    uint64_t At = FPos;
+    for (auto& E : Batch) {
+      if (!(Ok = FFile->WriteAt(At, *E.Bytes, Error))) break;
+      At += E.Bytes->size();
+    }
+    Ok = Ok && FFile->Sync(Error);
     if (!Ok) {
-      FInvalidLen = Batch.size();
+      FInvalidLen = Total;
       std::string Ignored;
       Repair(Ignored);
     }
@@ -235,17 +360,30 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
   L.lock();
   FWriting = false;
   if (Ok) {
-    FPos += Batch.size();
-    FSynced = Entries.back().Seq;
+    FPos += Total;
+    FSynced = Batch.back().Seq;
     FHasRecords = true;
+    if (FStalled) {
+      FStalled = false;
+      --FStallCalls;
+    }
     const size_t Before = Finished.size();
-    for (auto& E : Entries)
+    for (auto& E : Batch)
       if (E.Done) Finished.emplace_back(std::move(E.Done), true);
     if (Before == 0 && !Finished.empty()) ++FDoneRunning;
   } else {
-    FFailing = true;
     FError = Error;
-    for (auto& E : Entries) FToUndo.push_back(std::move(E));
+    // A change that can be taken back is; the others go first in the queue again.
+    std::vector<TPending> Kept;
+    for (auto& E : Batch) (E.Undo ? FToUndo : Kept).push_back(std::move(E));
+    FFailing = !FToUndo.empty();
+    if (!Kept.empty()) {
+      FPending.insert(FPending.begin(), std::make_move_iterator(Kept.begin()), std::make_move_iterator(Kept.end()));
+      if (!FStalled) {
+        FStalled = true;
+        ++FStallCalls;
+      }
+    }
   }
   FDone.notify_all();
   return Ok;
@@ -253,8 +391,9 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
 
 bool TMailJournal::Wait(uint64_t Seq, std::string& Error) {
   std::unique_lock<std::mutex> L(FLock);
+  bool Tried = false;
   for (;;) {
-    if (IsIn(FUndone, Seq)) {
+    if (IsUndone(Seq)) {
       Error = FError;
       return false;
     }
@@ -269,11 +408,16 @@ bool TMailJournal::Wait(uint64_t Seq, std::string& Error) {
       FDone.wait(L);
       continue;
     }
+    if (Tried) {
+      // Kept for a later write: not on disk yet.
+      Error = FError;
+      return false;
+    }
     // Nobody is writing: this thread writes for itself and for everyone queued meanwhile.
     std::string Ignored;
     TDoneList Finished;
     WriteBatch(L, Ignored, Finished);
-    if (Finished.empty()) continue;
+    Tried = true;
     L.unlock();
     RunDone(Finished);
     L.lock();
@@ -298,20 +442,15 @@ void TMailJournal::RunUndos() {
     std::unique_lock<std::mutex> L(FLock);
     while (FWriting) FDone.wait(L);
     if (!FFailing) return;
-    // What was queued after the failure saw the failed changes: it goes with them.
     Undos.swap(FToUndo);
-    for (auto& P : FPending) Undos.push_back(std::move(P));
-    FPending.clear();
-    FBuffer.clear();
   }
-  for (auto It = Undos.rbegin(); It != Undos.rend(); ++It)
-    if (It->Undo) It->Undo();
+  for (auto It = Undos.rbegin(); It != Undos.rend(); ++It) It->Undo();
   TDoneList Finished;
   for (auto& U : Undos)
     if (U.Done) Finished.emplace_back(std::move(U.Done), false);
   {
     std::lock_guard<std::mutex> L(FLock);
-    if (!Undos.empty()) FUndone.emplace_back(Undos.front().Seq, Undos.back().Seq);
+    for (auto& U : Undos) FUndone.push_back(U.Seq);
     if (!Finished.empty()) ++FDoneRunning;
     FFailing = false;
     FDone.notify_all();
@@ -324,17 +463,19 @@ bool TMailJournal::Flush(std::string& Error) {
   for (;;) {
     while (FWriting) FDone.wait(L);
     if (!FFailing) break;
-    // A failed write not yet taken back: what is queued goes with it.
     L.unlock();
     RunUndos();
     L.lock();
   }
   TDoneList Finished;
-  const bool Ok = WriteBatch(L, Error, Finished);
+  bool Ok = WriteBatch(L, Error, Finished);
   L.unlock();
   RunDone(Finished);
   if (Ok) return true;
   RunUndos();
+  L.lock();
+  if (FPending.empty()) return true;
+  Error = FError;
   return false;
 }
 

@@ -34,6 +34,16 @@ struct TMailNotice {
   TMailState State = 0;
 };
 
+// A change could not be written to the journal: it did not happen.
+class EVexaMailJournalWriteError : public std::runtime_error {
+public:
+  EVexaMailJournalWriteError() : std::runtime_error("Mail journal write error!") {}
+};
+
+// A new mail could not be saved because the disk is full (no space left, or the quota):
+// the mail client may try again later.
+class EVexaMailStoreFull : public EVexaMailJournalWriteError {};
+
 class EVexaMailNotFind : public std::runtime_error {
 public:
   EVexaMailNotFind() : std::runtime_error("Mail not find!") {}

@@ -63,20 +63,6 @@ std::string TMemoryMailStore::JoinLines(const std::vector<std::string>& Lines) {
 
 namespace {
 
-void SplitLines(const std::string& S, std::vector<std::string>& Lines) {
-  Lines.clear();
-  size_t B = 0;
-  while (B < S.size()) {
-    size_t E = S.find('\n', B);
-    size_t Next = E == std::string::npos ? S.size() : E + 1;
-    if (E == std::string::npos) E = S.size();
-    size_t End = E;
-    if (End > B && S[End - 1] == '\r') --End;
-    Lines.emplace_back(S, B, End - B);
-    B = Next;
-  }
-}
-
 }  // namespace
 
 // --- Creation and destruction ---
@@ -103,6 +89,15 @@ TMemoryMailStore::TMemoryMailStore(TMemoryMailStoreOptions Options)
     std::unique_lock<std::shared_mutex> X(FChangeLock);
     FJournal->RunUndos();
   };
+  FJournal->OnStall = [this](const std::string& Error) {
+    DoLog(3, (IsNoSpaceError(Error) ? "The disk of the mail store is full (" : "The mail store cannot be written (") +
+                 Error + "): mail delivery waits until it can be written again.");
+  };
+  FJournal->OnResume = [this] {
+    DoLog(1, "The mail store can be written again: mail delivery goes on.");
+    if (FRunning) SignalNewMail();
+  };
+  FFileWriter = std::thread([this] { FileWriterLoop(); });
   Load();
   AutoDeleteSent();
   FRunning = false;
@@ -115,6 +110,12 @@ TMemoryMailStore::~TMemoryMailStore() {
   SaveIndexes();
   // Its writer thread may still be reporting the last changes: it ends before the lists go.
   FJournal.reset();
+  {
+    std::lock_guard<std::mutex> L(FFileLock);
+    FFileEnding = true;
+  }
+  FFileWake.notify_all();
+  FFileWriter.join();
   {
     std::lock_guard<std::mutex> L(FAllMailsLock);
     FAllMails.clear();
@@ -132,9 +133,35 @@ std::string TMemoryMailStore::MailFileName(const std::string& ID) const { return
 std::string TMemoryMailStore::LogFileName(const std::string& ID) const { return FDataDir + "log/" + ID + ".log"; }
 
 void TMemoryMailStore::DeleteMailFiles(const std::string& ID) {
+  {
+    std::lock_guard<std::mutex> L(FFileLock);
+    auto It = FFilesPending.find(ID);
+    if (It != FFilesPending.end()) {
+      // Being written: the writer deletes them when it is done.
+      if (It->second.State != 0) {
+        It->second.State = 2;
+        return;
+      }
+      FFilesPending.erase(It);
+    }
+  }
   // A file that is not there fails to go: nothing to do.
   FFiles->DeleteFile(MailFileName(ID));
   FFiles->DeleteFile(LogFileName(ID));
+}
+
+void TMemoryMailStore::SplitLines(std::string_view S, std::vector<std::string>& Lines) {
+  Lines.clear();
+  size_t B = 0;
+  while (B < S.size()) {
+    size_t E = S.find('\n', B);
+    size_t Next = E == std::string::npos ? S.size() : E + 1;
+    if (E == std::string::npos) E = S.size();
+    size_t End = E;
+    if (End > B && S[End - 1] == '\r') --End;
+    Lines.emplace_back(S.substr(B, End - B));
+    B = Next;
+  }
 }
 
 void TMemoryMailStore::NoteUnsynced(std::string FileName) {
@@ -212,13 +239,14 @@ std::unique_ptr<TStoreRecord> TMemoryMailStore::TakeByID(std::vector<std::unique
 
 // --- Operations ---
 
-uint64_t TMemoryMailStore::Journal(std::string Bytes, std::vector<TChange> Changes, std::function<void(bool)> Done) {
-  return FJournal->Append(
-      std::move(Bytes),
-      [this, Changes = std::move(Changes)] {
-        for (auto It = Changes.rbegin(); It != Changes.rend(); ++It) UndoChange(*It);
-      },
-      std::move(Done));
+uint64_t TMemoryMailStore::Journal(std::shared_ptr<const std::string> Bytes, std::vector<std::string> NewIDs,
+                                   std::function<void(bool)> Done) {
+  std::function<void()> Undo;
+  if (!NewIDs.empty())
+    Undo = [this, NewIDs = std::move(NewIDs)] {
+      for (auto It = NewIDs.rbegin(); It != NewIDs.rend(); ++It) UndoNew(*It);
+    };
+  return FJournal->Append(std::move(Bytes), std::move(Undo), std::move(Done));
 }
 
 bool TMemoryMailStore::Committed(uint64_t Seq) {
@@ -228,63 +256,36 @@ bool TMemoryMailStore::Committed(uint64_t Seq) {
   return false;
 }
 
+bool TMemoryMailStore::OnDisk(uint64_t Seq) {
+  std::string Ignored;  // a stalled journal has said so once already
+  return FJournal->Wait(Seq, Ignored);
+}
+
 bool TMemoryMailStore::WaitForDisk() {
   std::string Error;
-  return FJournal->WaitAll(Error);
+  const bool Ok = FJournal->WaitAll(Error);
+  std::unique_lock<std::mutex> L(FFileLock);
+  FFileIdle.wait(L, [this] { return FFileJobs.empty() && !FFileBusy; });
+  return Ok;
 }
 
 void TMemoryMailStore::LogJournalError(const std::string& Error) {
   DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
 }
 
-// Runs with FChangeLock held exclusively: no other change is under way.
-void TMemoryMailStore::UndoChange(const TChange& C) {
+// A new mail whose record could not be written goes again. Runs with FChangeLock held
+// exclusively: no other change is under way.
+void TMemoryMailStore::UndoNew(const std::string& ID) {
   std::unique_ptr<TStoreRecord> R;
-  if (C.To >= 0) {
-    TRecordList& To = ListOf(C.To);
-    std::lock_guard<std::mutex> L(To.Lock);
-    if (C.From == C.To) {
-      for (auto& Item : To.Items) {
-        if (Item->Rec.ID != C.ID) continue;
-        {
-          std::lock_guard<std::mutex> A(FAllMailsLock);
-          Item->Rec = C.OldRec;
-          if (Item->Rec.State == msSending) Item->Rec.State = msWaiting;
-        }
-        Item->Seq = 0;
-        PostNotice(naChanged, *Item, Item->Rec.State);
-        break;
-      }
-      return;
-    }
-    R = TakeByID(To.Items, C.ID);
-    if (!R) return;
-    ChangedFlagOf(C.To) = true;
-    PostNotice(naRemoved, *R, R->Rec.State);
-  } else {
-    if (!C.Gone || !*C.Gone) return;
-    R = std::move(*C.Gone);
-    std::lock_guard<std::mutex> A(FAllMailsLock);
-    FAllMails.push_back(R.get());
-  }
-  if (C.From < 0) {
-    // A new mail: it goes again; its caller deletes its files.
-    RemoveFromAll(R.get());
-    return;
-  }
   {
-    std::lock_guard<std::mutex> A(FAllMailsLock);
-    R->Rec = C.OldRec;
-    // Its delivery has ended meanwhile: it waits for the next one.
-    if (R->Rec.State == msSending) R->Rec.State = msWaiting;
+    std::lock_guard<std::mutex> L(FQueue.Lock);
+    R = TakeByID(FQueue.Items, ID);
+    if (!R) return;
+    FQueueChanged = true;
+    PostNotice(naRemoved, *R, R->Rec.State);
   }
-  R->RetryCountdown = C.From == lkFailed ? RetryDelay(R->Rec.FailedAttempts) : -1;
-  R->Seq = 0;
-  TRecordList& From = ListOf(C.From);
-  std::lock_guard<std::mutex> L(From.Lock);
-  ChangedFlagOf(C.From) = true;
-  PostNotice(naAdded, *R, R->Rec.State);
-  From.Items.push_back(std::move(R));
+  RemoveFromAll(R.get());
+  ForgetFiles({ID});
 }
 
 bool TMemoryMailStore::AddMail(TMailData& Mail) {
@@ -297,21 +298,11 @@ TMemoryMailStore::TNewMail TMemoryMailStore::PrepareMail(TMailData& Mail) {
   if (Mail.State == msNone) return New;
   Mail.State = msWaiting;
   New.Kind = Mail.Kind;
-  New.Data = JoinLines(Mail.Data);
-  New.Log = JoinLines(Mail.Log);
+  New.Mail = &Mail;
   for (size_t I = 0; I < Mail.Recipients.size(); ++I) {
     if (IsBlank(Mail.Recipients[I])) continue;
     Mail.ID = std::to_string(FNextID.fetch_add(1));
     New.IDs.push_back(Mail.ID);
-    std::string Error;
-    const std::string MailFile = MailFileName(Mail.ID), LogFile = LogFileName(Mail.ID);
-    // Not synced here: the journal holds both texts until the next save syncs the files.
-    // The mail is taken whole or not at all.
-    const bool MailWritten = FFiles->WriteFile(MailFile, New.Data, false, Error);
-    if (!MailWritten || !FFiles->WriteFile(LogFile, New.Log, false, Error)) {
-      DropNew(New);
-      throw EFCreateError("Cannot create file \"" + (MailWritten ? LogFile : MailFile) + "\". " + Error);
-    }
     auto R = std::make_unique<TStoreRecord>();
     Mail.SaveToRecord(int32_t(I), R->Rec);
     New.Recipients.push_back(R->Rec.Recipient.str());
@@ -320,18 +311,28 @@ TMemoryMailStore::TNewMail TMemoryMailStore::PrepareMail(TMailData& Mail) {
   return New;
 }
 
-void TMemoryMailStore::EncodeNew(const TNewMail& New, std::string& Bytes, std::vector<TChange>& Changes) {
-  for (auto& R : New.Records) {
-    Bytes += FJournal->Encode(joPut, lkQueue, R->Rec, &New.Data, &New.Log);
-    Changes.push_back(TChange{R->Rec.ID.str(), -1, lkQueue, R->Rec, nullptr});
-  }
-  for (auto& ID : New.IDs) {
-    NoteUnsynced(MailFileName(ID));
-    NoteUnsynced(LogFileName(ID));
-  }
+void TMemoryMailStore::EncodeNew(TNewMail& New) {
+  if (New.Records.empty()) return;
+  std::vector<const TMailRecord*> Recs;
+  for (auto& R : New.Records) Recs.push_back(&R->Rec);
+  New.Encoded = FJournal->EncodeNew(Recs, New.Mail->Data, New.Mail->Log);
+}
+
+void TMemoryMailStore::PointTexts(TNewMail& New) {
+  if (New.Records.empty()) return;
+  auto T = std::make_shared<TFileTexts>();
+  const std::string_view B = *New.Encoded.Bytes;
+  T->Owner = New.Encoded.Bytes;
+  T->Data = B.substr(New.Encoded.DataOffset, New.Encoded.DataSize);
+  T->Log = B.substr(New.Encoded.LogOffset, New.Encoded.LogSize);
+  New.Texts = std::move(T);
+  // Before its change is appended: the change's Done may run before InsertNew does.
+  std::lock_guard<std::mutex> F(FFileLock);
+  for (auto& ID : New.IDs) FFilesPending.emplace(ID, TPendingFiles{0, New.Texts});
 }
 
 void TMemoryMailStore::InsertNew(TNewMail& New, uint64_t Seq) {
+  if (New.Records.empty()) return;
   {
     std::lock_guard<std::mutex> A(FAllMailsLock);
     for (auto& R : New.Records) FAllMails.push_back(R.get());
@@ -345,8 +346,13 @@ void TMemoryMailStore::InsertNew(TNewMail& New, uint64_t Seq) {
   New.Records.clear();
 }
 
-void TMemoryMailStore::DropNew(const TNewMail& New) {
-  for (auto& ID : New.IDs) DeleteMailFiles(ID);
+void TMemoryMailStore::QueueFiles(TFileJob Job) {
+  if (Job.IDs.empty()) return;
+  {
+    std::lock_guard<std::mutex> L(FFileLock);
+    FFileJobs.push_back(std::move(Job));
+  }
+  FFileWake.notify_one();
 }
 
 void TMemoryMailStore::AnnounceNew(const TNewMail& New) {
@@ -360,15 +366,18 @@ int TMemoryMailStore::StoreMail(TMailData& Mail) {
   uint64_t Seq;
   {
     std::shared_lock<std::shared_mutex> C(FChangeLock);
-    std::string Bytes;
-    std::vector<TChange> Changes;
-    EncodeNew(New, Bytes, Changes);
+    EncodeNew(New);
+    PointTexts(New);
     std::lock_guard<std::mutex> L(FQueue.Lock);
-    Seq = Journal(std::move(Bytes), std::move(Changes));
+    // The files are written from the journal's copy once it is on disk: the mail client's
+    // answer waits for the sync alone.
+    Seq = Journal(New.Encoded.Bytes, New.IDs, [this, Job = TFileJob{New.IDs, New.Texts}](bool Ok) {
+      if (Ok) QueueFiles(Job);
+    });
     InsertNew(New, Seq);
   }
   if (!Committed(Seq)) {
-    DropNew(New);
+    if (IsNoSpaceError(FJournal->LastError())) throw EVexaMailStoreFull();
     throw EVexaMailJournalWriteError();
   }
   AnnounceNew(New);
@@ -390,17 +399,18 @@ bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldStat
         ChangedFlagOf(FromKind) = true;
         PostNotice(naRemoved, *R, OldState);
       }
-      const TMailRecord Old = R->Rec;
       SetRecordState(*R, msRequeued);
       R->RetryCountdown = -1;
       std::lock_guard<std::mutex> L(FQueue.Lock);
-      Seq = Journal(FJournal->Encode(joPut, lkQueue, R->Rec), {TChange{ID, FromKind, lkQueue, Old, nullptr}});
+      Seq = Journal(FJournal->Encode(joPut, lkQueue, R->Rec), [this](bool) {
+        if (FRunning) SignalNewMail();
+      });
       R->Seq = Seq;
       FQueueChanged = true;
       PostNotice(naAdded, *R, msRequeued);
       FQueue.Items.push_back(std::move(R));
     }
-    if (Committed(Seq) && FRunning) SignalNewMail();
+    OnDisk(Seq);
     return false;
   }
   bool Hold = (OldState == msWaiting || OldState == msSending) && NewState == msHeld;
@@ -412,14 +422,15 @@ bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldStat
     auto It = std::find_if(FQueue.Items.begin(), FQueue.Items.end(), [&](auto& R) { return R->Rec.ID == ID; });
     if (It == FQueue.Items.end()) return false;
     TStoreRecord& R = **It;
-    const TMailRecord Old = R.Rec;
     SetRecordState(R, NewState);
-    Seq = Journal(FJournal->Encode(joPut, lkQueue, R.Rec), {TChange{ID, lkQueue, lkQueue, Old, nullptr}});
+    Seq = Journal(FJournal->Encode(joPut, lkQueue, R.Rec), [this, Release](bool) {
+      if (Release && FRunning) SignalNewMail();
+    });
     R.Seq = Seq;
     FQueueChanged = true;
     PostNotice(naChanged, R, NewState);
   }
-  if (Committed(Seq) && Release && FRunning) SignalNewMail();
+  OnDisk(Seq);
   return false;
 }
 
@@ -438,7 +449,7 @@ bool TMemoryMailStore::DeleteMail(const std::string& ID) {
 void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick,
                                    bool FromLast) {
   TRecordList& List = ListOf(Kind);
-  std::vector<std::shared_ptr<std::unique_ptr<TStoreRecord>>> Gone;
+  std::vector<std::unique_ptr<TStoreRecord>> Gone;
   uint64_t Seq;
   {
     std::shared_lock<std::shared_mutex> C(FChangeLock);
@@ -452,7 +463,7 @@ void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(cons
         continue;
       }
       Ptrs.push_back(List.Items[I].get());
-      Gone.push_back(std::make_shared<std::unique_ptr<TStoreRecord>>(std::move(List.Items[I])));
+      Gone.push_back(std::move(List.Items[I]));
     }
     List.Items.resize(Keep);
     if (Gone.empty()) return;
@@ -460,17 +471,20 @@ void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(cons
     ChangedFlagOf(Kind) = true;
     RemoveFromAll(Ptrs);
     std::string Bytes;
-    std::vector<TChange> Changes;
+    std::vector<std::string> IDs;
     for (auto& G : Gone) {
-      PostNotice(naRemoved, **G, (*G)->Rec.State);
-      Bytes += FJournal->Encode(joDelete, uint8_t(Kind), (*G)->Rec);
-      Changes.push_back(TChange{(*G)->Rec.ID.str(), Kind, -1, (*G)->Rec, G});
+      PostNotice(naRemoved, *G, G->Rec.State);
+      Bytes += FJournal->Encode(joDelete, uint8_t(Kind), G->Rec);
+      IDs.push_back(G->Rec.ID.str());
     }
-    Seq = Journal(std::move(Bytes), std::move(Changes));
+    // The files go only once the deletion is on disk (a full disk keeps them until then).
+    Seq = Journal(std::move(Bytes), [this, IDs](bool) {
+      for (auto& ID : IDs) DeleteMailFiles(ID);
+    });
   }
-  // The files go only once the deletion is on disk; a failed one brings the mails back.
-  if (!Committed(Seq)) return;
-  for (auto& G : Gone) DeleteMailFiles((*G)->Rec.ID.str());
+  // Gone on return when the disk took it (whoever wrote it may still be running the above).
+  if (OnDisk(Seq))
+    for (auto& G : Gone) DeleteMailFiles(G->Rec.ID.str());
 }
 
 void TMemoryMailStore::DeleteMails(TMailStateSet States) {
@@ -562,8 +576,7 @@ std::unique_ptr<TMailData> TMemoryMailStore::LoadMailData(const std::string& ID)
     if (It == FAllMails.end()) return nullptr;
     Mail->LoadFromRecord((*It)->Rec);
   }
-  ReadLines(MailFileName(ID), Mail->Data);
-  ReadLines(LogFileName(ID), Mail->Log);
+  ReadTexts(ID, *Mail);
   return Mail;
 }
 

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -25,12 +27,6 @@
 class EFCreateError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
-};
-
-// A change could not be written to the journal: it did not happen.
-class EVexaMailJournalWriteError : public std::runtime_error {
-public:
-  EVexaMailJournalWriteError() : std::runtime_error("Mail journal write error!") {}
 };
 
 // One record of the store with what it keeps in memory only.
@@ -119,49 +115,86 @@ private:
   };
   enum TListKind { lkQueue, lkSent, lkFailed };
 
-  // A change of the lists as its undo needs it: the mail left list From (-1: it was new)
-  // for list To (-1: deleted; Gone then keeps its record); From == To: changed in place.
-  struct TChange {
-    std::string ID;
-    int From = -1;
-    int To = -1;
-    TMailRecord OldRec;
-    std::shared_ptr<std::unique_ptr<TStoreRecord>> Gone;
-  };
-
   void Load();
   void LoadIndex(const std::string& FileName, TListKind Kind, std::unordered_set<std::string>& Seen);
-  void Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3]);
+  // Restored: the mails whose message is written again from the journal.
+  void Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3], std::unordered_set<std::string>& Restored);
+  // One red line for damage the journal's reader skipped, with the message files that
+  // belong to no mail (kept where they are).
+  void ReportDamage(const std::vector<TJournalDamage>& Damage, const std::unordered_set<std::string>& Messages);
   bool WriteIndex(TListKind Kind);
   // The save itself; the caller holds FFileMutex.
   void Checkpoint();
   TRecordList& ListOf(int Kind);
   std::atomic<bool>& ChangedFlagOf(int Kind);
-  // A new mail on its way in: its files are written, its records not yet listed.
+  // The texts of files still to be written, kept alive by their owners.
+  struct TFileTexts {
+    std::shared_ptr<const std::string> Owner, LogOwner;
+    std::string_view Data, Log;
+    bool WriteData = true, WriteLog = true;
+  };
+  struct TFileJob {
+    std::vector<std::string> IDs;  // the message is the same for all
+    std::shared_ptr<const TFileTexts> Texts;
+  };
+  struct TPendingFiles {
+    int State = 0;  // 0 queued, 1 being written, 2 deleted while being written
+    std::shared_ptr<const TFileTexts> Texts;
+  };
+  // A new mail on its way in: its records, not yet listed, and its journal record, which
+  // its files are written from once it is on disk.
   struct TNewMail {
     std::vector<std::unique_ptr<TStoreRecord>> Records;
     std::vector<std::string> IDs, Recipients;
-    std::string Data, Log;
+    const TMailData* Mail = nullptr;
+    std::unique_ptr<TMailData> Owned;  // a mail the store made itself (a notice)
+    TEncodedMail Encoded;
+    std::shared_ptr<const TFileTexts> Texts;
     TMailKind Kind = 0;
   };
   // Adds the mail's records; answers how many were stored.
   int StoreMail(TMailData& Mail);
-  // Writes the files of a mail's records and makes the records; on failure none is left.
+  // Makes the records of a mail and their IDs.
   TNewMail PrepareMail(TMailData& Mail);
-  // Its journal records and their undos (caller holds FChangeLock shared).
-  void EncodeNew(const TNewMail& New, std::string& Bytes, std::vector<TChange>& Changes);
+  // Its journal record (caller holds FChangeLock shared).
+  void EncodeNew(TNewMail& New);
+  // Where its texts stand in that record, once nothing more is appended to it; from here
+  // on its files are to be written.
+  void PointTexts(TNewMail& New);
   // Lists the records as change Seq (caller holds FQueue.Lock).
   void InsertNew(TNewMail& New, uint64_t Seq);
-  void DropNew(const TNewMail& New);
+  // Its files are written now that its record is on disk.
+  void QueueFiles(TFileJob Job);
   // The log lines of a stored mail, and the delivery engine's wake-up.
   void AnnounceNew(const TNewMail& New);
   // Appends one change to the journal (caller holds FChangeLock shared and the list lock
-  // that orders it); answers its number.
-  uint64_t Journal(std::string Bytes, std::vector<TChange> Changes, std::function<void(bool)> Done = nullptr);
+  // that orders it); answers its number. A new mail's change (NewIDs) is taken back should
+  // its write fail; any other is kept and written again until it is on disk.
+  uint64_t Journal(std::shared_ptr<const std::string> Bytes, std::vector<std::string> NewIDs,
+                   std::function<void(bool)> Done = nullptr);
+  uint64_t Journal(std::string Bytes, std::function<void(bool)> Done = nullptr) {
+    return Journal(std::make_shared<const std::string>(std::move(Bytes)), {}, std::move(Done));
+  }
   // Until change Seq is on disk; false (logged) when it failed and was taken back.
   bool Committed(uint64_t Seq);
+  // Until a kept change Seq is on disk; false while the journal cannot be written.
+  bool OnDisk(uint64_t Seq);
   void LogJournalError(const std::string& Error);
-  void UndoChange(const TChange& C);
+  void UndoNew(const std::string& ID);
+  // The file writer: writes the files of new mails after their journal record is on
+  // disk, off the path of the mail client's answer.
+  void FileWriterLoop();
+  // Writes the files of Job; answers the job of what could not be written (no IDs: all).
+  TFileJob WriteFiles(TFileJob Job);
+  // Until every file queued so far is written; false when some cannot be (they stay
+  // queued). The caller holds FChangeLock exclusively, after the journal's Flush.
+  bool DrainFiles();
+  // The message and log lines of a mail, from the files or from what is still to be
+  // written to them; false when the message cannot be read.
+  bool ReadTexts(const std::string& ID, TMailData& Mail);
+  void ForgetFiles(const std::vector<std::string>& IDs);
+  // A delivery writes the mail's log itself: the writer must not put the old one back.
+  void KeepOwnLog(const std::string& ID);
   // Deletes the records chosen by Pick from one list as one change, then their files;
   // their notices go from the first record or from the last.
   void DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick, bool FromLast = false);
@@ -176,6 +209,7 @@ private:
   void SetRecordState(TStoreRecord& Record, TMailState State);
   std::unique_ptr<TStoreRecord> TakeByID(std::vector<std::unique_ptr<TStoreRecord>>& Items, const std::string& ID);
   bool ReadLines(const std::string& FileName, std::vector<std::string>& Lines);
+  static void SplitLines(std::string_view S, std::vector<std::string>& Lines);
   // Every line followed by CR LF.
   static std::string JoinLines(const std::vector<std::string>& Lines);
 
@@ -222,4 +256,13 @@ private:
   // Message and log files written since the last save, not yet known to be on disk.
   std::mutex FUnsyncedLock;
   std::vector<std::string> FUnsynced;
+
+  // Mails whose files are not written yet, by ID.
+  std::mutex FFileLock;
+  std::condition_variable FFileWake, FFileIdle;
+  std::unordered_map<std::string, TPendingFiles> FFilesPending;
+  std::deque<TFileJob> FFileJobs;
+  std::vector<TFileJob> FFileRetry;  // could not be written: the next save tries again
+  bool FFileBusy = false, FFileEnding = false;
+  std::thread FFileWriter;
 };

@@ -79,6 +79,8 @@ bool TMemoryMailStore::HasMailToSend() {
 
 bool TMemoryMailStore::GetNextMail(TMailData& Mail) {
   if (SenderPauseAfterSent && FPauseCountdown > 0) return false;
+  // While the disk cannot take what delivery files, nothing more goes out.
+  if (FJournal->Stalled()) return false;
   std::lock_guard<std::mutex> L(FQueue.Lock);
   for (auto& R : FQueue.Items) {
     if (R->Rec.State != msWaiting && R->Rec.State != msRequeued) continue;
@@ -89,9 +91,7 @@ bool TMemoryMailStore::GetNextMail(TMailData& Mail) {
     std::string Domain = FirstDomain(Mail);
     if (IsHostActive(Domain)) continue;
     Mail.State = msWaiting;
-    std::string ID = R->Rec.ID.str();
-    if (!ReadLines(MailFileName(ID), Mail.Data)) continue;
-    if (!ReadLines(LogFileName(ID), Mail.Log)) Mail.Log.clear();
+    if (!ReadTexts(R->Rec.ID.str(), Mail)) continue;
     SetRecordState(*R, msSending);
     AddActiveHost(Domain);
     PostNotice(naChanged, *R, msSending);
@@ -125,6 +125,7 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   const std::string ID = Rec.ID.str();
   const std::string LogText = JoinLines(Mail.Log);
   std::string Ignored;
+  KeepOwnLog(ID);
   FFiles->WriteFile(LogFileName(ID), LogText, false, Ignored);
 
   const bool Sent = Mail.Status == dsDelivered || Mail.Status == dsRelayed;
@@ -165,74 +166,59 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
       TMailData Failed;
       Failed.LoadFromRecord(Rec);
       Failed.Log = Mail.Log;
-      TMailData Notice;
-      Notice.MailFrom = std::string("<") + NoticeSenderAddress + ">";
-      Notice.Recipients.push_back(NotifyMailSender ? Failed.MailFrom : "<" + SpecialNotifyMail.get() + ">");
-      Notice.Subject = CutText("Undeliverable mail -- \"" + Failed.Subject + "\"", 80);
-      Notice.State = msWaiting;
-      Notice.Kind = mkNotice;
-      Notice.FailedAttempts = 0;
-      Notice.Data = ComposeFailureNotice(Failed);
-      try {
-        NoticeMail = PrepareMail(Notice);
-      } catch (const std::exception& E) {
-        DoLog(3, E.what());
-      }
-      // No notice (no file for it, or a blank sender to send it to): the failed mail
-      // stays, whatever DelNotifiedMail says.
+      auto Notice = std::make_unique<TMailData>();
+      Notice->MailFrom = std::string("<") + NoticeSenderAddress + ">";
+      Notice->Recipients.push_back(NotifyMailSender ? Failed.MailFrom : "<" + SpecialNotifyMail.get() + ">");
+      Notice->Subject = CutText("Undeliverable mail -- \"" + Failed.Subject + "\"", 80);
+      Notice->State = msWaiting;
+      Notice->Kind = mkNotice;
+      Notice->FailedAttempts = 0;
+      Notice->Data = ComposeFailureNotice(Failed);
+      NoticeMail = PrepareMail(*Notice);
+      NoticeMail.Owned = std::move(Notice);
+      // No notice (a blank sender to send it to): the failed mail stays, whatever
+      // DelNotifiedMail says.
       if (DelNotifiedMail && !NoticeMail.Records.empty()) Target = -1;
     }
   }
 
   // Out of the waiting list and into its new place, with its notice, as one change of the
-  // journal: until that is on disk the mail is in no list on disk but the waiting list.
-  // The finisher does not wait for the sync: it goes on with the next delivery, whose
-  // change shares the sync. A crash before it delivers the mail again.
-  auto Gone = std::make_shared<std::unique_ptr<TStoreRecord>>();
+  // journal. The finisher does not wait for the sync: it goes on with the next delivery,
+  // whose change shares the sync. The change is never taken back: the exchanger has
+  // answered, so a disk that cannot take it keeps it waiting in memory, and only a crash
+  // before it is on disk delivers the mail again.
   auto Notice = std::make_shared<TNewMail>(std::move(NoticeMail));
-  auto Done = [this, Notice, Target, ID](bool Ok) {
-    if (!Ok) {
-      // Back among the waiting mails, and its notice gone.
-      DropNew(*Notice);
-      LogJournalError(FJournal->LastError());
-      return;
-    }
+  auto Done = [this, Notice, Target, ID](bool) {
+    QueueFiles(TFileJob{Notice->IDs, Notice->Texts});
     AnnounceNew(*Notice);
     if (Target < 0) DeleteMailFiles(ID);
   };
   std::shared_lock<std::shared_mutex> C(FChangeLock);
-  std::string Bytes;
-  std::vector<TChange> Changes;
-  EncodeNew(*Notice, Bytes, Changes);
+  EncodeNew(*Notice);
   std::unique_lock<std::mutex> TL;  // the new list before the waiting list
   if (Target >= 0) TL = std::unique_lock<std::mutex>(ListOf(Target).Lock);
   std::lock_guard<std::mutex> QL(FQueue.Lock);
   std::unique_ptr<TStoreRecord> R = TakeByID(FQueue.Items, ID);
-  if (!R) {
-    // Deleted meanwhile: nothing to file, no notice.
-    DropNew(*Notice);
-    return false;
-  }
+  if (!R) return false;  // deleted meanwhile: nothing to file, no notice
   FQueueChanged = true;
   PostNotice(naRemoved, *R, R->Rec.State);
-  const TMailRecord Old = R->Rec;
   {
     std::lock_guard<std::mutex> A(FAllMailsLock);
     R->Rec = Rec;
   }
   NoteUnsynced(LogFileName(ID));
+  auto Bytes = Notice->Encoded.Bytes ? Notice->Encoded.Bytes : std::make_shared<std::string>();
   if (Target < 0) {
     RemoveFromAll(R.get());
-    *Gone = std::move(R);
-    Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
-    Changes.push_back(TChange{ID, lkQueue, -1, Old, Gone});
-    InsertNew(*Notice, Journal(std::move(Bytes), std::move(Changes), Done));
+    *Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
+    PointTexts(*Notice);
+    InsertNew(*Notice, Journal(Bytes, {}, Done));
     return false;
   }
   R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
-  Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
-  Changes.push_back(TChange{ID, lkQueue, Target, Old, nullptr});
-  const uint64_t Seq = Journal(std::move(Bytes), std::move(Changes), Done);
+  *Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
+  PointTexts(*Notice);
+  const uint64_t Seq = Journal(Bytes, {}, Done);
   R->Seq = Seq;
   ChangedFlagOf(Target) = true;
   PostNotice(naAdded, *R, Rec.State);
@@ -286,12 +272,10 @@ void TMemoryMailStore::Tick() {
       FFailed.Items.erase(FFailed.Items.begin() + std::ptrdiff_t(I));
       FFailedChanged = true;
       PostNotice(naRemoved, *Due, msFailed);
-      const TMailRecord Old = Due->Rec;
       SetRecordState(*Due, msRequeued);
       {
         std::lock_guard<std::mutex> LQ(FQueue.Lock);
-        const std::string ID = Due->Rec.ID.str();
-        Seq = Journal(FJournal->Encode(joPut, lkQueue, Due->Rec), {TChange{ID, lkFailed, lkQueue, Old, nullptr}});
+        Seq = Journal(FJournal->Encode(joPut, lkQueue, Due->Rec), [this](bool) { SignalNewMail(); });
         Due->Seq = Seq;
         FQueueChanged = true;
         PostNotice(naAdded, *Due, msRequeued);
@@ -299,7 +283,7 @@ void TMemoryMailStore::Tick() {
       }
     }
   }
-  if (Seq != 0 && Committed(Seq)) SignalNewMail();
+  if (Seq != 0) OnDisk(Seq);
   if (!FRunning) return;
   if (++FDayTicks >= 86400) {
     FDayTicks = 0;

@@ -53,13 +53,15 @@ std::atomic<bool>& TMemoryMailStore::ChangedFlagOf(int Kind) {
 void TMemoryMailStore::Load() {
   std::lock_guard<std::mutex> F(FFileMutex);
   bool Clean = true;
-  const std::vector<TJournalEntry> Entries = FJournal->Open(Clean);
+  std::vector<TJournalDamage> Damage;
+  const std::vector<TJournalEntry> Entries = FJournal->Open(Clean, Damage);
   std::unordered_set<std::string> Seen;
   LoadIndex(FQueueFile, lkQueue, Seen);
   LoadIndex(FSentFile, lkSent, Seen);
   LoadIndex(FFailedFile, lkFailed, Seen);
   bool Touched[3] = {false, false, false};
-  Replay(Entries, Touched);
+  std::unordered_set<std::string> Restored;
+  Replay(Entries, Touched, Restored);
 
   // One scan of the message folder tells which mails still have their message.
   std::vector<std::string> Names;
@@ -67,6 +69,8 @@ void TMemoryMailStore::Load() {
   std::unordered_set<std::string> Messages;
   for (auto& N : Names)
     if (N.size() > 3 && N.compare(N.size() - 3, 3, ".qn") == 0) Messages.insert(N.substr(0, N.size() - 3));
+  // Being written again from the journal (or written already since the scan).
+  Messages.insert(Restored.begin(), Restored.end());
   int64_t Largest = 0;
   for (TListKind K : {lkQueue, lkSent, lkFailed}) {
     auto& Items = ListOf(K).Items;
@@ -86,11 +90,13 @@ void TMemoryMailStore::Load() {
       }
       if (Keep != I) Items[Keep] = std::move(Items[I]);
       ++Keep;
+      Messages.erase(ID);
     }
     Items.resize(Keep);
     if (Touched[K]) ChangedFlagOf(K) = true;
   }
   FNextID = int32_t(Largest + 1);
+  ReportDamage(Damage, Messages);
   if (Clean) return;
   // What the journal held goes into the index files now, and the journal starts again.
   FFiles->SyncDirectory(FDataDir);
@@ -131,7 +137,8 @@ void TMemoryMailStore::LoadIndex(const std::string& FileName, TListKind Kind, st
 // The journal's changes over the lists the index files gave: the last change of each mail
 // says where it is now. A message or log file that a crash left missing, short or damaged
 // is written again from the journal.
-void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3]) {
+void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3],
+                              std::unordered_set<std::string>& Restored) {
   if (Entries.empty()) return;
   struct TWhere {
     int List;
@@ -147,8 +154,8 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
     const std::string ID = Entries[I].Rec.ID.str();
     if (!IsFileName(ID)) continue;
     Last[ID] = I;
-    if (Entries[I].HasData) LastData[ID] = I;
-    if (Entries[I].HasLog) LastLog[ID] = I;
+    if (Entries[I].Data) LastData[ID] = I;
+    if (Entries[I].Log) LastLog[ID] = I;
   }
   std::vector<std::unique_ptr<TStoreRecord>> Appended[3];
   for (size_t I = 0; I < Entries.size(); ++I) {
@@ -181,21 +188,47 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
     Items.erase(std::remove(Items.begin(), Items.end(), nullptr), Items.end());
     for (auto& R : Appended[K]) Items.push_back(std::move(R));
   }
+  std::unordered_map<std::string, TFileTexts> Rewrite;
   auto Restore = [&](const std::unordered_map<std::string, size_t>& Texts, bool Message) {
     for (auto& [ID, I] : Texts) {
       auto L = Last.find(ID);
       if (Entries[L->second].Op == joDelete) continue;
-      const std::string& Text = Message ? Entries[I].Data : Entries[I].Log;
+      const auto& Text = Message ? Entries[I].Data : Entries[I].Log;
       const std::string Name = Message ? MailFileName(ID) : LogFileName(ID);
       // Compared whole: a crash may leave an unsynced file of the right size with zeros.
+      // A file that is right is never written again.
       std::string OnDisk;
-      if (FFiles->ReadFile(Name, OnDisk) && OnDisk == Text) continue;
-      std::string Error;
-      if (FFiles->WriteFile(Name, Text, false, Error)) NoteUnsynced(Name);
+      if (FFiles->ReadFile(Name, OnDisk) && OnDisk == *Text) continue;
+      // A new name for it: the damaged file may be one of several names of a message.
+      FFiles->DeleteFile(Name);
+      if (Message) Restored.insert(ID);
+      auto& T = Rewrite.try_emplace(ID, TFileTexts{nullptr, nullptr, {}, {}, false, false}).first->second;
+      (Message ? T.Owner : T.LogOwner) = Text;
+      (Message ? T.Data : T.Log) = *Text;
+      (Message ? T.WriteData : T.WriteLog) = true;
     }
   };
   Restore(LastData, true);
   Restore(LastLog, false);
+  if (Rewrite.empty()) return;
+  {
+    std::lock_guard<std::mutex> G(FFileLock);
+    for (auto& [ID, T] : Rewrite) {
+      FFilesPending[ID] = TPendingFiles{0, std::make_shared<const TFileTexts>(std::move(T))};
+      FFileJobs.push_back(TFileJob{{ID}, nullptr});
+    }
+  }
+  FFileWake.notify_one();
+}
+
+void TMemoryMailStore::ReportDamage(const std::vector<TJournalDamage>& Damage,
+                                    const std::unordered_set<std::string>& Messages) {
+  if (Damage.empty()) return;
+  int Records = 0;
+  for (auto& D : Damage) Records += D.Records;
+  DoLog(3, "Mail journal damaged: " + FDataDir + "MailJour.jnl at offset " + std::to_string(Damage.front().Offset) +
+               ", " + std::to_string(Records) + " damaged record(s) skipped; " + std::to_string(Messages.size()) +
+               " message file(s) belong to no mail and are kept in " + FDataDir + "mail/.");
 }
 
 // Caller holds FFileMutex and FChangeLock exclusively.
@@ -250,6 +283,13 @@ void TMemoryMailStore::Checkpoint() {
   std::string Error;
   if (!FJournal->Flush(Error)) {
     LogJournalError(Error);
+    return;
+  }
+  // Every listed mail's files are written before an index names it; until they can be,
+  // the journal holds them.
+  FJournal->WaitAll(Error);
+  if (!DrainFiles()) {
+    DoLog(3, "Cannot write the mail files in " + FDataDir + "mail/: the mail journal keeps them.");
     return;
   }
   std::vector<std::string> Late;

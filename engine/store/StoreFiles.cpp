@@ -39,7 +39,7 @@ bool TDiskStoreFiles::ReadFile(const std::string& Path, std::string& Data) {
   return true;
 }
 
-bool TDiskStoreFiles::WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) {
+bool TDiskStoreFiles::WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) {
   int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (Fd < 0) {
     Error = std::strerror(errno);
@@ -68,6 +68,10 @@ bool TDiskStoreFiles::WriteFile(const std::string& Path, const std::string& Data
     return false;
   }
   return true;
+}
+
+bool TDiskStoreFiles::LinkFile(const std::string& Existing, const std::string& New) {
+  return ::link(Existing.c_str(), New.c_str()) == 0;
 }
 
 bool TDiskStoreFiles::ReplaceFile(const std::string& Path, const std::string& Data) {

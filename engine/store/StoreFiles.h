@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A file kept open for writing at given places (the store's journal).
@@ -29,7 +30,13 @@ public:
   virtual bool ReadFile(const std::string& Path, std::string& Data) = 0;
   // Creates or truncates Path and writes Data; with Sync the data is on disk on return.
   // On failure Error holds the reason.
-  virtual bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) = 0;
+  virtual bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) = 0;
+  // Makes New a second name of the file Existing (a hard link); false where the folder's
+  // filesystem cannot, or New exists.
+  virtual bool LinkFile(const std::string& Existing, const std::string& New) {
+    (void)Existing, (void)New;
+    return false;
+  }
   // Replaces Path as a whole: temporary file, fsync, rename, fsync of the folder. Path is
   // untouched when it fails.
   virtual bool ReplaceFile(const std::string& Path, const std::string& Data) = 0;
@@ -51,7 +58,8 @@ public:
   bool FileExists(const std::string& Path) override;
   bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) override;
   bool ReadFile(const std::string& Path, std::string& Data) override;
-  bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override;
+  bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) override;
+  bool LinkFile(const std::string& Existing, const std::string& New) override;
   bool ReplaceFile(const std::string& Path, const std::string& Data) override;
   std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string& Error) override;
   bool SyncDisk(const std::string& Dir) override;

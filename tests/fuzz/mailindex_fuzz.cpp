@@ -34,7 +34,7 @@ public:
     Data = It->second;
     return true;
   }
-  bool WriteFile(const std::string& Path, const std::string& Data, bool, std::string&) override {
+  bool WriteFile(const std::string& Path, std::string_view Data, bool, std::string&) override {
     std::lock_guard<std::mutex> L(Lock);
     Files[Path] = Data;
     return true;

@@ -40,7 +40,7 @@ public:
   // Bytes the journal may still take before the disk is full (-1: no limit).
   std::atomic<int64_t> JournalSpace{-1};
 
-  bool WriteFile(const std::string& Path, const std::string& Data, bool Sync, std::string& Error) override {
+  bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) override {
     if (Frozen || Matches(FailWrites, Path)) {
       Error = "No space left on device";
       return false;
@@ -53,6 +53,12 @@ public:
     } else {
       Unsynced.insert(Path);
     }
+    return true;
+  }
+  bool LinkFile(const std::string& Existing, const std::string& New) override {
+    if (Frozen || Matches(FailWrites, New) || !TDiskStoreFiles::LinkFile(Existing, New)) return false;
+    std::lock_guard<std::mutex> L(Lock);
+    Unsynced.insert(New);
     return true;
   }
   bool ReplaceFile(const std::string& Path, const std::string& Data) override {

@@ -78,6 +78,7 @@ TEST_P(MailIndexDamageTest, NewMailsAndLoadedMailsSurviveAReload) {
   const std::string ID = Add("c@z.example");
   EXPECT_LE(ID.size(), 10u);
   EXPECT_EQ(Record(ID).ID.str(), ID);
+  Store->WaitForDisk();  // its files follow the journal's sync
   EXPECT_TRUE(Exists("mail/" + ID + ".qn"));
   // Every waiting mail fails once; what the lists then hold is what loads next time.
   Store->Start();

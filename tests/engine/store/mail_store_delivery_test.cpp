@@ -285,16 +285,23 @@ TEST_F(DeliveryTest, RetryDelayFollowsTheSettings) {
   }
 }
 
-TEST_F(DeliveryTest, AFailedMailWhoseNoticeCannotBeStoredIsKept) {
+TEST_F(DeliveryTest, ANoticeWhoseFileCannotBeWrittenYetIsKeptByTheJournal) {
   SendNotifyMail = true;
   DelNotifiedMail = true;
   Add("rcpt@far.example");
   Files.FailWrites.insert("/mail/2.qn");
   Deliver(dsRecipientRejected);
-  EXPECT_EQ(Record("1").State, msFailed);
-  EXPECT_TRUE(Exists("mail/1.qn"));
-  EXPECT_EQ(Store->GetMailCount({3}, {1}), 0);
-  EXPECT_EQ(LastLog().rfind("3 Cannot create file", 0), 0u) << LastLog();
+  // The notice is stored (the journal holds its text) and replaces the failed mail.
+  EXPECT_THROW(Record("1"), EVexaMailNotFind);
+  EXPECT_EQ(Store->GetMailCount({3}, {1}), 1);
+  auto Notice = Store->LoadMailData("2");
+  ASSERT_TRUE(Notice);
+  EXPECT_EQ(Notice->Data.front(), std::string("From: Quillon <") + TMemoryMailStore::NoticeSenderAddress + ">");
+  Store.reset();
+  Files.FailWrites.clear();
+  Open();
+  EXPECT_EQ(Record("2").Kind, mkNotice);
+  EXPECT_TRUE(Exists("mail/2.qn"));
 }
 
 TEST_F(DeliveryTest, AFailedMailWithABlankSenderIsKeptWhenNoNoticeCouldBeAddressed) {
