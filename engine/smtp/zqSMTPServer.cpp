@@ -11,6 +11,7 @@
 #include "engine/net/Base64.h"
 #include "engine/net/LocalHost.h"
 #include "engine/settings/VexaBase.h"
+#include "engine/store/MailStore.h"
 #include "engine/store/MailText.h"
 #include "fmt/format.h"
 #include "platform/IniFile.h"
@@ -154,6 +155,9 @@ void TzqSMTPServer::HandOver(TzqSMTPServerThread& T) {
     Answer = "500 Can not save mail. Too many mails received!";
   } catch (const EVexaAttachmentFilter&) {
     Answer = "500 Mail contains illegal attachment!";
+  } catch (const EVexaMailStoreFull&) {
+    // Only for now: the client may try again later.
+    Answer = "452 Can not save mail. Insufficient storage!";
   } catch (...) {
     Answer = "500 Can not save mail. Unknow Error!";
   }

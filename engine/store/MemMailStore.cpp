@@ -188,7 +188,25 @@ void TMemoryMailStore::PostNotice(uint8_t Action, const TStoreRecord& Record, TM
 }
 
 void TMemoryMailStore::DoLog(uint8_t Level, const std::string& Text) {
-  if (OnLog) OnLog(Level, CutText(Text, 255));
+  if (!OnLog) {
+    // Loading logs before the owner has set OnLog: its lines wait for it.
+    std::lock_guard<std::mutex> L(FEarlyLogLock);
+    if (FEarlyLog.size() < 100) FEarlyLog.emplace_back(Level, CutText(Text, 255));
+    return;
+  }
+  FlushEarlyLog();
+  OnLog(Level, CutText(Text, 255));
+}
+
+void TMemoryMailStore::FlushEarlyLog() {
+  if (!OnLog) return;
+  std::vector<std::pair<uint8_t, std::string>> Early;
+  {
+    std::lock_guard<std::mutex> L(FEarlyLogLock);
+    if (FEarlyLog.empty()) return;
+    Early.swap(FEarlyLog);
+  }
+  for (auto& [Level, Text] : Early) OnLog(Level, Text);
 }
 
 void TMemoryMailStore::SignalNewMail() {
@@ -494,7 +512,10 @@ void TMemoryMailStore::DeleteMails(TMailStateSet States) {
   }
 }
 
-void TMemoryMailStore::Start() { FRunning = true; }
+void TMemoryMailStore::Start() {
+  FlushEarlyLog();
+  FRunning = true;
+}
 
 void TMemoryMailStore::Stop() {
   FRunning = false;

@@ -202,6 +202,8 @@ private:
 
   void PostNotice(uint8_t Action, const TStoreRecord& Record, TMailState State);
   void DoLog(uint8_t Level, const std::string& Text);
+  // The lines logged while OnLog was not set yet (loading), once it is.
+  void FlushEarlyLog();
   void SignalNewMail();
   void DeleteMailFiles(const std::string& ID);
   void RemoveFromAll(const TStoreRecord* Record);
@@ -254,6 +256,8 @@ private:
   std::shared_mutex FChangeLock;
   std::unique_ptr<TMailJournal> FJournal;
   // Message and log files written since the last save, not yet known to be on disk.
+  std::mutex FEarlyLogLock;
+  std::vector<std::pair<uint8_t, std::string>> FEarlyLog;
   std::mutex FUnsyncedLock;
   std::vector<std::string> FUnsynced;
 

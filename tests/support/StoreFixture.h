@@ -36,11 +36,13 @@ public:
   std::set<std::string> FailWrites;    // WriteFile of a path ending so fails
   std::set<std::string> FailReplaces;  // ReplaceFile of a path ending so fails
   std::atomic<int> Replaces{0};
+  std::atomic<int> Writes{0};  // WriteFile calls
   std::atomic<int> Syncs{0};
   // Bytes the journal may still take before the disk is full (-1: no limit).
   std::atomic<int64_t> JournalSpace{-1};
 
   bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) override {
+    ++Writes;
     if (Frozen || Matches(FailWrites, Path)) {
       Error = "No space left on device";
       return false;
@@ -237,6 +239,7 @@ protected:
       Logs.emplace_back(Level, Text);
     };
     Store->NotifyWindow = &Target;
+    Store->Tick();  // not running: it only hands on what loading logged
   }
   void Reopen() {
     Store.reset();

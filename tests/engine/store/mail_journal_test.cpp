@@ -243,3 +243,101 @@ TEST_F(JournalTest, TheMultiRecipientByteIsKeptAsRead) {
   EXPECT_EQ(Index[22 + 320], 1);
   EXPECT_EQ(Index[22 + MailRecordSize + 320], 1);
 }
+
+TEST_F(JournalTest, AFlippedByteCostsThatRecordOnly) {
+  struct {
+    const char* What;
+    int Offset;  // into the damaged record; below 0: from its end
+  } Cases[] = {{"in its message", -20}, {"in its size field", 1}, {"in its epoch", 5}, {"in its checksum", -2}};
+  for (auto& C : Cases) {
+    Store.reset();
+    std::filesystem::remove_all(DataDir.get());
+    Logs.clear();
+    Open();
+    std::map<std::string, int> Expected;
+    for (int I = 0; I < 40; ++I) Expected[Add("r" + std::to_string(I) + "@x.example")] = msWaiting;
+    Store->WaitForDisk();
+    // Killed: the journal alone holds the 40 mails.
+    Files.Crash();
+    Store.reset();
+    Files.Thaw();
+    std::string J = Env.ReadFile(DataPath("MailJour.jnl"));
+    // The record of mail 20 (its record's ID field follows the count).
+    size_t Start = 16, Size = 0;
+    for (; Start + 17 < J.size(); Start += Size) {
+      Size = uint8_t(J[Start]) | uint8_t(J[Start + 1]) << 8;
+      if (J[Start + 14] == 2 && J.compare(Start + 15, 2, "20") == 0) break;
+    }
+    const size_t At = C.Offset >= 0 ? Start + size_t(C.Offset) : Start + Size - size_t(-C.Offset);
+    J[At] = char(J[At] ^ 0x20);
+    Env.WriteFile(DataPath("MailJour.jnl"), J);
+    Open();
+    Expected.erase("20");
+    EXPECT_EQ(States(), Expected) << C.What;
+    EXPECT_TRUE(LogHas("3 Mail journal damaged: " + DataPath("MailJour.jnl") + " at offset " + std::to_string(Start) +
+                       ", 1 damaged record(s) skipped; 1 message file(s) belong to no mail and are kept in " +
+                       DataPath("mail/") + "."))
+        << C.What << ": " << (LogTexts().empty() ? "" : LogTexts().back());
+    EXPECT_TRUE(Exists("mail/20.qn")) << C.What;
+    // That start saved what it read: the next one finds nothing to report.
+    Logs.clear();
+    Reopen();
+    EXPECT_EQ(States(), Expected) << C.What;
+    EXPECT_FALSE(LogHas("3 Mail journal damaged")) << C.What;
+  }
+}
+
+TEST_F(JournalTest, StopAndStartOnAFullDiskRewriteNothingAndLoseNothing) {
+  Add("a@x.example");
+  Add("b@x.example");
+  Store->Start();
+  Deliver(dsConnectFailed);
+  Store->WaitForDisk();
+  // No index file can be written: the stop says so and keeps the journal.
+  for (const char* F : {"MailQueu.idx", "MailSucc.idx", "MailFail.idx"}) Files.FailReplaces.insert(F);
+  Store->Stop();
+  EXPECT_TRUE(LogHas("3 Mail index file write error!"));
+  Store.reset();
+  // A start on the same full disk writes no message or log file that is there already, and
+  // runs from the journal.
+  Logs.clear();
+  const int Writes = Files.Writes;
+  Open();
+  Store->WaitForDisk();
+  EXPECT_EQ(Files.Writes, Writes);
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 6}, {"2", 1}}));
+  EXPECT_TRUE(LogHas("3 Mail index file write error!"));
+  // Room again: nothing was lost, and the index files alone now hold both mails.
+  Files.FailReplaces.clear();
+  Reopen();
+  Store.reset();
+  std::filesystem::remove(DataPath("MailJour.jnl"));
+  Open();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", 6}, {"2", 1}}));
+}
+
+TEST_F(JournalTest, OneMessageToManyRecipientsIsJournaledOnce) {
+  TMailData M = MakeMail({});
+  M.Data = {"Subject: many", "", std::string(100000, 'z')};
+  for (int I = 0; I < 50; ++I) M.Recipients.push_back("r" + std::to_string(I) + "@x.example");
+  Store->AddMail(M);
+  Store->WaitForDisk();
+  // One copy of the message in the journal, whatever the number of recipients.
+  const std::string J = Env.ReadFile(DataPath("MailJour.jnl"));
+  size_t Copies = 0;
+  for (size_t P = J.find(std::string(100000, 'z')); P != std::string::npos; P = J.find(std::string(100000, 'z'), P + 1))
+    ++Copies;
+  EXPECT_EQ(Copies, 1u);
+  // Every recipient has a message file of its own: deleting one leaves the others.
+  Store->DeleteMail("1");
+  EXPECT_FALSE(Exists("mail/1.qn"));
+  EXPECT_EQ(Env.ReadFile(DataPath("mail/50.qn")), "Subject: many\r\n\r\n" + std::string(100000, 'z') + "\r\n");
+  // And every one comes back from the journal after a crash.
+  CrashAndRestart();
+  EXPECT_EQ(States().size(), 49u);
+  for (const char* ID : {"2", "25", "50"}) {
+    auto D = Store->LoadMailData(ID);
+    ASSERT_TRUE(D);
+    EXPECT_EQ(D->Data, M.Data) << ID;
+  }
+}
