@@ -106,8 +106,9 @@ void TFormMain::StartServer() {
   FDNSCache->SetDNSServers(CurrentDNSPrimary.get(), CurrentDNSSecondary.get());
   try {
     FReceiver->Start();
-  } catch (const ECouldNotBindSocket&) {
-    PostLogMessage(3, "Could not bind socket. Address and port are already in use.");
+  } catch (const ECouldNotBindSocket& E) {
+    // The reason as the socket layer gives it: a port in use, or no right to bind it.
+    PostLogMessage(3, E.what());
     PostLogMessage(3, LangStrings[41]);
     return;
   } catch (const std::exception&) {
