@@ -107,7 +107,7 @@ void TFormMain::StartServer() {
   try {
     FReceiver->Start();
   } catch (const ECouldNotBindSocket& E) {
-    // The reason as the socket layer gives it: a port in use, or no right to bind it.
+    // The receiver says why: a port in use, no right to bind it, a port no socket can have.
     PostLogMessage(3, E.what());
     PostLogMessage(3, LangStrings[41]);
     return;
