@@ -1,6 +1,7 @@
 #pragma once
 // Errors of the socket layer. Every failure of a read, write, connect or bind raises one of
 // these; a connection that raised is to be closed by its owner.
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
@@ -32,9 +33,12 @@ public:
   ELineTooLong() : ESocketError("Max line length exceeded.") {}
 };
 
-// A listening socket could not be bound (the address and port are taken, or not ours).
+// A listening socket could not be bound: the address and port are taken or not ours, or
+// (EACCES, EPERM) a port below 1024 without the right to bind it.
 class ESocketBindError : public ESocketError {
 public:
   explicit ESocketBindError(int Code)
-      : ESocketError("Could not bind socket. Address and port are already in use.", Code) {}
+      : ESocketError(Code == EACCES || Code == EPERM ? "Could not bind socket. Permission denied."
+                                                     : "Could not bind socket. Address and port are already in use.",
+                     Code) {}
 };

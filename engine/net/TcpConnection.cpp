@@ -237,6 +237,21 @@ void TTcpConnection::Write(const char* Data, size_t Len) {
   }
 }
 
+bool TTcpConnection::WaitForEnd(int TimeoutMs) {
+  const long long Deadline = NowMs() + TimeoutMs;
+  for (;;) {
+    if (FClosed) return true;
+    const long long Left = Deadline - NowMs();
+    if (Left <= 0) return false;
+    // Only a hang-up wakes us (POLLHUP and POLLERR always do): a shut-down socket reports
+    // both sides closed, a peer's FIN POLLRDHUP.
+    pollfd P{FFd, POLLRDHUP, 0};
+    const int R = poll(&P, 1, static_cast<int>(Left));
+    if (R < 0 && errno != EINTR) return true;
+    if (R > 0) return true;
+  }
+}
+
 void TTcpConnection::Disconnect() {
   FClosed = true;
   // shutdown, not close: a read blocked in another thread wakes up, and the descriptor

@@ -48,6 +48,10 @@ public:
   // Shuts the socket down in both directions: the peer sees the end of the connection and a
   // read or write blocked on this connection returns with EConnectionClosed. Idempotent.
   void Disconnect();
+  // Waits up to TimeoutMs for the connection to end: the peer hanging up (its side shut
+  // down, or reset) or Disconnect from any thread. Data arriving does not end the wait.
+  // True when the connection ended.
+  bool WaitForEnd(int TimeoutMs);
   // False once Disconnect ran or a read or write failed.
   bool Connected() const { return !FClosed.load(); }
 

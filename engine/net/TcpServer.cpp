@@ -13,7 +13,7 @@
 #include "engine/net/SocketErrors.h"
 
 namespace {
-int OpenListener(const TSocketBinding& B, bool Reuse, int& BoundPort) {
+int OpenListener(const TSocketBinding& B, bool Reuse, decltype(TTcpServer::BindSocket) Bind, int& BoundPort) {
   sockaddr_in A{};
   A.sin_family = AF_INET;
   A.sin_port = htons(static_cast<uint16_t>(B.Port));
@@ -28,7 +28,7 @@ int OpenListener(const TSocketBinding& B, bool Reuse, int& BoundPort) {
   if (Fd < 0) throw ESocketError(std::string("Socket Error # ") + std::to_string(errno) + " " + std::strerror(errno), errno);
   const int One = 1;
   if (Reuse) setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
-  if (bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) < 0) {
+  if (Bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) < 0) {
     const int E = errno;
     close(Fd);
     throw ESocketBindError(E);
@@ -67,7 +67,7 @@ void TTcpServer::Activate() {
   try {
     for (const auto& B : List) {
       TListener L;
-      L.Fd = OpenListener(B, ReuseSocket, L.Port);
+      L.Fd = OpenListener(B, ReuseSocket, BindSocket, L.Port);
       Opened.push_back(std::move(L));
     }
     FWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -6,6 +6,8 @@
 // Deactivating closes the listeners, shuts down every open connection (which wakes any
 // read blocked in a connection thread) and joins every thread before it returns. An
 // exception escaping a connection's handlers ends that connection only.
+#include <sys/socket.h>
+
 #include <atomic>
 #include <functional>
 #include <list>
@@ -53,6 +55,8 @@ public:
   int DefaultPort = 0;
   std::vector<TSocketBinding> Bindings;
   bool ReuseSocket = true;
+  // The system's bind for the listening sockets; a test puts a failing one in its place.
+  int (*BindSocket)(int Fd, const sockaddr* Address, socklen_t Length) = ::bind;
   // Fired on the connection's thread when it starts and when it ends.
   TPeerEvent OnConnect;
   TPeerEvent OnDisconnect;

@@ -3,27 +3,19 @@
 #include <algorithm>
 
 void AppendWireLine(std::string& Out, const std::string& Line) {
-  size_t P = Line.find_first_of("\r\n");
-  if (P == std::string::npos) {
-    Out += Line;
+  // The dot the mail client added to a line that began with one is not text.
+  size_t P = !Line.empty() && Line[0] == '.' ? 1 : 0;
+  for (;;) {
+    const size_t E = Line.find_first_of("\r\n", P);
+    const size_t End = E == std::string::npos ? Line.size() : E;
+    if (End > P && Line[P] == '.') Out += '.';
+    Out.append(Line, P, End - P);
     Out += "\r\n";
-    return;
-  }
-  Out.append(Line, 0, P);
-  while (P < Line.size()) {
-    const char C = Line[P];
-    if (C != '\r' && C != '\n') {
-      Out += C;
-      ++P;
-      continue;
-    }
+    if (E == std::string::npos) return;
     // One line break: CR LF, a bare CR or a bare LF.
-    P += (C == '\r' && P + 1 < Line.size() && Line[P + 1] == '\n') ? 2 : 1;
-    if (P == Line.size()) break;  // joins the line's own end
-    Out += "\r\n";
-    if (Line[P] == '.') Out += '.';
+    P = E + (Line[E] == '\r' && E + 1 < Line.size() && Line[E + 1] == '\n' ? 2 : 1);
+    if (P == Line.size()) return;  // joins the line's own end
   }
-  Out += "\r\n";
 }
 
 std::string WithoutLineBreaks(const std::string& S) {

@@ -1,13 +1,14 @@
 #pragma once
-// What the SMTP client puts on the wire for a stored line. A CR or LF inside a line must
-// never reach the next hop on its own: there it could end the line (or, before a ".", the
-// whole message) at a place the sender never chose.
+// What the SMTP client puts on the wire for a stored line. Stored lines are as the mail
+// client sent them: dot-stuffed, and possibly holding a CR or LF of their own. A CR or LF
+// must never reach the next hop on its own: there it could end the line (or, before a ".",
+// the whole message) at a place the sender never chose.
 #include <string>
 
-// Appends Line and its CR LF to Out. A bare CR, a bare LF or a CR LF inside the line
-// becomes one CR LF, and a line begun that way whose text starts with "." gets a second
-// "." (it was never a line start for the mail client, so it was never dot-stuffed); a CR
-// right before the line's own end joins that end.
+// Appends the wire form of Line to Out. The text is Line without the mail client's leading
+// transparency dot; a bare CR, a bare LF or a CR LF inside it is a line end (one right at
+// its end joins the line's own end); every resulting line goes out with CR LF, and one
+// that starts with "." gets one "." more. So no line of the text is ever a lone ".".
 void AppendWireLine(std::string& Out, const std::string& Line);
 
 // S without any CR or LF (for the parts of a command line such as an address).

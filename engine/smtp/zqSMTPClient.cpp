@@ -327,7 +327,7 @@ int32_t TzqSMTPClient::Dialogue(const std::string& Host, int32_t Port, const std
   }
   if (!Connected() || Stopped) return Result;
 
-  // 14. The lines go out as stored: they already carry the dots the mail client sent.
+  // 14. Each stored line goes out in its wire form: dot-stuffed from its text, CR LF only.
   Log("CMD: Sending Data...");
   if (OnProgress) OnProgress(*this, 0);
   {

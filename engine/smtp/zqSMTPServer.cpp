@@ -10,6 +10,7 @@
 
 #include "engine/net/Base64.h"
 #include "engine/net/LocalHost.h"
+#include "engine/net/SocketErrors.h"
 #include "engine/settings/VexaBase.h"
 #include "engine/store/MailStore.h"
 #include "engine/store/MailText.h"
@@ -270,6 +271,11 @@ void TzqSMTPServer::CmdAuth(TzqSMTPServerThread& T, const std::string& Line) {
   const std::string Password = DecodeBase64(ReadLine(T));
   bool Ok = true;
   if (RequireAuth) Ok = OnAuth && OnAuth(User, Password);
-  if (Ok) T.Authenticated = true;
-  Reply(T, Ok ? "235 Authentication successful." : "500 Authentication failed.");
+  if (Ok) {
+    T.Authenticated = true;
+    return Reply(T, "235 Authentication successful.");
+  }
+  // A client that gives up waiting learns nothing: guessing on means waiting each time.
+  if (const int32_t Ms = AuthFailureDelay; Ms > 0 && T.Connection.WaitForEnd(Ms)) throw EConnectionClosed();
+  Reply(T, "500 Authentication failed.");
 }

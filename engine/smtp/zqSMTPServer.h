@@ -77,6 +77,10 @@ public:
   // A client silent this long (milliseconds; 0 or less: no limit) is disconnected: a line
   // must arrive within it, and a reply must get out within it.
   std::atomic<int32_t> IdleTimeout{300 * 1000};
+  // A failed AUTH LOGIN is answered this many milliseconds late (0 or less: at once), which
+  // bounds password guessing by the connection slots. Only that session waits; the wait
+  // ends early, without a reply, when the client hangs up or the server stops.
+  std::atomic<int32_t> AuthFailureDelay{1000};
   TCheckRecipientEvent OnCheckRecipient;
   TCheckFromEvent OnCheckFrom;
 

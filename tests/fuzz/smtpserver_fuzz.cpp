@@ -45,6 +45,8 @@ struct TFixture {
     SMTPLoginUsername = "user";
     SMTPLoginPassword = "secret";
     MaxStoredMails = 1000;
+    // Failed logins wait, but not long enough to slow the fuzzing down.
+    Receiver.Server.AuthFailureDelay = 5;
     Receiver.Start();
     Port = Receiver.Server.BoundPorts().at(0);
   }

@@ -16,6 +16,7 @@
 #include "platform/Registry.h"
 #include "support/LineClient.h"
 #include "support/LoopbackSockets.h"
+#include "support/RelayHarness.h"
 #include "support/TestEnv.h"
 #include "ui/main/FormMain.h"
 
@@ -211,6 +212,19 @@ private slots:
     Action(*F, "SIStartServer")->trigger();  // the user may try again
     QVERIFY(F->ServerRunning());
     QVERIFY(Listening(Port));
+  }
+
+  void BindFailureLogsTheReceiversReason() {
+    // The receiver names why it could not bind; a port no socket can have stands for any
+    // reason but a port in use (a missing right to bind cannot be had as root).
+    WriteHarnessRegistry(*Env, 70000, "127.0.0.1",
+                         RegistryDword("AutoStartServer", 1) + RegistryDword("WizardAlreadyRun", 1));
+    InitSettings();
+    auto F = Started();
+    QVERIFY(LogShows(*F, "Can not start built-in SMTP server"));
+    QCOMPARE(LogLines(*F).at(FSeen - 1), QString("Could not bind socket. Port 70000 is outside 1 to 65535."));
+    QCOMPARE(LogColour(*F, FSeen - 1), QString(Red));
+    QVERIFY(!F->ServerRunning());
   }
 
   void SelectsDNSServers_data() {

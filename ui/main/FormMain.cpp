@@ -106,8 +106,9 @@ void TFormMain::StartServer() {
   FDNSCache->SetDNSServers(CurrentDNSPrimary.get(), CurrentDNSSecondary.get());
   try {
     FReceiver->Start();
-  } catch (const ECouldNotBindSocket&) {
-    PostLogMessage(3, "Could not bind socket. Address and port are already in use.");
+  } catch (const ECouldNotBindSocket& E) {
+    // The receiver says why: a port in use, no right to bind it, a port no socket can have.
+    PostLogMessage(3, E.what());
     PostLogMessage(3, LangStrings[41]);
     return;
   } catch (const std::exception&) {

@@ -18,6 +18,7 @@
 #include "engine/smtp/zqSMTPClient.h"
 #include "engine/store/MemMailStore.h"
 #include "support/ChildProcess.h"
+#include "support/LineClient.h"
 #include "support/LoopbackDNS.h"
 #include "support/LoopbackSockets.h"
 #include "support/ScriptedSmtpPeer.h"
@@ -344,4 +345,39 @@ TEST_F(EndToEnd, CrossCheckWithPostfixSmtpSink) {
   const std::string Text = Env.ReadFile(Dump);
   EXPECT_NE(Text.find("first line"), std::string::npos);
   EXPECT_NE(Text.find("last line"), std::string::npos);
+}
+
+TEST_F(EndToEnd, ADotThatOnlyACrEndsSmugglesNoSecondMail) {
+  // A mail client's body that a next hop would cut at a "." line, taking the rest as a new
+  // transaction with the sender's envelope, reaches the exchanger as one mail.
+  TScriptedSmtpPeer Mx("", 25);
+  Dns.SetMX("dest.test", {{10, Mx.IP()}});
+  StartAll();
+  const std::string Smuggled = "MAIL FROM:<x@evil.test>\r\nRCPT TO:<y@victim.test>\r\nDATA\r\nsecond\r\n";
+  const struct {
+    const char* Name;
+    std::string End;
+  } Cases[] = {{"CR LF . CR", "\r\n.\r"}, {"LF . CR", "\n.\r"}, {"CR LF . CR CR", "\r\n.\r\r"}};
+  for (const auto& C : Cases) {
+    TLineClient Client(SMTPPort);
+    Client.Read();
+    Client.Conn().Write("HELO c\r\nMAIL FROM:<alice@origin.test>\r\nRCPT TO:<bob@dest.test>\r\nDATA\r\n"
+                        "Subject: one\r\n\r\nfirst" +
+                        C.End + Smuggled + ".\r\nQUIT\r\n");
+    for (const char* Want : {"250 Hello c", "250 Sender alice@origin.test OK", "250 Message will be forwarded to bob@dest.test",
+                             "354 Start mail input; end with <CRLF>.<CRLF>", "250 OK", "221 Bye"})
+      ASSERT_EQ(Want, Client.Read()) << C.Name;
+  }
+  ASSERT_TRUE(WaitFor([&] { return Store->GetMailCount({1, 2, 3}, TMailStateSet{msSent}) == 3; }));
+  ASSERT_TRUE(Mx.WaitClosedSessions(3, 5000));
+  const auto Sessions = Mx.Sessions();
+  ASSERT_EQ(Sessions.size(), 3u);
+  for (const auto& S : Sessions) {
+    EXPECT_EQ(S.Commands, (TLines{"HELO relay.test", "MAIL FROM: <alice@origin.test>", "RCPT TO: <bob@dest.test>",
+                                  "DATA", "QUIT"}));
+    ASSERT_GE(S.Data.size(), 6u);
+    // The smuggled commands are text of the one mail, after the empty lines the CRs became.
+    EXPECT_TRUE(EndsWith(S.Data, {"MAIL FROM:<x@evil.test>", "RCPT TO:<y@victim.test>", "DATA", "second"}));
+    EXPECT_EQ(S.Data[2], "first");
+  }
 }

@@ -6,6 +6,7 @@
 
 #include "engine/net/SocketErrors.h"
 #include "engine/net/TcpServer.h"
+#include "support/LoopbackSockets.h"
 
 namespace {
 // Echoes lines; "quit" ends the connection, "boom" raises inside the handler.
@@ -91,6 +92,49 @@ TEST(TcpServer, TakenPortRaisesBindErrorAndLeavesNothingOpen) {
   TEchoServer Third;
   Third.Bindings = {{"192.0.2.123", 0}};
   EXPECT_THROW(Third.SetActive(true), ESocketBindError);
+}
+
+namespace {
+// The system's bind, failing with FailCode at its second call.
+int BindCalls = 0, FailCode = 0;
+int SecondBindFails(int Fd, const sockaddr* Address, socklen_t Length) {
+  if (++BindCalls == 2) {
+    errno = FailCode;
+    return -1;
+  }
+  return bind(Fd, Address, Length);
+}
+}  // namespace
+
+TEST(TcpServer, BindErrorSaysWhyTheSocketCouldNotBeBound) {
+  // Root may bind any port: a port below 1024 without the right to bind it is injected.
+  const struct {
+    int Code;
+    const char* Text;
+  } Cases[] = {{EACCES, "Could not bind socket. Permission denied."},
+               {EPERM, "Could not bind socket. Permission denied."},
+               {EADDRINUSE, "Could not bind socket. Address and port are already in use."},
+               {EADDRNOTAVAIL, "Could not bind socket. Address and port are already in use."}};
+  for (const auto& C : Cases) {
+    const int Port = FreeLoopbackPort();
+    TEchoServer S;
+    S.Bindings = {{"127.0.0.1", Port}, {"127.0.0.1", 0}};
+    S.BindSocket = SecondBindFails;
+    BindCalls = 0;
+    FailCode = C.Code;
+    try {
+      S.SetActive(true);
+      ADD_FAILURE() << "bind succeeded";
+    } catch (const ESocketBindError& E) {
+      EXPECT_STREQ(C.Text, E.what()) << C.Code;
+      EXPECT_EQ(C.Code, E.ErrorCode());
+    }
+    EXPECT_FALSE(S.Active());
+    // The listener bound first is closed again.
+    TEchoServer Again;
+    Again.Bindings = {{"127.0.0.1", Port}};
+    EXPECT_NO_THROW(Again.SetActive(true)) << C.Code;
+  }
 }
 
 TEST(TcpServer, HandlerFailureEndsOnlyItsConnection) {

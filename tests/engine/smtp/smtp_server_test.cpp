@@ -31,6 +31,7 @@ protected:
 
   void SetUp() override {
     S.Bindings = {{"127.0.0.1", 0}};
+    S.AuthFailureDelay = 0;  // the delay has tests of its own
     S.OnMailReceived = [this](TzqSMTPServerThread&, const std::string& From, const std::vector<std::string>& Rcpt,
                               std::vector<std::string>& Data) {
       if (Refuse) {

@@ -424,24 +424,56 @@ TEST_F(SMTPClient, EveryWayOutClosesTheSocket) {
 
 TEST_F(SMTPClient, LineBreaksInsideLinesAndAddressesNeverGoOutBare) {
   // A stored line may hold a CR or LF of its own (and an address a CR): on the wire each
-  // becomes a line end, with the dot a new line needs, and never ends a command early.
-  TScriptedSmtpPeer Peer;
-  const TLines Data = {"Subject: x", "one\rtwo", "three\nfour", "five\r\n.six", "seven\r", "x\r.\rMAIL FROM:<e@v.il>",
-                       "..kept"};
-  EXPECT_EQ(Send(Peer, "a@x.test\rNOOP", "b@y.test\nRSET", Data), scAccepted);
-  const auto S = Peer.Sessions().at(0);
-  EXPECT_EQ(S.Commands, (TLines{"HELO client.test", "MAIL FROM: <a@x.testNOOP>", "RCPT TO: <b@y.testRSET>", "DATA",
-                                "QUIT"}));
-  const std::string Wire = "Subject: x\r\none\r\ntwo\r\nthree\r\nfour\r\nfive\r\n..six\r\nseven\r\n"
-                           "x\r\n..\r\nMAIL FROM:<e@v.il>\r\n..kept\r\n.\r\n";
-  EXPECT_NE(S.Raw.find("DATA\r\n" + Wire + "QUIT\r\n"), std::string::npos) << S.Raw;
-  for (size_t I = 0; I < S.Raw.size(); ++I) {
-    if (S.Raw[I] == '\r') {
-      EXPECT_EQ(S.Raw[I + 1], '\n') << I;
+  // becomes a line end and never ends a command early, and the data's end line "." is the
+  // only line "." the peer ever sees.
+  const struct {
+    TLines Stored;
+    std::string Wire;  // what goes out between DATA's reply and the end line
+  } Cases[] = {
+      // Ordinary lines: a stuffed dot stays stuffed, a bare leading dot was the client's.
+      {{"Subject: x", "", "..kept", "...two", ".gone", "plain . dot"},
+       "Subject: x\r\n\r\n..kept\r\n...two\r\ngone\r\nplain . dot\r\n"},
+      // A second transaction behind a "." that only a CR ends (after CR LF or a bare LF the
+      // server stores it the same way), and behind a "." that two CRs end.
+      {{"first", ".\rMAIL FROM:<x@evil.test>", "RCPT TO:<y@victim.test>", "DATA", "second"},
+       "first\r\n\r\nMAIL FROM:<x@evil.test>\r\nRCPT TO:<y@victim.test>\r\nDATA\r\nsecond\r\n"},
+      {{"first", ".\r\rMAIL FROM:<x@evil.test>", "RCPT TO:<y@victim.test>"},
+       "first\r\n\r\n\r\nMAIL FROM:<x@evil.test>\r\nRCPT TO:<y@victim.test>\r\n"},
+      // A "." and CRs as a whole line, stuffed or not, and one line that is "." once split.
+      {{".\r", "..\r", ".\n", ".", "x\r.\rMAIL FROM:<e@v.il>", "y\n.\r\n.."},
+       "\r\n..\r\n\r\n\r\nx\r\n..\r\nMAIL FROM:<e@v.il>\r\ny\r\n..\r\n...\r\n"},
+      // Bare CR, bare LF and CR LF in mid-line; one right at the end joins the line's end.
+      {{"one\rtwo", "three\nfour", "five\r\n.six", "seven\r", "eight\n", "\r\nnine"},
+       "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\n..six\r\nseven\r\neight\r\n\r\nnine\r\n"},
+  };
+  for (const auto& C : Cases) {
+    TScriptedSmtpPeer Peer;
+    const std::string Name = testing::PrintToString(C.Stored);
+    EXPECT_EQ(Send(Peer, "a@x.test", "b@y.test", C.Stored), scAccepted) << Name;
+    const auto Sessions = Peer.Sessions();
+    ASSERT_EQ(Sessions.size(), 1u) << Name;
+    const auto& S = Sessions[0];
+    EXPECT_EQ(S.Commands, (TLines{"HELO client.test", "MAIL FROM: <a@x.test>", "RCPT TO: <b@y.test>", "DATA", "QUIT"}))
+        << Name;
+    EXPECT_TRUE(S.DataComplete) << Name;
+    const size_t Begin = S.Raw.find("DATA\r\n");
+    ASSERT_NE(Begin, std::string::npos) << Name;
+    EXPECT_EQ(S.Raw.substr(Begin + 6), C.Wire + ".\r\nQUIT\r\n") << Name;
+    for (size_t I = 0; I < S.Raw.size(); ++I) {
+      if (S.Raw[I] == '\r') {
+        EXPECT_EQ(S.Raw[I + 1], '\n') << Name << " at " << I;
+      }
+      if (S.Raw[I] == '\n') {
+        EXPECT_EQ(S.Raw[I - 1], '\r') << Name << " at " << I;
+      }
     }
-    if (S.Raw[I] == '\n') {
-      EXPECT_EQ(S.Raw[I - 1], '\r') << I;
-    }
+    // Progress counts stored lines, whatever they became on the wire.
+    EXPECT_EQ(Progress.back(), 100) << Name;
   }
+  // Addresses lose their line breaks instead.
+  TScriptedSmtpPeer Peer;
+  EXPECT_EQ(Send(Peer, "a@x.test\rNOOP", "b@y.test\nRSET", {"x"}), scAccepted);
+  EXPECT_EQ(LastCommands(Peer), (TLines{"HELO client.test", "MAIL FROM: <a@x.testNOOP>", "RCPT TO: <b@y.testRSET>",
+                                        "DATA", "QUIT"}));
   EXPECT_TRUE(Logged("CMD: MAIL FROM: <a@x.testNOOP>"));
 }
