@@ -95,12 +95,14 @@ public:
 
   void MarkDirty() { FDirty = true; }
 
-  // Writes the whole registry when it holds changes; a failed write keeps them pending.
-  void Flush() {
-    if (!FDirty || FBroken) return;
+  // Writes the whole registry when it holds changes; a failed write keeps them pending
+  // and answers false.
+  bool Flush() {
+    if (!FDirty || FBroken) return true;
     ForceDirectories(ConfigDir());
     // Private to the user: the relay list keeps its passwords as plain text.
     if (WriteFileAtomically(FPath, ExportRegistryText(FData), 0600)) FDirty = false;
+    return !FDirty;
   }
 
   void Reset() {
@@ -186,12 +188,12 @@ bool TRegistry::DeleteKey(const std::string& Key) {
   return Ok;
 }
 
-void TRegistry::CloseKey() {
-  if (!FOpen) return;
+bool TRegistry::CloseKey() {
+  if (!FOpen) return true;
   FOpen = false;
   TStore& S = Store();
   std::lock_guard<std::mutex> G(S.Lock);
-  S.Flush();
+  return S.Flush();
 }
 
 #define QUILLON_OPEN_KEY_OR(failure)            \

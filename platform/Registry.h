@@ -33,7 +33,9 @@ public:
   bool OpenKey(const std::string& Key, bool CanCreate);
   bool KeyExists(const std::string& Key);
   bool DeleteKey(const std::string& Key);
-  void CloseKey();
+  // False when the key held changes that could not be written to the file; they stay
+  // pending, and the next close tries again.
+  bool CloseKey();
   const std::string& CurrentPath() const { return FCurrentPath; }
 
   bool ValueExists(const std::string& Name) const;

@@ -85,8 +85,11 @@ bool TRelayServerList::FindRelayServer(const std::string& MailFrom, TRelaySMTPIt
     std::string Senders = Relay.FromEmail;
     std::replace(Senders.begin(), Senders.end(), '|', ';');
     const auto List = SplitDelimitedText(LowerCase(Senders), ';');
+    // An empty entry (from "a.test|" or "a.test||b.test") names no sender: it must not
+    // take the mails of a sender without a domain, such as the null sender of a bounce.
     auto Has = [&](const std::string& S) {
-      return std::any_of(List.begin(), List.end(), [&](const std::string& E) { return SameText(E, S); });
+      return std::any_of(List.begin(), List.end(),
+                         [&](const std::string& E) { return !E.empty() && SameText(E, S); });
     };
     if (Has(From) || Has(SenderDomain)) {
       Item = Relay;

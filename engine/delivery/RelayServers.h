@@ -18,7 +18,7 @@ public:
   // A copy of relay Index; false when the list holds no such entry (any more).
   bool Get(size_t Index, TRelaySMTPItem& Item) const;
   // The first relay whose sender list names MailFrom, or else MailFrom's domain (letter
-  // case ignored); false when none does.
+  // case ignored; an empty entry names nobody); false when none does.
   bool FindRelayServer(const std::string& MailFrom, TRelaySMTPItem& Item) const;
 
 private:

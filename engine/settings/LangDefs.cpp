@@ -111,6 +111,16 @@ const char* const EnglishTexts[LangStringCount] = {
     "Can't create the update temp data file.",             // 96
     "%s %s update file",                                   // 97
     "Error to get the update file. Error: %s",             // 98
+    // Refusals of input that the stored lists could not hold, and the autostart failure.
+    "'%s' is not a valid file extension. An extension can not contain blanks, '.', ':', ';', '*' or '?'.",  // 99
+    "Can not update the autostart entry: %s. The other options have been saved.",  // 100
+    "The host name can not contain ':' or ';'.",           // 101
+    "The mail address can not contain ':' or ';'.",        // 102
+    "The user name can not contain ':' or ';'.",           // 103
+    "The password can not contain ':' or ';'.",            // 104
+    "The mail domain can not contain ';'.",                // 105
+    "The mail address can not contain ';'.",               // 106
+    "The domain name can not contain ';'.",                // 107
 };
 
 bool Blank(const std::string& S) { return Trim(S).empty(); }

@@ -8,7 +8,7 @@
 
 class TIniFile;
 
-constexpr int LangStringCount = 99;
+constexpr int LangStringCount = 108;
 
 class TLangStrings {
 public:

@@ -109,7 +109,8 @@ extern const char* const StoredPasswordKey;
 
 // --- Settings storage ---
 void ReadSettings();
-void WriteSettings();
+// False, after the registry error box, when the settings could not be saved.
+bool WriteSettings();
 
 // --- Start-up ---
 // Ends the process at once, without a message, when another copy holds "VexaRunInstance",

@@ -154,11 +154,12 @@ void ApplySocksSettings(TSocksInfo& Info) {
     Info.Version = TSocksVersion::svNoSocks;
     return;
   }
+  // A stored version outside the list (written by hand, or by an older dialog) counts as
+  // the default, SOCKS 5: the proxy is on, so the mail must never go out directly.
   switch (SocksVersion) {
-    case 0: Info.Version = TSocksVersion::svSocks5; break;
     case 1: Info.Version = TSocksVersion::svSocks4; break;
     case 2: Info.Version = TSocksVersion::svSocks4A; break;
-    default: break;
+    default: Info.Version = TSocksVersion::svSocks5; break;
   }
   Info.Host = SocksHost.get();
   Info.Port = SocksPort;

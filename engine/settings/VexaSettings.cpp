@@ -250,13 +250,13 @@ void ReadSettings() {
   // AutoDetectDNS keeps its stored value.
 }
 
-void WriteSettings() {
+bool WriteSettings() {
   if (SenderMaxThreadCount > SenderThreadLimit) SenderMaxThreadCount = SenderThreadLimit.load();
   if (SMTPMaxConnections > SMTPConnectionLimit) SMTPMaxConnections = SMTPConnectionLimit.load();
   TRegistry Reg;
   if (!Reg.OpenKey(SettingsKey, true)) {
     ShowRegistryError();
-    return;
+    return false;
   }
   const TSetting* Forbidden = nullptr;
   for (const TSetting& S : Settings) {
@@ -269,4 +269,12 @@ void WriteSettings() {
     WriteOne(Reg, S);
     if (Name == "SenderHostname" && Forbidden) WriteOne(Reg, *Forbidden);
   }
+  // The values reach the file only when the key is closed; a file that cannot be written
+  // gets the same box as one that cannot be opened.
+  if (!Reg.CloseKey()) {
+    std::fprintf(stderr, "Cannot write the registry file \"%s\"\n", TRegistry::FileName().c_str());
+    ShowRegistryError();
+    return false;
+  }
+  return true;
 }

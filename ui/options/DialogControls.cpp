@@ -41,6 +41,11 @@ void SetLowerCaseMode(QLineEdit* Edit) {
   });
 }
 
+void SetPasswordMode(QLineEdit* Edit) {
+  Edit->setEchoMode(QLineEdit::Password);
+  Edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
+}
+
 QTreeWidget* NewReportView(QWidget* Parent, const char* Name, const QStringList& Columns, const QList<int>& Widths) {
   auto* View = new QTreeWidget(Parent);
   View->setObjectName(QLatin1String(Name));
@@ -95,14 +100,10 @@ void EndDialogLayout(QDialog* Form, QVBoxLayout* Main, QPushButton*& OK, QPushBu
   Form->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
 
-std::string SeparatorRefusal(const std::string& FieldName, const std::string& Text, const std::string& Separators) {
-  if (Text.find_first_of(Separators) == std::string::npos) return std::string();
-  std::string Chars;
-  for (size_t I = 0; I < Separators.size(); ++I) {
-    if (I) Chars += I + 1 == Separators.size() ? " or " : ", ";
-    Chars += std::string("'") + Separators[I] + "'";
-  }
-  return FieldName + " can not contain " + Chars + ".";
+bool RefuseSeparators(const std::string& Text, const std::string& Separators, int Refusal) {
+  if (Text.find_first_of(Separators) == std::string::npos) return false;
+  ErrorBox(LangStrings[Refusal]);
+  return true;
 }
 
 std::string CutToCapacity(const std::string& Text, size_t Capacity) {

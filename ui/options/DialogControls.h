@@ -22,6 +22,10 @@ void SetInputEnabled(QWidget* Control, bool Enabled);
 // Letters typed into or set in the edit show in lower case.
 void SetLowerCaseMode(QLineEdit* Edit);
 
+// The edit shows each character of its text as "*", whatever the platform's style masks
+// with, the same in every password field of the program.
+void SetPasswordMode(QLineEdit* Edit);
+
 // A report-style list view: columns with the given widths, whole-row selection, no tree
 // decoration, column headers that do not react to clicks, no in-place editing.
 QTreeWidget* NewReportView(QWidget* Parent, const char* Name, const QStringList& Columns, const QList<int>& Widths);
@@ -47,9 +51,9 @@ void EndDialogLayout(QDialog* Form, QVBoxLayout* Main, QPushButton*& OK, QPushBu
                      const char* OKCaption = "&OK", const char* CancelCaption = "&Cancel");
 
 // Stored lists join entries by ";" and fields by ":" without escaping, so a field that
-// holds one of Separators would split its entry. Returns the refusal text naming the field,
-// or an empty string when Text is free of them.
-std::string SeparatorRefusal(const std::string& FieldName, const std::string& Text, const std::string& Separators);
+// holds one of Separators would split its entry. When Text holds one, shows the refusal
+// (LangStrings entry Refusal, which names the field) and answers true.
+bool RefuseSeparators(const std::string& Text, const std::string& Separators, int Refusal);
 
 // Text cut to at most Capacity bytes without splitting a UTF-8 character.
 std::string CutToCapacity(const std::string& Text, size_t Capacity);

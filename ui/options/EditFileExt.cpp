@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "engine/settings/LangDefs.h"
+#include "engine/settings/LangFormat.h"
 #include "engine/settings/VexaBase.h"
 #include "platform/IniFile.h"
 #include "ui/common/MultiLang.h"
@@ -66,7 +67,7 @@ void TFormEditFileExt::BtnOKClick() {
   // The filter compares an attachment's extension with each entry as a whole, and the
   // entries are stored joined by ";" and ":".
   if (!PlainExtension(Text, Ext)) {
-    ErrorBox("'" + Text + "' is not a valid file extension. An extension can not contain blanks, '.', ':', ';', '*' or '?'.");
+    ErrorBox(LangFmt(99, Text));
     return;
   }
   const auto Listed = [&Ext] {

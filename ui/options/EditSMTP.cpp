@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "engine/settings/LangDefs.h"
 #include "engine/settings/LangFormat.h"
@@ -24,6 +25,28 @@ std::string Replace(std::string S, char From, char To) {
   for (char& C : S)
     if (C == From) C = To;
   return S;
+}
+
+// The FROM list as typed, with ";" between its entries, as the record keeps it: "|" between
+// the entries, and no empty entry (as "a.test;" or "a.test;;b.test" would leave), which the
+// relay choice would otherwise match against a sender without a domain.
+std::string FromListEntries(const std::string& Typed) {
+  std::string R;
+  size_t Start = 0;
+  while (Start <= Typed.size()) {
+    size_t End = Typed.find(';', Start);
+    if (End == std::string::npos) End = Typed.size();
+    const std::string Entry = Typed.substr(Start, End - Start);
+    if (!Trim(Entry).empty()) R += (R.empty() ? "" : "|") + Entry;
+    Start = End + 1;
+  }
+  return R;
+}
+
+// The port field's range, widened to take a stored port outside it: the field would clamp
+// such a port without a word, and OK would save the clamped one as if the user had typed it.
+void PortRangeFor(QSpinBox* Field, int32_t Port) {
+  Field->setRange(std::min<int32_t>(1, Port), std::max<int32_t>(65535, Port));
 }
 }  // namespace
 
@@ -46,8 +69,7 @@ TFormEditSMTPItem::TFormEditSMTPItem(QWidget* Owner) : QDialog(Owner) {
   EditRelaySMTPUsername = NewEdit(this, "EditRelaySMTPUsername", 220);
   LabelRelaySMTPPassword = NewControl<QLabel>(this, "LabelRelaySMTPPassword", "Password:");
   EditRelaySMTPPassword = NewEdit(this, "EditRelaySMTPPassword", 220);
-  EditRelaySMTPPassword->setEchoMode(QLineEdit::Password);
-  EditRelaySMTPPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+  SetPasswordMode(EditRelaySMTPPassword);
   LabelFromEmail = NewControl<QLabel>(this, "LabelFromEmail", "FROM Email or Domain:");
   EditFromEmail = NewEdit(this, "EditFromEmail", 220);
   LabelFromEmailOptional = NewControl<QLabel>(this, "LabelFromEmailOptional", "(Optional)");
@@ -93,6 +115,7 @@ void TFormEditSMTPItem::FormCreate() {
 int TFormEditSMTPItem::Execute(const TRelaySMTPItem& Item) {
   OldItem = Item;
   EditRelaySMTPHost->setText(ToQ(OldItem.Host));
+  PortRangeFor(RSERelaySMTPPort, OldItem.Port);
   RSERelaySMTPPort->setValue(OldItem.Port);
   CBRelaySMTPAuth->setChecked(OldItem.Auth);
   EditRelaySMTPUsername->setText(ToQ(OldItem.Username));
@@ -122,21 +145,20 @@ void TFormEditSMTPItem::BtnOKClick() {
     ErrorBox(LangStrings[43]);
     return;
   }
+  // Only a stored port outside the range gets here; the user has to mend it.
+  if (const int Port = RSERelaySMTPPort->value(); Port < 1 || Port > 65535) {
+    ErrorBox(LangStrings[49]);
+    return;
+  }
   const std::string Email = Trim(FromQ(EditEmail->text()));
   const std::string Username = FromQ(EditRelaySMTPUsername->text());
   const std::string Password = FromQ(EditRelaySMTPPassword->text());
   // Host, e-mail, user name and password are fields of the stored entry, and a ":" or ";"
   // in one of them would shift every later field. The FROM list is the entry's last field
   // and its ";" become "|", so it may hold both.
-  const std::pair<const char*, const std::string*> Fields[] = {
-      {"The host name", &Host}, {"The mail address", &Email}, {"The user name", &Username}, {"The password", &Password}};
-  for (const auto& [Name, Text] : Fields) {
-    const std::string Refusal = SeparatorRefusal(Name, *Text, ":;");
-    if (!Refusal.empty()) {
-      ErrorBox(Refusal);
-      return;
-    }
-  }
+  const std::pair<const std::string*, int> Fields[] = {{&Host, 101}, {&Email, 102}, {&Username, 103}, {&Password, 104}};
+  for (const auto& [Text, Refusal] : Fields)
+    if (RefuseSeparators(*Text, ":;", Refusal)) return;
   if (!Email.empty() && !IsValidEmail(Email)) {
     ErrorBox(LangFmt(44, Email));
     return;
@@ -147,7 +169,7 @@ void TFormEditSMTPItem::BtnOKClick() {
   NewItem.Username = CutToCapacity(Username, 255);
   NewItem.Password = CutToCapacity(Password, 255);
   NewItem.Email = CutToCapacity(Email, 100);
-  NewItem.FromEmail = CutToCapacity(Replace(Trim(FromQ(EditFromEmail->text())), ';', '|'), 255);
+  NewItem.FromEmail = CutToCapacity(FromListEntries(Trim(FromQ(EditFromEmail->text()))), 255);
   if (EntryMayBeAccepted(this, NewItem == OldItem, [this] { return OnCheckDuplicate && OnCheckDuplicate(NewItem); }))
     accept();
 }

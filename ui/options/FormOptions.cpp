@@ -67,6 +67,11 @@ bool RunAccessList(QWidget* Owner, TForm*& Variable, bool& UseGranted, std::stri
   return true;
 }
 
+// The drop-down's item for a stored "SocksVersion": one outside its three items (-1 would
+// show an empty list and be stored back as such) is the default, Socks5, as the engine
+// takes it.
+int SocksVersionIndex(int Version) { return Version >= 0 && Version <= 2 ? Version : 0; }
+
 // A port text the user typed: a whole number from 1 to 65535.
 bool ValidPort(const QString& Text) {
   int32_t Port;
@@ -213,7 +218,7 @@ void TFormOptions::LoadSettings() {
   RSEDNSQueryTimeout->setValue(DNSQueryTimeout);
   // Proxy.
   CBUseSocksProxy->setChecked(UseSocksProxy);
-  CBSocksVersion->setCurrentIndex(SocksVersion);
+  CBSocksVersion->setCurrentIndex(SocksVersionIndex(SocksVersion));
   EditSocksHost->setText(Q(SocksHost));
   EditSocksPort->setText(QString::number(SocksPort.load()));
   CBSocksAuthentication->setChecked(SocksAuthentication);
@@ -353,7 +358,7 @@ bool TFormOptions::ApplySettings() {
   DNSQueryTimeout = RSEDNSQueryTimeout->value();
   // Proxy.
   UseSocksProxy = CBUseSocksProxy->isChecked();
-  SocksVersion = CBSocksVersion->currentIndex();
+  SocksVersion = SocksVersionIndex(CBSocksVersion->currentIndex());
   SocksHost = S(EditSocksHost->text());
   SocksPort = NewSocksPort;
   SocksAuthentication = CBSocksAuthentication->isChecked();
@@ -391,12 +396,12 @@ bool TFormOptions::ApplySettings() {
   // The sub-dialogs' working copies.
   ForEachWorkingCopy([](auto& Setting, const auto& Copy) { Setting = Copy; });
 
-  WriteSettings();
+  const bool Saved = WriteSettings();
   // The settings are saved whatever happens to the autostart entry.
   try {
     SetAutoRun();
   } catch (const std::exception& E) {
-    ErrorBox(std::string("Can not update the autostart entry: ") + E.what() + ". The other options have been saved.");
+    ErrorBox(LangFmt(100, E.what()));
   }
   if (TFormMain* Main = MainWindow(); Main && Main->ServerRunning()) {
     if (YesNoBox(LangStrings[35])) {
@@ -404,6 +409,9 @@ bool TFormOptions::ApplySettings() {
       Main->StartServer();
     }
   }
+  // A save that failed has shown its box; Apply stays on for another try, and OK keeps
+  // the dialog open with everything as the user left it.
+  if (!Saved) return false;
   SetModified(false);
   return true;
 }

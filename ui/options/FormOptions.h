@@ -71,7 +71,8 @@ private:
   void LoadSettings();
   void UpdateControls();
   bool ValidateSettings();
-  // False when validation refused the input: nothing was assigned or saved.
+  // False when validation refused the input (nothing was assigned or saved), or when the
+  // settings could not be saved (the dialog stays modified).
   bool ApplySettings();
   void SetModified(bool Value);
   // Visit(Setting, WorkingCopy) for each setting a sub-dialog edits.

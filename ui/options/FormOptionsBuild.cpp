@@ -198,7 +198,7 @@ QWidget* TFormOptions::BuildProxyPage() {
   EditSocksUsername = Named<QLineEdit>(G, "EditSocksUsername");
   LabelPassword = NewControl<QLabel>(G, "LabelPassword", "Password:");
   EditSocksPassword = Named<QLineEdit>(G, "EditSocksPassword");
-  EditSocksPassword->setEchoMode(QLineEdit::Password);
+  SetPasswordMode(EditSocksPassword);
 
   L->addWidget(CBUseSocksProxy, 0, 0, 1, 5);
   L->addItem(new QSpacerItem(Indent, 0, QSizePolicy::Fixed), 1, 0);
@@ -240,7 +240,7 @@ QWidget* TFormOptions::BuildServerPage() {
   EditSMTPLoginUsername = Named<QLineEdit>(G, "EditSMTPLoginUsername");
   LabelSMTPPW = NewControl<QLabel>(G, "LabelSMTPPW", "Password:");
   EditSMTPLoginPassword = Named<QLineEdit>(G, "EditSMTPLoginPassword");
-  EditSMTPLoginPassword->setEchoMode(QLineEdit::Password);
+  SetPasswordMode(EditSMTPLoginPassword);
   CBAuthByFrom = NewControl<QCheckBox>(G, "CBAuthByFrom", "Authenticate by FROM address");
   CBSMTPRcptLimit = NewControl<QCheckBox>(G, "CBSMTPRcptLimit", "Limit number of recipients per message to:");
   RSESMTPRcptLimit = Spin(G, "RSESMTPRcptLimit", 1, 5000);

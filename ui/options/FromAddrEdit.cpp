@@ -99,11 +99,7 @@ void TFormFromAddrEdit::BtnOKClick() {
     }
   }
   // The rules are stored joined by ";".
-  if (const std::string Refusal = SeparatorRefusal(RBAddress->isChecked() ? "The mail address" : "The domain name", Text, ";");
-      !Refusal.empty()) {
-    ErrorBox(Refusal);
-    return;
-  }
+  if (RefuseSeparators(Text, ";", RBAddress->isChecked() ? 106 : 107)) return;
   // The duplicate test looks for the entry as it will be stored: trimmed.
   const std::string Entry = Trim(Text);
   if (Entry != OldValue && FormFROMAddrSet && FormFROMAddrSet->FindEntry(Entry)) {

@@ -48,10 +48,7 @@ void TFormMailDomain::BtnOKClick() {
     return;
   }
   // The relay domains are stored joined by ";".
-  if (const std::string Refusal = SeparatorRefusal("The mail domain", Text, ";"); !Refusal.empty()) {
-    ErrorBox(Refusal);
-    return;
-  }
+  if (RefuseSeparators(Text, ";", 105)) return;
   Domain = Text;
   if (EntryMayBeAccepted(this, Domain == OldDomain, [this] { return OnCheckDuplicate && OnCheckDuplicate(Domain); }))
     accept();

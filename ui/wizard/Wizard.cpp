@@ -195,8 +195,19 @@ void TFormWizard::ApplyAccountChanges() {
 // A failure on the way (an autostart entry that cannot be written, say) is shown by the
 // handler's guard and leaves the wizard open on this page; what was saved before it stays.
 void TFormWizard::BtnFinishClick() {
-  DNSPrimary = FromQ(EditDNSPrimary->text());
-  DNSSecondary = FromQ(EditDNSSecondary->text());
+  std::string Primary = FromQ(EditDNSPrimary->text()), Secondary = FromQ(EditDNSSecondary->text());
+  // Only the automatic mode lets a blank primary server through to here (the other mode
+  // keeps Next off), and the options dialog refuses to apply one: keep the server in
+  // force, or take the default pair when there is none.
+  if (RBAutoDetectDNS->isChecked() && Trim(Primary).empty()) {
+    Primary = DNSPrimary.get();
+    if (Trim(Primary).empty()) {
+      Primary = DefaultDNSPrimary;
+      if (Trim(Secondary).empty()) Secondary = DefaultDNSSecondary;
+    }
+  }
+  DNSPrimary = Primary;
+  DNSSecondary = Secondary;
   AutoDetectDNS = RBAutoDetectDNS->isChecked();
   RelayToSMTP = CBRelayToSMTP->isChecked();
   RelaySMTPList = GetRelaySMTPList();

@@ -56,6 +56,20 @@ TEST(RelayServers, ChosenBySenderAddressOrDomain) {
   EXPECT_EQ(Chosen(L, "boss@corp.test"), "-");
 }
 
+// A FROM list with an empty entry, as an older editor stored "a.test;": the empty entry
+// names no sender, so a sender without a domain (the null sender of a bounce) takes no relay.
+TEST(RelayServers, EmptyFromEntriesMatchNoSender) {
+  RelaySMTPList = "trailing:25:::::a.test|;doubled:25:::::||b.test;quoted:25:::::\"\"";
+  RelayToSMTP = true;
+  TRelayServerList L;
+  L.Load();
+  RelayToSMTP = false;
+  ASSERT_EQ(L.Count(), 3u);
+  for (const char* From : {"", "<>", "x@", "nobody"}) EXPECT_EQ(Chosen(L, From), "-") << From;
+  EXPECT_EQ(Chosen(L, "x@a.test"), "trailing");
+  EXPECT_EQ(Chosen(L, "<x@B.test>"), "doubled");
+}
+
 TEST(RelayServers, DelimitedText) {
   EXPECT_EQ(SplitDelimitedText("a;b c; \"d;e\" ;f;", ';'), (TLines{"a", "b", "c", "d;e", "f", ""}));
   EXPECT_EQ(SplitDelimitedText("  ", ';'), TLines{});

@@ -27,7 +27,11 @@ TEST(LangStrings, EnglishTable) {
   EXPECT_EQ(LangStrings[77], "Log (*.log)|*.log|Text Files (*.txt)|*.txt");
   EXPECT_EQ(LangStrings[93], "");
   EXPECT_EQ(LangStrings[98], "Error to get the update file. Error: %s");
-  EXPECT_EQ(LangStrings[99], "");
+  // Entries of our own follow the table's last number.
+  EXPECT_EQ(LangStrings[99], "'%s' is not a valid file extension. An extension can not contain blanks, '.', ':', ';', "
+                             "'*' or '?'.");
+  EXPECT_EQ(LangStrings[107], "The domain name can not contain ';'.");
+  EXPECT_EQ(LangStrings[LangStringCount], "");
   EXPECT_EQ(LangStrings[-1], "");
 }
 

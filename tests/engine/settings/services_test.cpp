@@ -81,9 +81,15 @@ TEST(Socks, SettingsAreCopiedIntoTheConnectionInfo) {
     ApplySocksSettings(Info);
     EXPECT_EQ(Info.Version, Expected);
   }
-  SocksVersion = 7;  // unknown: the version stays as it was
-  ApplySocksSettings(Info);
-  EXPECT_EQ(Info.Version, TSocksVersion::svSocks4A);
+  // A version outside the list is the default, also for a connection that had none yet.
+  for (int Unknown : {3, 5, -1}) {
+    TSocksInfo Fresh;
+    SocksVersion = Unknown;
+    ApplySocksSettings(Fresh);
+    EXPECT_EQ(Fresh.Version, TSocksVersion::svSocks5) << Unknown;
+    ApplySocksSettings(Info);
+    EXPECT_EQ(Info.Version, TSocksVersion::svSocks5) << Unknown;
+  }
   EXPECT_EQ(Info.Host, "127.0.0.1");
   EXPECT_EQ(Info.Port, 1080);
   EXPECT_EQ(Info.Authentication, TSocksAuthentication::saUsernamePassword);
@@ -94,6 +100,7 @@ TEST(Socks, SettingsAreCopiedIntoTheConnectionInfo) {
   EXPECT_EQ(Info.Authentication, TSocksAuthentication::saNoAuthentication);
   EXPECT_EQ(Info.Username, "u");  // untouched
   UseSocksProxy = false;
+  SocksVersion = 0;
 }
 
 TEST(ListFormats, RelayServers) {

@@ -1,6 +1,8 @@
 // Reading and writing the settings in the registry.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/settings/LangDefs.h"
 #include "engine/settings/VexaBase.h"
 #include "platform/Registry.h"
@@ -105,7 +107,7 @@ TEST(Settings, WriteStoresFiftyNineValuesInOrderAndKeepsLanguageName) {
   SenderMaxThreadCount = 99;  // writing clamps the upper bound only
   SMTPMaxConnections = 0;
   LanguageName = "Other.ini";
-  WriteSettings();
+  EXPECT_TRUE(WriteSettings());
   EXPECT_EQ(SenderMaxThreadCount, 15);
   EXPECT_EQ(SMTPMaxConnections, 0);
 
@@ -147,10 +149,29 @@ TEST(Settings, WriteWithUnopenableKeyShowsTheErrorAndGoesOn) {
   Env.WriteFile(TRegistry::FileName(), "garbage");
   std::string Shown;
   SetErrorBoxHandler([&](const std::string& Text, const std::string& Caption) { Shown = Caption + ": " + Text; });
-  WriteSettings();
+  EXPECT_FALSE(WriteSettings());
   SetErrorBoxHandler(nullptr);
   EXPECT_EQ(Shown, "Error: Error reading registry!");
   EXPECT_EQ(Env.ReadFile(TRegistry::FileName()), "garbage");
+}
+
+// The key opens, but the file cannot be written (its folder is a file): the same box, and
+// the caller learns that nothing was saved. The next write that can go through saves all.
+TEST(Settings, WriteToAFileThatCannotBeWrittenShowsTheErrorAndAnswersFalse) {
+  TTestEnv Env;
+  const std::string Folder = Env.ConfigHome() + "quillon";
+  Env.WriteFile(Folder, "not a folder");
+  int Shown = 0;
+  SetErrorBoxHandler([&](const std::string& Text, const std::string&) { Shown += Text == "Error reading registry!"; });
+  SMTPPort = 2626;
+  EXPECT_FALSE(WriteSettings());
+  EXPECT_EQ(Shown, 1);
+  std::filesystem::remove(Folder);
+  EXPECT_TRUE(WriteSettings());
+  SetErrorBoxHandler(nullptr);
+  EXPECT_EQ(Shown, 1);
+  EXPECT_NE(Env.ReadFile(TRegistry::FileName()).find("\"SMTPPort\"=dword:00000a42"), std::string::npos);
+  SMTPPort = 25;
 }
 
 TEST(Settings, LastCheckVersionDateIsAnEightByteDouble) {

@@ -147,3 +147,22 @@ TEST_F(SocksProxy, Socks5OffersOnlyTheConfiguredMethods) {
   EXPECT_EQ(Send(), scConnectFailed);
   EXPECT_EQ(Proxy.Offers(), (std::vector<std::vector<int>>{{0}, {0, 2}}));
 }
+
+// The proxy is on with a stored version the drop-down does not list (a hand-edited
+// registry, say): the attempt still goes to the proxy, as SOCKS 5, never straight out.
+TEST_F(SocksProxy, StoredVersionOutsideTheListStillUsesTheProxy) {
+  TSocks5MethodRecorder Proxy;
+  UseSocksProxy = true;
+  SocksHost = "127.0.0.1";
+  SocksPort = Proxy.Port();
+  SocksAuthentication = false;
+  for (int Stored : {5, -1}) {
+    SocksVersion = Stored;
+    ApplySocksSettings(Client.SocksInfo);
+    EXPECT_EQ(Send(), scConnectFailed) << Stored;  // the recorder refuses every method
+  }
+  UseSocksProxy = false;
+  SocksVersion = 0;
+  EXPECT_EQ(Proxy.Offers(), (std::vector<std::vector<int>>{{0}, {0}}));
+  EXPECT_TRUE(Peer.Sessions().empty());
+}

@@ -96,6 +96,8 @@ private slots:
       QVERIFY(IsSwitchedOn(F.EditRelaySMTPUsername) && IsSwitchedOn(F.EditRelaySMTPPassword));
       QVERIFY(F.LabelRelaySMTPUsername->isEnabled());
       QCOMPARE(F.EditRelaySMTPPassword->echoMode(), QLineEdit::Password);
+      Type(F.EditRelaySMTPPassword, "secret");
+      QCOMPARE(F.EditRelaySMTPPassword->displayText(), QString("******"));
       Click(F.BtnCancel);
     });
     QCOMPARE(Form.Execute(TRelaySMTPItem{}), int(QDialog::Rejected));
@@ -154,6 +156,20 @@ private slots:
          .Box = "The password can not contain ':' or ';'."},
         {.Name = "mail address that is none", .Given = Stored, .Email = "bob.example.org", .Result = Open,
          .Box = "bob.example.org is not a valid mail address. You must set a valid mail address or leave it blank."},
+        // An empty FROM entry would take the mails of senders without a domain.
+        {.Name = "a FROM list ending in ';'", .Given = Stored, .From = "a.com;",
+         .Expected = With(Stored, [](auto& I) { I.FromEmail = "a.com"; })},
+        {.Name = "empty FROM entries anywhere", .Given = Stored, .From = ";a.com;; ;b.org;",
+         .Expected = With(Stored, [](auto& I) { I.FromEmail = "a.com|b.org"; })},
+        {.Name = "a FROM list of separators only", .Given = Stored, .From = " ; ;",
+         .Expected = With(Stored, [](auto& I) { I.FromEmail = ""; })},
+        // A stored port outside the range is no silent clamp: OK refuses it until mended.
+        {.Name = "stored port 0", .Given = With(Stored, [](auto& I) { I.Port = 0; }), .Result = Open,
+         .Box = "Please enter a valid TCP Port number."},
+        {.Name = "stored port 70000", .Given = With(Stored, [](auto& I) { I.Port = 70000; }), .Result = Open,
+         .Box = "Please enter a valid TCP Port number."},
+        {.Name = "stored port 0 mended", .Given = With(Stored, [](auto& I) { I.Port = 0; }), .Port = "2525",
+         .Expected = With(Stored, [](auto& I) { I.Port = 2525; })},
     };
     for (const auto& C : Cases) {
       TRecordingBoxes Boxes;
@@ -174,6 +190,20 @@ private slots:
         QVERIFY2(Form.NewItem == C.Expected, C.Name);
         QVERIFY2(Asked.size() == 1 && Asked[0] == C.Expected, C.Name);
       }
+    }
+  }
+
+  // The field shows a stored port outside its range as it is, not clamped.
+  void StoredPortOutsideTheRangeIsShownAsStored() {
+    TTestEnv Env;
+    for (int Port : {0, -5, 70000}) {
+      TFormEditSMTPItem Form(nullptr);
+      OnNext<TFormEditSMTPItem>([&](TFormEditSMTPItem& F) {
+        QCOMPARE(F.RSERelaySMTPPort->value(), Port);
+        QCOMPARE(F.RSERelaySMTPPort->text(), QString::number(Port));
+        Click(F.BtnCancel);
+      });
+      QCOMPARE(Form.Execute(With(Stored, [&](auto& I) { I.Port = Port; })), int(QDialog::Rejected));
     }
   }
 

@@ -7,10 +7,13 @@
 
 #include "OptionsDriver.h"
 #include "UiTestSupport.h"
+#include "engine/settings/LangDefs.h"
 #include "engine/settings/VexaBase.h"
+#include "platform/Registry.h"
 #include "support/LineClient.h"
 #include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
+#include "ui/common/ZQDiag.h"
 #include "ui/main/FormMain.h"
 #include "ui/options/FormOptions.h"
 
@@ -420,6 +423,14 @@ private slots:
     QVERIFY(Texts()[0].endsWith("The other options have been saved."));
     QVERIFY(Stored("\"AutoRun\"=dword:00000001"));
     QVERIFY(!Control<QPushButton>(F.get(), "BtnApply")->isEnabled());
+    // The text is in the message table, where a language file can replace it.
+    LangStrings.Set(100, "Autostart: %s!");
+    Boxes->Boxes.clear();
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
+    Press(Control<QPushButton>(F.get(), "BtnApply"));
+    QVERIFY2(Texts().value(0).startsWith("Autostart: ") && Texts()[0].endsWith("!"), qPrintable(Texts().value(0)));
+    LangStrings.ResetToDefaults();
 
     // Once the folder can be written the entry follows the setting.
     std::filesystem::remove(Env->ConfigHome() + "autostart");
@@ -430,6 +441,87 @@ private slots:
     Press(Control<QCheckBox>(F.get(), "CBAutoRun"));
     Press(Control<QPushButton>(F.get(), "BtnApply"));
     QVERIFY(!std::filesystem::exists(Env->ConfigHome() + "autostart/quillon.desktop"));
+  }
+
+  // A stored version the drop-down does not list shows as the default and is saved as it;
+  // the list never shows an empty item nor stores -1.
+  void MendSocksVersionOutsideTheListLoadsAsTheDefault() {
+    for (int Unlisted : {5, -1}) {
+      Settings("\"UseSocksProxy\"=dword:00000001\r\n\"SocksHost\"=\"127.0.0.1\"\r\n"
+               "\"SocksPort\"=dword:00000438\r\n\"SocksVersion\"=dword:" + Dword(Unlisted) + "\r\n");
+      auto F = Open();
+      auto* Version = Control<QComboBox>(F.get(), "CBSocksVersion");
+      QCOMPARE(Version->currentIndex(), 0);
+      QCOMPARE(Version->currentText(), QString("Socks5"));
+      QVERIFY(!F->Modified());
+      Press(Control<QCheckBox>(F.get(), "CBAutoStartServer"));
+      Press(Control<QPushButton>(F.get(), "BtnApply"));
+      QCOMPARE(Texts(), QStringList());
+      QVERIFY(Stored("\"SocksVersion\"=dword:00000000"));
+      QCOMPARE(::SocksVersion.load(), 0);
+    }
+  }
+
+  // A settings file that cannot be written: the box, and Apply stays on with every field as
+  // the user left it; once the file can be written, Apply saves.
+  void MendFailedSaveKeepsApplyOn() {
+    Settings("");
+    // The program's box for the settings unit, as its main block sets it up.
+    SetErrorBoxHandler([](const std::string& Text, const std::string& Caption) { ErrorBoxCaption(Text, Caption); });
+    struct TUnset {
+      ~TUnset() { SetErrorBoxHandler(nullptr); }
+    } const Unset;
+    auto F = Open();
+    auto* Apply = Control<QPushButton>(F.get(), "BtnApply");
+    Press(Control<QCheckBox>(F.get(), "CBRetrySend"));
+    Enter(Control<QLineEdit>(F.get(), "EditSenderHostname"), "helo.test");
+    // The folder of the settings file becomes a file: nothing can be written into it.
+    const std::string Folder = Env->ConfigHome() + "quillon";
+    std::filesystem::remove_all(Folder);
+    Env->WriteFile(Folder, "not a folder");
+    Press(Apply);
+    QCOMPARE(Texts(), QStringList({"Error reading registry!"}));
+    QVERIFY(Boxes->Boxes[0].Kind == TBoxKind::Error);
+    QCOMPARE(Boxes->Boxes[0].Caption, QString("Error"));
+    QVERIFY(Apply->isEnabled() && F->Modified());
+    QVERIFY(Control<QCheckBox>(F.get(), "CBRetrySend")->isChecked());
+    QCOMPARE(Control<QLineEdit>(F.get(), "EditSenderHostname")->text(), QString("helo.test"));
+    // OK fails the same way and keeps the dialog open.
+    Boxes->Boxes.clear();
+    Press(Control<QPushButton>(F.get(), "BtnOK"));
+    QCOMPARE(Texts(), QStringList({"Error reading registry!"}));
+    QVERIFY(F->isVisible() && Apply->isEnabled());
+
+    // A settings file that cannot be read is no better.
+    std::filesystem::remove(Folder);
+    Env->WriteFile(Folder + "/registry.reg", "garbage");
+    TRegistry::ResetForTests();
+    Boxes->Boxes.clear();
+    Press(Apply);
+    QCOMPARE(Texts(), QStringList({"Error reading registry!"}));
+    QVERIFY(Apply->isEnabled());
+
+    std::filesystem::remove(Folder + "/registry.reg");
+    TRegistry::ResetForTests();
+    Boxes->Boxes.clear();
+    Press(Apply);
+    QCOMPARE(Texts(), QStringList());
+    QVERIFY(!Apply->isEnabled() && !F->Modified());
+    QVERIFY(Stored("\"RetrySend\"=dword:00000001"));
+    QVERIFY(Stored("\"SenderHostname\"=\"helo.test\""));
+  }
+
+  // Both password fields mask with "*", as the relay server editor does.
+  void PasswordFieldsMaskWithAsterisks() {
+    Settings("\"UseSocksProxy\"=dword:00000001\r\n\"SocksAuthentication\"=dword:00000001\r\n"
+             "\"SMTPAUthLogin\"=dword:00000001\r\n");
+    auto F = Open();
+    for (const char* Name : {"EditSocksPassword", "EditSMTPLoginPassword"}) {
+      auto* Edit = Control<QLineEdit>(F.get(), Name);
+      Enter(Edit, "secret");
+      QCOMPARE(Edit->text(), QString("secret"));
+      QVERIFY2(Edit->displayText() == QString("******"), qPrintable(Name + (": " + Edit->displayText())));
+    }
   }
 
   // A time-out of 0 would mean none at all in the engine: the fields take at least 1.

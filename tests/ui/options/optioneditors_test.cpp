@@ -169,6 +169,53 @@ private slots:
     LangStrings.ResetToDefaults();
   }
 
+  // The refusals of input that a stored list could not hold come from the message table,
+  // so that the language file's [Common] section replaces them like every other text.
+  void RefusalsComeFromTheLanguageFile() {
+    TTestEnv Env;
+    std::string Ini = "[Common]\n99=Endung %s?\n";
+    for (int N = 101; N <= 107; ++N) Ini += std::to_string(N) + "=Text " + std::to_string(N) + "\n";
+    Env.WriteFile(Env.ProgramDir() + "Language/Test.ini", Ini);
+    LoadLanguageFile(Env.ProgramDir() + "Language/Test.ini");
+    struct TCase {
+      std::function<std::unique_ptr<QDialog>()> Create;
+      std::function<void(QDialog&)> Execute;
+      const char* Edit;
+      const char* Radio;  // clicked before typing, when not nullptr
+      QString Typed;
+      QString Box;
+    };
+    auto SMTP = [](QDialog& D) { static_cast<TFormEditSMTPItem&>(D).Execute(Sample); };
+    auto FromAddr = [](QDialog& D) { static_cast<TFormFromAddrEdit&>(D).Execute(""); };
+    const TCase Cases[] = {
+        {Make<TFormEditFileExt>(), [](QDialog& D) { static_cast<TFormEditFileExt&>(D).Execute(""); },
+         "EditFileExtension", nullptr, "a.b", "Endung a.b?"},
+        {Make<TFormEditSMTPItem>(), SMTP, "EditRelaySMTPHost", nullptr, "a:b", "Text 101"},
+        {Make<TFormEditSMTPItem>(), SMTP, "EditEmail", nullptr, "a;b@x.org", "Text 102"},
+        {Make<TFormEditSMTPItem>(), SMTP, "EditRelaySMTPUsername", nullptr, "u;", "Text 103"},
+        {Make<TFormEditSMTPItem>(), SMTP, "EditRelaySMTPPassword", nullptr, "p:", "Text 104"},
+        {Make<TFormMailDomain>(), [](QDialog& D) { static_cast<TFormMailDomain&>(D).Execute(""); }, "EditDomain",
+         nullptr, "a;b", "Text 105"},
+        {Make<TFormFromAddrEdit>(), FromAddr, "EditAddress", nullptr, "a;b@x.org", "Text 106"},
+        {Make<TFormFromAddrEdit>(), FromAddr, "EditDomainName", "RBDomainName", "a;b", "Text 107"},
+    };
+    for (const auto& C : Cases) {
+      TRecordingBoxes Boxes;
+      auto Form = C.Create();
+      OnNextModal([&](QWidget* W) {
+        if (C.Radio) Click(W->findChild<QAbstractButton*>(C.Radio));
+        Type(W->findChild<QLineEdit*>(C.Edit), C.Typed);
+        Click(W->findChild<QPushButton*>("BtnOK"));
+        QVERIFY2(W->isVisible(), C.Edit);
+        static_cast<QDialog*>(W)->reject();
+      });
+      C.Execute(*Form);
+      QCOMPARE(Boxes.Boxes.size(), size_t(1));
+      QCOMPARE(Boxes.Boxes[0].Text, C.Box);
+    }
+    LangStrings.ResetToDefaults();
+  }
+
   void Screenshots() {
     TTestEnv Env;
     for (const auto& C : Forms()) {

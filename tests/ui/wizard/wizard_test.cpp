@@ -24,6 +24,7 @@
 #include "support/TestEnv.h"
 #include "ui/main/FormMain.h"
 #include "ui/options/EditSMTP.h"
+#include "ui/options/FormOptions.h"
 
 namespace {
 const std::string SettingsHeader = "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n";
@@ -314,6 +315,47 @@ private slots:
     QCOMPARE(Value(SettingsKey, "DNSPrimary").Text, std::string(" 127.0.0.9 "));
     QCOMPARE(Value(SettingsKey, "DNSSecondary").Text, std::string());
     QCOMPARE(Value(SettingsKey, "AutoDetectDNS").Number, 0);
+  }
+
+  // In the automatic mode a blank primary server is never saved: the server in force stays,
+  // or the default pair comes in; the options dialog can then be applied.
+  void MendBlankPrimaryInAutomaticModeIsNeverSaved() {
+    struct {
+      const char* Name;
+      std::string Stored;
+      const char* Typed;  // typed over the primary field, nullptr to leave it
+      std::string Primary, Secondary;
+    } Cases[] = {
+        {"stored blank", Str("DNSPrimary", "") + Str("DNSSecondary", ""), nullptr, DefaultDNSPrimary,
+         DefaultDNSSecondary},
+        {"stored blank, a secondary of its own", Str("DNSPrimary", "  ") + Str("DNSSecondary", "127.0.0.3"), nullptr,
+         DefaultDNSPrimary, "127.0.0.3"},
+        {"typed blank over the server in force", Str("DNSPrimary", "127.0.0.9") + Str("DNSSecondary", "127.0.0.3"),
+         "", "127.0.0.9", "127.0.0.3"},
+    };
+    for (const auto& C : Cases) {
+      Start(*Env, RegistryDword("AutoDetectDNS", 1) + C.Stored, "");
+      {
+        TFormWizard W(nullptr);
+        W.show();
+        GoToStep(W, 2);
+        QVERIFY2(W.RBAutoDetectDNS->isChecked(), C.Name);
+        if (C.Typed) Type(W.EditDNSPrimary, C.Typed);
+        QVERIFY2(W.BtnNext->isEnabled(), C.Name);
+        GoToStep(W, 6);
+        Click(W.BtnFinish);
+        QVERIFY2(W.result() == QDialog::Accepted, C.Name);
+      }
+      QVERIFY2(Value(SettingsKey, "DNSPrimary").Text == C.Primary, C.Name);
+      QVERIFY2(Value(SettingsKey, "DNSSecondary").Text == C.Secondary, C.Name);
+      QVERIFY2(::DNSPrimary.get() == C.Primary, C.Name);
+      TFormOptions Options(nullptr);
+      Options.show();
+      Click(Options.findChild<QCheckBox*>("CBAutoStartServer"));
+      Click(Options.findChild<QPushButton*>("BtnApply"));
+      QVERIFY2(Boxes->Boxes.empty(), C.Name);
+      QVERIFY2(!Options.findChild<QPushButton*>("BtnApply")->isEnabled(), C.Name);
+    }
   }
 
   void RelayList() {
