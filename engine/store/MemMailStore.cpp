@@ -134,15 +134,16 @@ std::string TMemoryMailStore::LogFileName(const std::string& ID) const { return 
 
 void TMemoryMailStore::DeleteMailFiles(const std::string& ID) {
   {
-    std::lock_guard<std::mutex> L(FFileLock);
+    std::unique_lock<std::mutex> L(FFileLock);
     auto It = FFilesPending.find(ID);
     if (It != FFilesPending.end()) {
-      // Being written: the writer deletes them when it is done.
-      if (It->second.State != 0) {
+      if (It->second.State == 0) {
+        FFilesPending.erase(It);  // never to be written
+      } else {
+        // Being written: gone once the writer is done with them.
         It->second.State = 2;
-        return;
+        FFileIdle.wait(L, [&] { return FFilesPending.count(ID) == 0; });  // the writer sees the 2
       }
-      FFilesPending.erase(It);
     }
   }
   // A file that is not there fails to go: nothing to do.

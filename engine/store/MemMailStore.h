@@ -23,12 +23,6 @@
 #include "engine/store/MailStore.h"
 #include "engine/store/StoreFiles.h"
 
-// A message or log file that cannot be written while a mail is added.
-class EFCreateError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
 // One record of the store with what it keeps in memory only.
 struct TStoreRecord {
   TMailRecord Rec;
@@ -107,6 +101,9 @@ public:
   std::string MailFileName(const std::string& ID) const;
   std::string LogFileName(const std::string& ID) const;
   bool IsRunning() const { return FRunning; }
+  // Hands the lines that loading logged, before OnLog was set, to OnLog (the owner calls
+  // it once it has set OnLog; Start does too).
+  void FlushEarlyLog();
 
 private:
   struct TRecordList {
@@ -202,8 +199,6 @@ private:
 
   void PostNotice(uint8_t Action, const TStoreRecord& Record, TMailState State);
   void DoLog(uint8_t Level, const std::string& Text);
-  // The lines logged while OnLog was not set yet (loading), once it is.
-  void FlushEarlyLog();
   void SignalNewMail();
   void DeleteMailFiles(const std::string& ID);
   void RemoveFromAll(const TStoreRecord* Record);

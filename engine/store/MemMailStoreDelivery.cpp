@@ -257,7 +257,6 @@ std::vector<std::string> TMemoryMailStore::ComposeFailureNotice(const TMailData&
 // --- Housekeeping ---
 
 void TMemoryMailStore::Tick() {
-  FlushEarlyLog();
   if (!FRunning) return;
   uint64_t Seq = 0;
   {

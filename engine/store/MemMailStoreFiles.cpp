@@ -25,7 +25,12 @@ bool TMemoryMailStore::ReadTexts(const std::string& ID, TMailData& Mail) {
 }
 
 void TMemoryMailStore::KeepOwnLog(const std::string& ID) {
-  std::lock_guard<std::mutex> L(FFileLock);
+  std::unique_lock<std::mutex> L(FFileLock);
+  // Being written now: the new log comes after.
+  FFileIdle.wait(L, [&] {
+    auto It = FFilesPending.find(ID);
+    return It == FFilesPending.end() || It->second.State != 1;
+  });
   auto It = FFilesPending.find(ID);
   if (It == FFilesPending.end() || !It->second.Texts->WriteLog) return;
   auto T = std::make_shared<TFileTexts>(*It->second.Texts);
@@ -72,16 +77,19 @@ TMemoryMailStore::TFileJob TMemoryMailStore::WriteFiles(TFileJob Job) {
       std::lock_guard<std::mutex> L(FFileLock);
       auto It = FFilesPending.find(ID);
       Deleted = It->second.State == 2;
-      if (Ok || Deleted)
-        FFilesPending.erase(It);
-      else
-        It->second.State = 0;
+      if (!Ok && !Deleted) It->second.State = 0;
+      FFileIdle.notify_all();
     }
     if (Deleted) {
       FFiles->DeleteFile(MailFile);
       FFiles->DeleteFile(LogFile);
-      continue;
     }
+    if (Ok || Deleted) {
+      std::lock_guard<std::mutex> L(FFileLock);
+      FFilesPending.erase(ID);
+      FFileIdle.notify_all();
+    }
+    if (Deleted) continue;
     if (!Ok) {
       DoLog(3, "Cannot create file of mail " + ID + ". " + Error);
       Failed.IDs.push_back(ID);

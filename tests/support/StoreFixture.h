@@ -239,7 +239,7 @@ protected:
       Logs.emplace_back(Level, Text);
     };
     Store->NotifyWindow = &Target;
-    Store->Tick();  // not running: it only hands on what loading logged
+    Store->FlushEarlyLog();
   }
   void Reopen() {
     Store.reset();

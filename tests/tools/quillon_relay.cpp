@@ -169,6 +169,7 @@ int main(int argc, char** argv) try {
 
   auto Store = std::make_unique<TMemoryMailStore>();
   Store->OnLog = Log;
+  Store->FlushEarlyLog();
   auto Notices = std::make_unique<TNoticePrinter>(*Store);
   Store->NotifyWindow = Notices.get();
   auto Cache = std::make_unique<TVexaDNSCache>();

@@ -58,9 +58,11 @@ void TFormMain::Initialize() {
   FProgressQueue = std::make_unique<TThreadList<TProgressItem>>();
   setWindowTitle(QStringLiteral("Quillon Pro"));
   BuildLanguageMenu();
-  FMailStore = std::make_unique<TMemoryMailStore>();
-  FMailStore->NotifyWindow = &FNotifyTarget;
-  FMailStore->OnLog = [this](uint8_t Level, const std::string& Text) { PostLogMessage(Level, Text); };
+  auto Store = std::make_unique<TMemoryMailStore>();
+  Store->NotifyWindow = &FNotifyTarget;
+  Store->OnLog = [this](uint8_t Level, const std::string& Text) { PostLogMessage(Level, Text); };
+  Store->FlushEarlyLog();  // what loading found (a damaged journal, say)
+  FMailStore = std::move(Store);
   BuildCategoryTree();
   ApplyLanguage();
   FDNSCache = std::make_unique<TVexaDNSCache>();

@@ -230,6 +230,7 @@ TEST_F(DeliveryTest, StoppedDeliveryReturnsToWaitingQuietly) {
 TEST_F(DeliveryTest, MissingMessageFileIsPassedOver) {
   Add("a@x.example");
   Add("b@x.example");
+  Store->WaitForDisk();  // the files are written, then one goes
   std::filesystem::remove(DataPath("mail/1.qn"));
   TMailData M;
   ASSERT_TRUE(Store->GetNextMail(M));

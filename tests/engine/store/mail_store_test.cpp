@@ -99,6 +99,7 @@ TEST_F(StoreTest, LoadingDropsRecordsWithoutMessageFilesAndReusesIDs) {
   Add("c@x.example");
   Add("d@x.example");
   Store->DeleteMail("4");
+  Store->WaitForDisk();  // the files are written, then one goes
   std::filesystem::remove(DataPath("mail/2.qn"));
   Store->SaveIndexes();
   Reopen();
