@@ -5,9 +5,10 @@
 # opens the configuration wizard, screenshots (the screen, and the main window alone) land
 # in the build folder, and SIGTERM ends the program with status 0 after it saved its view
 # settings and layout.
-# Usage: smoke_test.sh QUILLON X11_SCREENSHOT SCREENSHOT_DIR. Exit 77 means skipped.
+# A single click on the tray icon brings up the window that only the tray showed.
+# Usage: smoke_test.sh QUILLON X11_SCREENSHOT SCREENSHOT_DIR X11_CLICK. Exit 77 means skipped.
 set -u
-quillon=$1 shot=$2 shots=$3
+quillon=$1 shot=$2 shots=$3 click=$4
 for tool in Xvfb trayer xwininfo python3; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed (scripts/deps.sh test installs xvfb, trayer and x11-utils)"
@@ -83,8 +84,9 @@ run_case() {
   # The embedded icon is a window of the program inside trayer's panel.
   local icon=""
   for _ in $(seq 100); do
-    xwininfo -root -tree 2>/dev/null |
-      awk '/"panel": \(/{p=1; next} p && /^     0x/{p=0} p && /\("quillon"/{f=1} END{exit !f}' && { icon=1; break; }
+    icon=$(xwininfo -root -tree 2>/dev/null |
+      awk '/"panel": \(/{p=1; next} p && /^     0x/{p=0} p && /\("quillon"/ && !f{f=$1} END{print f; exit !f}') && break
+    icon=""
     sleep 0.1
   done
   xwininfo -root -tree > "$shots/$name-windows.txt" 2>&1
@@ -134,6 +136,16 @@ PY
   fi
   sleep 0.3
   "$shot" "$shots/$name.png" || fail "$name: no screenshot"
+  if [ "$min_to_tray" = 0 ]; then
+    # What a tray sends for one click on the icon: a press and release of the left button.
+    "$click" "$icon" || fail "$name: could not click the tray icon $icon"
+    viewable=""
+    for _ in $(seq 50); do
+      xwininfo -name "Quillon Pro" 2>/dev/null | grep -q 'Map State: IsViewable' && { viewable=1; break; }
+      sleep 0.1
+    done
+    [ -n "$viewable" ] || fail "$name: a single click on the tray icon did not show the main window"
+  fi
 
   stop_quillon "$name"
   grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" || fail "$name: view settings were not saved at the end"
@@ -159,4 +171,4 @@ first_start() {
 run_case 1 main-window
 run_case 0 tray-only
 first_start
-echo "PASS: tray icon embedded, window shown only when asked, first-start wizard, server answered, sent mails listed, clean ends; screenshots in $shots"
+echo "PASS: tray icon embedded, window shown only when asked and on a click on the icon, first-start wizard, server answered, sent mails listed, clean ends; screenshots in $shots"
