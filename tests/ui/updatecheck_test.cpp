@@ -169,13 +169,47 @@ private slots:
     QTRY_COMPARE(Answers.Results, std::vector<uintptr_t>({0}));
   }
 
-  void BlankAddressIsRefused() {
+  void UnusableAddressIsRefused_data() {
+    QTest::addColumn<QString>("URL");
+    QTest::newRow("blank") << " \t";
+    QTest::newRow("no protocol") << "not an address";
+    QTest::newRow("another protocol") << "ftp://127.0.0.1/onlineupdate/GetVersionVexaPro.php";
+    QTest::newRow("no host") << "http:///onlineupdate/GetVersionVexaPro.php";
+  }
+  void UnusableAddressIsRefused() {
+    QFETCH(QString, URL);
     try {
-      TCheckVersionThread T(" \t");
+      TCheckVersionThread T(URL.toStdString());
       QFAIL("no exception");
     } catch (const EVersionCheckError& E) {
       QCOMPARE(QString(E.what()), QString("Error Version Check URL!"));
     }
+  }
+
+  // An update address of blanks: the automatic check logs the refusal in red and the start
+  // goes on; the manual check says it in a box; either counts as today's check.
+  void UnusableAddressIsAFailedCheck() {
+    qputenv("QUILLON_UPDATE_URL", "   ");
+    SetLastCheckVersionDate(Date() - 1);
+    TFormMain Main(false);
+    Main.Initialize();
+    QVERIFY(!Main.VersionCheckRunning());
+    QVERIFY(Boxes->Boxes.empty());
+    QCoreApplication::processEvents();
+    const QStringList Lines = LogLines(Main);
+    QCOMPARE(Lines.value(0), QString("Error Version Check URL!"));
+    QCOMPARE(LogColour(Main, 0), QString("#ff0000"));
+    QVERIFY(Lines.contains("Built-in SMTP server initialized."));
+    QCOMPARE(GetLastCheckVersionDate(), Date());
+
+    SetLastCheckVersionDate(Date() - 1);
+    Main.findChild<QAction*>("MICheckVersion")->trigger();
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Error);
+    QCOMPARE(Boxes->Boxes[0].Text, QString("Error Version Check URL!"));
+    QVERIFY(!FormCheckVersion);
+    QCOMPARE(GetLastCheckVersionDate(), Date());
+    QVERIFY(!Main.Quitting());
   }
 
   void StoppedCheckPostsNothing() {

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QUrl>
 #include <cmath>
+#include <utility>
 
 #include "engine/delivery/MailSender.h"
 #include "engine/dns/DNSCache.h"
@@ -56,6 +57,7 @@ void TFormMain::Initialize() {
   FTimerMode = false;
   FLogQueue = std::make_unique<TThreadList<TLogItem>>();
   FProgressQueue = std::make_unique<TThreadList<TProgressItem>>();
+  if (!FVersionCheckFailure.empty()) PostLogMessage(3, std::exchange(FVersionCheckFailure, std::string()));
   setWindowTitle(QStringLiteral("Quillon Pro"));
   BuildLanguageMenu();
   FMailStore = std::make_unique<TMemoryMailStore>();

@@ -213,6 +213,8 @@ private:
   uint8_t FSortDirection = 0;
   bool FTimerMode = false;
   std::unique_ptr<TCheckVersionThread> FCheckVersionThread;
+  // Why the automatic check could not start; logged as soon as the log queue exists.
+  std::string FVersionCheckFailure;
 
   const bool FTrayAvailable;
   bool FQuitting = false;
