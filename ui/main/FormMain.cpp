@@ -21,6 +21,7 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/update/HttpClient.h"
 #include "ui/update/UpdateBase.h"
 #include "ui/update/UpdateHost.h"
 #include "ui/options/DialogControls.h"
@@ -157,6 +158,9 @@ void TFormMain::TogglePauseDelivery(bool KeepState) {
 void TFormMain::QuitProgram() {
   if (FQuitting) return;
   FQuitting = true;
+  // A transfer under way (an update download, a version check) ends now, not when the
+  // server lets it.
+  THttpClient::DisconnectAll();
   if (FServerRunning) StopServer();
   SaveViewSettings();
   // exit() rather than quit(): quit() asks the windows, and this one refuses to close.

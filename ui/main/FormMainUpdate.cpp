@@ -18,6 +18,7 @@ void TFormMain::InstallUpdateHost() {
   };
   Host.MainWindow = [this] { return static_cast<QWidget*>(this); };
   Host.QuitProgram = [this] { QuitProgram(); };
+  Host.Quitting = [this] { return FQuitting; };
 }
 
 void TFormMain::StartVersionCheck() {
