@@ -11,7 +11,7 @@
 
 namespace {
 CURLM* Multi(void* P) { return static_cast<CURLM*>(P); }
-static_assert(std::is_same_v<curl_off_t, int64_t>, "the progress callback's header spells curl_off_t so");
+static_assert(std::is_same_v<curl_off_t, int64_t>, "Progress is declared with int64_t for curl_off_t");
 
 std::mutex ClientsLock;
 std::set<THttpClient*> Clients;

@@ -16,7 +16,8 @@ struct THttpTimeouts {
   long ConnectMs = 30000;
   long StallMs = 30000;
 };
-// The program's one set; tests shorten them.
+// The program's one set, read as each transfer begins; tests shorten them while no
+// transfer runs.
 THttpTimeouts& HttpTimeouts();
 
 class THttpClient {
