@@ -65,3 +65,20 @@ bool WaitForListener(const std::string& IP, int Port, int TimeoutMs) {
   }
   return false;
 }
+
+TUnansweredPort::TUnansweredPort() {
+  FListener = ListenTcp("127.0.0.1", 0, &FPort, 0);
+  for (int I = 0; I < 4; ++I) {
+    FFillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = htons(static_cast<uint16_t>(FPort));
+    inet_pton(AF_INET, "127.0.0.1", &A.sin_addr);
+    connect(FFillers.back(), reinterpret_cast<sockaddr*>(&A), sizeof A);
+  }
+}
+
+TUnansweredPort::~TUnansweredPort() {
+  for (int Fd : FFillers) close(Fd);
+  close(FListener);
+}

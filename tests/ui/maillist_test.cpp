@@ -247,6 +247,56 @@ private slots:
     QCOMPARE(W->Counts(), TCounts({1, 1, 0, 0}));
   }
 
+  // Under the root category a mail that is delivered keeps its row, which then shows what
+  // the sent or sent-failed category shows: every cell follows the record. A mail deleted
+  // while it was being sent loses its row. In message mode and in one timer pass.
+  void RootRowsFollowTheirRecords_data() {
+    QTest::addColumn<bool>("Shown");
+    QTest::addColumn<int>("Status");
+    QTest::addColumn<int>("Kind");
+    QTest::newRow("delivered, message mode") << true << int(dsDelivered) << 2;
+    QTest::newRow("failed, message mode") << true << int(dsAddressError) << 3;
+    QTest::newRow("delivered, timer mode") << false << int(dsDelivered) << 2;
+    QTest::newRow("deleted while sending") << true << -1 << 0;
+  }
+  void RootRowsFollowTheirRecords() {
+    QFETCH(bool, Shown);
+    QFETCH(int, Status);
+    QFETCH(int, Kind);
+    W->Start(Shown);
+    W->Select(0);
+    const std::string A = W->Add({.To = "a@a.test"});
+    const std::string B = W->Add({.To = "b@b.test"});
+    W->Settle();
+    QCOMPARE(W->Rows(), TIDs({A, B}));
+    TMailData M = W->Take();
+    W->Settle();
+    QCOMPARE(W->Form->FindMailNode(A)->State, msSending);
+    TMailListModel* Model = W->Form->MailModel();
+    auto Cells = [&](const std::string& ID) {
+      const int Row = Model->RowOf(W->Form->FindMailNode(ID));
+      QStringList C;
+      for (int Col = 0; Col < TMailListModel::ColumnCount; ++Col)
+        C << Model->data(Model->index(Row, Col), Qt::DisplayRole).toString();
+      return C << QString::number(StateImageIndex(W->Form->FindMailNode(ID)->State));
+    };
+    if (Status < 0) {
+      W->Store().DeleteMail(A);
+      W->Settle();
+      QCOMPARE(W->Rows(), TIDs({B}));
+      W->Done(std::move(M), dsDelivered);
+      return;
+    }
+    W->Done(std::move(M), TDeliveryStatus(Status), 46001.5);
+    W->Settle();
+    QCOMPARE(W->Rows(), TIDs({A, B}));
+    const QStringList Root = Cells(A);
+    QCOMPARE(Root.at(8), QString::number(Kind == 2 ? 3 : 2));
+    QCOMPARE(Root.at(7), Kind == 2 ? FormatListDateTime(46001.5) : QString());
+    W->Select(Kind);
+    QCOMPARE(Cells(A), Root);
+  }
+
   void ResendIsIgnoredInRootAndQueue() {
     W->Start(true);
     const std::string A = W->Add();
@@ -319,6 +369,36 @@ private slots:
     QCOMPARE(W->List()->header()->sortIndicatorSection(), -1);
     W->Form->SortByColumn(9);
     QCOMPARE(W->Form->SortColumn(), 0);
+  }
+
+  // Each direction item sets its direction, so choosing it again changes nothing; a click
+  // on the sorted column's header still flips it.
+  void DirectionItemsSetTheirDirection() {
+    W->Start(true);
+    const std::string A = W->Add({.Subject = "alpha"});
+    const std::string B = W->Add({.To = "b@b.test", .Subject = "bravo"});
+    W->Settle();
+    W->Form->SortByColumn(4);
+    QHeaderView* H = W->List()->header();
+    auto Verify = [&](bool Descending) {
+      QCOMPARE(W->Form->SortDirection(), uint8_t(Descending ? 1 : 0));
+      QCOMPARE(W->Rows(), Descending ? TIDs({B, A}) : TIDs({A, B}));
+      QCOMPARE(H->sortIndicatorOrder(), Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+      QCOMPARE(Action("SortOrder1")->isChecked(), !Descending);
+      QCOMPARE(Action("SortOrder2")->isChecked(), Descending);
+    };
+    Verify(false);
+    Action("SortOrder1")->trigger();
+    Verify(false);
+    Action("SortOrder2")->trigger();
+    Verify(true);
+    Action("SortOrder2")->trigger();
+    Verify(true);
+    Action("SortOrder1")->trigger();
+    Verify(false);
+    W->Form->show();
+    QTest::mouseClick(H->viewport(), Qt::LeftButton, {}, QPoint(H->sectionViewportPosition(4) + 10, H->height() / 2));
+    Verify(true);
   }
 
   void RowTextsAndStateImages() {

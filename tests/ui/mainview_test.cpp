@@ -87,6 +87,29 @@ private slots:
     QVERIFY(W->Form->TrayIcon()->toolTip().endsWith("Failed: 1"));
   }
 
+  // A single click (what StatusNotifierItem trays send) and a double click bring the window
+  // up from the tray and end the error icon; the menu and middle clicks do not.
+  void TrayActivationShowsTheWindow_data() {
+    QTest::addColumn<int>("Reason");
+    QTest::addColumn<bool>("Shows");
+    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
+    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+  }
+  void TrayActivationShowsTheWindow() {
+    QFETCH(int, Reason);
+    QFETCH(bool, Shows);
+    W->Start(false);
+    W->Add();
+    W->Deliver(dsAddressError);
+    W->Settle();
+    QVERIFY(W->Form->ShowErrorIcon());
+    emit W->Form->TrayIcon()->activated(QSystemTrayIcon::ActivationReason(Reason));
+    QCOMPARE(W->Form->isVisible(), Shows);
+    QCOMPARE(W->Form->ShowErrorIcon(), !Shows);
+  }
+
   // Three looks: the normal list's three images and the two animations' frames all differ.
   void TrayImageListsAreDistinct() {
     std::vector<QImage> All;

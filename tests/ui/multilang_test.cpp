@@ -2,6 +2,7 @@
 // reaches, and the language-file lines it must skip without stopping.
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,10 +20,14 @@
 namespace {
 struct TTestWindows {
   QWidget Form, Other;
+  QDialog* Owned;
   TTestWindows() {
     Form.setObjectName("FormTest");
     Form.setWindowTitle("Design");
+    // Before anything else the form owns: an empty component name would find it first.
+    auto* Unnamed = new QLabel("unnamed", &Form);
     auto* L = new QVBoxLayout(&Form);
+    L->addWidget(Unnamed);
     auto Add = [&](QWidget* W, const char* Name) {
       W->setObjectName(Name);
       L->addWidget(W);
@@ -45,6 +50,12 @@ struct TTestWindows {
     Other.setObjectName("FormOther");
     auto* Foreign = new QLabel("other label", &Other);
     Foreign->setObjectName("Label9");
+    // A dialog the form owns is a window of its own, with a section of its own.
+    Owned = new QDialog(&Form);
+    Owned->setObjectName("FormOwned");
+    Owned->setWindowTitle("owned dialog");
+    auto* OwnedLabel = new QLabel("owned label", Owned);
+    OwnedLabel->setObjectName("Label7");
   }
 
   // What a check names: a control's visible text, or one of a few other properties.
@@ -57,6 +68,9 @@ struct TTestWindows {
     if (What == "Label1.toolTip") return Form.findChild<QLabel*>("Label1")->toolTip();
     if (What == "Label1.statusTip") return Form.findChild<QLabel*>("Label1")->statusTip();
     if (What == "Label9") return Other.findChild<QLabel*>("Label9")->text();
+    if (What == "Label7") return Owned->findChild<QLabel*>("Label7")->text();
+    if (What == "Owned.title") return Owned->windowTitle();
+    if (What == "Unnamed") return Form.findChildren<QLabel*>().at(0)->text();
     if (What == "TabSheet1") return Form.findChild<QTabWidget*>()->tabText(0);
     QObject* O = Form.findChild<QObject*>(What);
     if (auto* X = qobject_cast<QLabel*>(O)) return X->text();
@@ -126,6 +140,11 @@ private slots:
     QTest::newRow("control of another window untouched")
         << "[FormTest]\nLabel9.Caption=x\n[FormOther]\nLabel1.Caption=y\n"
         << QStringList{"Label9=other label", "Label1=design label"};
+    QTest::newRow("controls of a dialog the window owns untouched")
+        << "[FormTest]\nLabel7.Caption=x\nFormOwned.Caption=y\nMenu1.Caption=M\n"
+        << QStringList{"Label7=owned label", "Owned.title=owned dialog", "Menu1=M"};
+    QTest::newRow("empty component name matches nothing")
+        << "[FormTest]\n.Caption=x\n" << QStringList{"Unnamed=unnamed"};
     QTest::newRow("key without a dot skipped")
         << "[FormTest]\nLabel1Caption=x\n" << QStringList{"Label1=design label"};
     QTest::newRow("integer property unchanged")

@@ -3,13 +3,17 @@
 # SIGINT and SIGHUP: the server stops, the mail it took (delivery is paused) is in the
 # saved waiting index, the view settings are saved, the status is 0. At the first start a
 # signal that comes while the configuration wizard is open closes it and ends the program.
+# A signal while the version check waits for a server that never answers ends it at once.
 # Usage: signals_test.sh QUILLON
 set -u
 quillon=$1
 work=$(mktemp -d /tmp/quillon-signals-XXXXXX)
-qpid=""
+qpid="" holder=""
+# The start-up version check goes to a closed loopback port, never to the update service.
+update_url="http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php"
 cleanup() {
   [ -n "$qpid" ] && kill "$qpid" 2>/dev/null && wait "$qpid" 2>/dev/null
+  [ -n "$holder" ] && kill "$holder" 2>/dev/null && wait "$holder" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -23,9 +27,8 @@ start_program() {
   shift
   # shellcheck disable=SC2059
   printf "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\\\Software\\\\Nimbrel\\\\Quillon Pro]\r\n$format" "$@" > "$work/config/quillon/registry.reg"
-  # The start-up version check goes to a closed loopback port, never to the update service.
   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
-    XDG_CACHE_HOME="$work/cache" QUILLON_UPDATE_URL="http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php" \
+    XDG_CACHE_HOME="$work/cache" QUILLON_UPDATE_URL="$update_url" \
     "$quillon" >"$work/quillon.log" 2>&1 &
   qpid=$!
 }
@@ -68,3 +71,27 @@ done
 sleep 0.3
 end_program TERM "SIGTERM during the first-start wizard"
 echo "SIGTERM during the first-start wizard: clean end"
+
+# An update server that takes the connection and never answers: the check waits for it.
+python3 - "$work/holder" <<'PY' &
+import os, socket, sys
+l = socket.socket()
+l.bind(("127.0.0.1", 0))
+l.listen(8)
+with open(sys.argv[1] + ".port.tmp", "w") as f:
+    f.write(str(l.getsockname()[1]))
+os.rename(sys.argv[1] + ".port.tmp", sys.argv[1] + ".port")
+held = []
+while True:
+    c, _ = l.accept()
+    held.append(c)
+    open(sys.argv[1] + ".asked", "w").close()
+PY
+holder=$!
+for _ in $(seq 100); do [ -f "$work/holder.port" ] && break; sleep 0.05; done
+update_url="http://127.0.0.1:$(cat "$work/holder.port")/onlineupdate/GetVersionVexaPro.php"
+start_program '"WizardAlreadyRun"=dword:00000001\r\n"AutoStartServer"=dword:00000000\r\n'
+for _ in $(seq 200); do [ -f "$work/holder.asked" ] && break; sleep 0.05; done
+[ -f "$work/holder.asked" ] || { echo "FAIL: the version check did not reach the update server"; cat "$work/quillon.log"; exit 1; }
+end_program TERM "SIGTERM during the version check"
+echo "SIGTERM during the version check: clean end"

@@ -3,11 +3,13 @@
 # the tray icon is embedded, the main window is shown when "MinToTray" asks for it and
 # not otherwise, mails sent to the running program appear in its mail list, the first start
 # opens the configuration wizard, screenshots (the screen, and the main window alone) land
-# in the build folder, and SIGTERM ends the program with status 0 after it saved its view
-# settings and layout.
-# Usage: smoke_test.sh QUILLON X11_SCREENSHOT SCREENSHOT_DIR. Exit 77 means skipped.
+# in the build folder, and SIGTERM ends the program within five seconds with status 0 after
+# it saved its view settings and layout. A single click on the tray icon brings up the
+# window that only the tray showed. SIGTERM during an update download that a loopback server
+# stalls ends the program the same way, and nothing is opened.
+# Usage: smoke_test.sh QUILLON X11_SCREENSHOT SCREENSHOT_DIR X11_CLICK. Exit 77 means skipped.
 set -u
-quillon=$1 shot=$2 shots=$3
+quillon=$1 shot=$2 shots=$3 click=$4
 for tool in Xvfb trayer xwininfo python3; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed (scripts/deps.sh test installs xvfb, trayer and x11-utils)"
@@ -39,7 +41,11 @@ trayer --edge bottom --align right --widthtype pixel --width 64 --height 32 --Se
 pids+=($!)
 for _ in $(seq 50); do xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.1; done
 
-mkdir -p "$shots"
+mkdir -p "$shots" "$work/bin"
+printf '#!/bin/sh\necho "$@" >> "%s/opened"\n' "$work" > "$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+# The start-up version check goes to a closed loopback port, never to the update service.
+update_url="http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php"
 # Starts the program in fresh folders, its settings key holding the values given as printf
 # arguments (format first); the PID goes to qpid.
 start_quillon() {
@@ -51,19 +57,21 @@ start_quillon() {
   # shellcheck disable=SC2059
   printf "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\\\Software\\\\Nimbrel\\\\Quillon Pro]\r\n$format" "$@" > "$work/config/quillon/registry.reg"
 
-  # The start-up version check goes to a closed loopback port, never to the update service.
-  # Without a D-Bus session Qt offers its icon through the X11 tray protocol, which trayer speaks.
-  env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb \
+  # Without a D-Bus session Qt offers its icon through the X11 tray protocol, which trayer
+  # speaks. What the program opens goes to a stand-in for xdg-open that writes it down.
+  env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb PATH="$work/bin:$PATH" \
     XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run" \
-    XDG_CACHE_HOME="$work/cache" QUILLON_UPDATE_URL="http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php" \
+    XDG_CACHE_HOME="$work/cache" QUILLON_UPDATE_URL="$update_url" \
     "$quillon" >"$work/quillon.log" 2>&1 &
   qpid=$!
   pids+=($qpid)
 }
 
-# SIGTERM must end the program with status 0.
+# SIGTERM must end the program within five seconds, with status 0.
 stop_quillon() {
   kill -TERM "$qpid"
+  for _ in $(seq 100); do kill -0 "$qpid" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$qpid" 2>/dev/null && fail "$1: the program did not end within five seconds of SIGTERM"
   wait "$qpid"
   local rc=$?
   local rest=() p
@@ -83,8 +91,9 @@ run_case() {
   # The embedded icon is a window of the program inside trayer's panel.
   local icon=""
   for _ in $(seq 100); do
-    xwininfo -root -tree 2>/dev/null |
-      awk '/"panel": \(/{p=1; next} p && /^     0x/{p=0} p && /\("quillon"/{f=1} END{exit !f}' && { icon=1; break; }
+    icon=$(xwininfo -root -tree 2>/dev/null |
+      awk '/"panel": \(/{p=1; next} p && /^     0x/{p=0} p && /\("quillon"/ && !f{f=$1} END{print f; exit !f}') && break
+    icon=""
     sleep 0.1
   done
   xwininfo -root -tree > "$shots/$name-windows.txt" 2>&1
@@ -134,6 +143,16 @@ PY
   fi
   sleep 0.3
   "$shot" "$shots/$name.png" || fail "$name: no screenshot"
+  if [ "$min_to_tray" = 0 ]; then
+    # What a tray sends for one click on the icon: a press and release of the left button.
+    "$click" "$icon" || fail "$name: could not click the tray icon $icon"
+    viewable=""
+    for _ in $(seq 50); do
+      xwininfo -name "Quillon Pro" 2>/dev/null | grep -q 'Map State: IsViewable' && { viewable=1; break; }
+      sleep 0.1
+    done
+    [ -n "$viewable" ] || fail "$name: a single click on the tray icon did not show the main window"
+  fi
 
   stop_quillon "$name"
   grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" || fail "$name: view settings were not saved at the end"
@@ -155,8 +174,71 @@ first_start() {
   stop_quillon "first start"
 }
 
+# Waits for a viewable window of that name; its id, or nothing after five seconds.
+viewable_window() {
+  local id
+  for _ in $(seq 50); do
+    id=$(xwininfo -name "$1" 2>/dev/null | awk '/Map State: IsViewable/{v=1} /Window id:/{w=$4} END{if (v) print w}')
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.1
+  done
+}
+
+# SIGTERM while "Upgrade Now" downloads from a server that stalls in the middle of the file:
+# the program ends within five seconds with status 0 and opens nothing.
+update_quit() {
+  python3 - "$work/update" <<'PY' &
+import os, socket, sys, threading
+base = sys.argv[1]
+l = socket.socket()
+l.bind(("127.0.0.1", 0))
+l.listen(8)
+port = l.getsockname()[1]
+def serve(c):
+    request = b""
+    while b"\r\n\r\n" not in request:
+        data = c.recv(4096)
+        if not data:
+            return
+        request += data
+    if b"GetVersionVexaPro" in request.split(b"\r\n")[0]:
+        body = b"99.0.0.0 http://127.0.0.1:%d/releases/Quillon_99.0.0.0.deb" % port
+        c.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
+        c.close()
+        return
+    c.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 200000\r\nConnection: close\r\n\r\n" + b"x" * 1000)
+    open(base + ".downloading", "w").close()
+    threading.Event().wait()  # the rest never comes
+with open(base + ".port.tmp", "w") as f:
+    f.write(str(port))
+os.rename(base + ".port.tmp", base + ".port")
+while True:
+    c, _ = l.accept()
+    threading.Thread(target=serve, args=(c,), daemon=True).start()
+PY
+  pids+=($!)
+  for _ in $(seq 100); do [ -f "$work/update.port" ] && break; sleep 0.05; done
+  update_url="http://127.0.0.1:$(cat "$work/update.port")/onlineupdate/GetVersionVexaPro.php"
+  start_quillon '"WizardAlreadyRun"=dword:00000001\r\n"AutoStartServer"=dword:00000000\r\n'
+  local notify
+  notify=$(viewable_window "Auto Update")
+  [ -n "$notify" ] || fail "update: the new-version window was not shown"
+  sleep 0.3
+  "$shot" "$shots/update-notify-screen.png" || fail "update: no screenshot"
+  # "Upgrade Now", at the bottom right of the window.
+  "$click" "$notify" 299 230 || fail "update: could not click Upgrade Now"
+  for _ in $(seq 100); do [ -f "$work/update.downloading" ] && break; sleep 0.05; done
+  [ -f "$work/update.downloading" ] || fail "update: Upgrade Now did not start the download"
+  sleep 0.3
+  stop_quillon "update"
+  [ -f "$work/opened" ] && fail "update: the program opened $(cat "$work/opened")"
+  grep -q '"ViewLog"=dword:00000001' "$work/config/quillon/registry.reg" || fail "update: view settings were not saved at the end"
+  update_url="http://127.0.0.1:1/onlineupdate/GetVersionVexaPro.php"
+}
+
 # "MinToTray" on: window and tray icon; off: the tray icon alone.
 run_case 1 main-window
 run_case 0 tray-only
 first_start
-echo "PASS: tray icon embedded, window shown only when asked, first-start wizard, server answered, sent mails listed, clean ends; screenshots in $shots"
+update_quit
+echo "PASS: tray icon embedded, window shown only when asked and on a click on the icon, first-start wizard, server answered, sent mails listed, clean ends (also during an update download); screenshots in $shots"

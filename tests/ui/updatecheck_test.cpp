@@ -1,7 +1,8 @@
 // The version check against a loopback HTTP server of the test: the reply's version and
-// address with every reason to refuse it, the check thread's stop, two checks at once, the
-// manual check window with its boxes and the new-version window, and the main window's
-// automatic check at most once a calendar day.
+// address with every reason to refuse it, unusable update addresses, a connection that is
+// never taken, the check thread's stop, two checks at once, the manual check window with
+// its boxes and the new-version window, and the main window's automatic check at most once
+// a calendar day.
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
@@ -13,10 +14,12 @@
 #include "WindowTestSupport.h"
 #include "engine/settings/VexaBase.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/main/FormMain.h"
 #include "ui/update/CheckVersion.h"
+#include "ui/update/HttpClient.h"
 #include "ui/update/NotifyUpdate.h"
 #include "ui/update/UpdateBase.h"
 
@@ -77,6 +80,7 @@ private slots:
     SetAvailableRelease(TAvailableRelease());
   }
   void cleanup() {
+    HttpTimeouts() = THttpTimeouts();
     Boxes.reset();
     Server.reset();
     Env.reset();
@@ -169,13 +173,47 @@ private slots:
     QTRY_COMPARE(Answers.Results, std::vector<uintptr_t>({0}));
   }
 
-  void BlankAddressIsRefused() {
+  void UnusableAddressIsRefused_data() {
+    QTest::addColumn<QString>("URL");
+    QTest::newRow("blank") << " \t";
+    QTest::newRow("no protocol") << "not an address";
+    QTest::newRow("another protocol") << "ftp://127.0.0.1/onlineupdate/GetVersionVexaPro.php";
+    QTest::newRow("no host") << "http:///onlineupdate/GetVersionVexaPro.php";
+  }
+  void UnusableAddressIsRefused() {
+    QFETCH(QString, URL);
     try {
-      TCheckVersionThread T(" \t");
+      TCheckVersionThread T(URL.toStdString());
       QFAIL("no exception");
     } catch (const EVersionCheckError& E) {
       QCOMPARE(QString(E.what()), QString("Error Version Check URL!"));
     }
+  }
+
+  // An update address of blanks: the automatic check logs the refusal in red and the start
+  // goes on; the manual check says it in a box; either counts as today's check.
+  void UnusableAddressIsAFailedCheck() {
+    qputenv("QUILLON_UPDATE_URL", "   ");
+    SetLastCheckVersionDate(Date() - 1);
+    TFormMain Main(false);
+    Main.Initialize();
+    QVERIFY(!Main.VersionCheckRunning());
+    QVERIFY(Boxes->Boxes.empty());
+    QCoreApplication::processEvents();
+    const QStringList Lines = LogLines(Main);
+    QCOMPARE(Lines.value(0), QString("Error Version Check URL!"));
+    QCOMPARE(LogColour(Main, 0), QString("#ff0000"));
+    QVERIFY(Lines.contains("Built-in SMTP server initialized."));
+    QCOMPARE(GetLastCheckVersionDate(), Date());
+
+    SetLastCheckVersionDate(Date() - 1);
+    Main.findChild<QAction*>("MICheckVersion")->trigger();
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Error);
+    QCOMPARE(Boxes->Boxes[0].Text, QString("Error Version Check URL!"));
+    QVERIFY(!FormCheckVersion);
+    QCOMPARE(GetLastCheckVersionDate(), Date());
+    QVERIFY(!Main.Quitting());
   }
 
   void StoppedCheckPostsNothing() {
@@ -234,6 +272,21 @@ private slots:
     QCOMPARE(Boxes->Boxes[0].Text, QString("There is no new version of Quillon Pro available."));
     QCOMPARE(GetLastCheckVersionDate(), Date());
     QVERIFY(!F.isVisible());
+  }
+
+  // A server that never takes the connection: the connect time-out fails the check, which
+  // the manual check reports as it reports any failed one.
+  void UnansweredConnectionIsAFailedCheck() {
+    const TUnansweredPort Unanswered;
+    qputenv("QUILLON_UPDATE_URL", QByteArray::fromStdString("http://127.0.0.1:" + std::to_string(Unanswered.Port()) +
+                                                            CheckPath));
+    HttpTimeouts().ConnectMs = 300;
+    TFormCheckVersion F;
+    // Should the attempt not end by itself, the window's Cancel ends the test after a while.
+    QTimer::singleShot(10000, &F, [&F] { F.close(); });
+    F.Execute();
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Text, QString("There is no new version of Quillon Pro available."));
   }
 
   void ManualCheckFindsNewVersion() {

@@ -1,8 +1,10 @@
 // The download window against a loopback HTTP server of the test: a complete download
 // handed to the desktop and the program ended, a cut or refused transfer, Cancel during
-// the transfer and before it, the "qvu" names beside an old file that cannot go, and an
-// update folder that is not ours.
+// the transfer and before it, a server that stalls, a quit during the transfer, the "qvu"
+// names beside an old file that cannot go, and an update folder that is not ours.
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QPushButton>
@@ -17,8 +19,10 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
+#include "ui/common/QuitSignals.h"
 #include "ui/main/FormMain.h"
 #include "ui/update/AutoUpdate.h"
+#include "ui/update/HttpClient.h"
 #include "ui/update/UpdateBase.h"
 
 Q_DECLARE_METATYPE(THttpAnswer)
@@ -32,6 +36,20 @@ std::string Package(size_t Size) {
   for (size_t I = 0; I < Size; ++I) S[I] = char('A' + I * 7 % 26);
   return S;
 }
+// Should a transfer not end by itself, the server finishes it after a while, so that the
+// fault shows as a failed test rather than one that never ends.
+struct TReleaseLater {
+  explicit TReleaseLater(TLoopbackHttpServer& Server) {
+    Timer.setSingleShot(true);
+    QObject::connect(&Timer, &QTimer::timeout, [this, &Server] {
+      Released = true;
+      Server.Release();
+    });
+    Timer.start(10000);
+  }
+  QTimer Timer;
+  bool Released = false;
+};
 }  // namespace
 
 class TestUpdateDownload : public QObject {
@@ -62,6 +80,24 @@ class TestUpdateDownload : public QObject {
     QVERIFY(Desktop->Opened.empty());
   }
 
+  // The real main window, its server running, with the update windows' host its own.
+  std::unique_ptr<TFormMain> StartMainWindow() {
+    Host.reset();
+    const int Port = FreeLoopbackPort();
+    char Settings[512];
+    std::snprintf(Settings, sizeof Settings,
+                  "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000001\r\n"
+                  "\"SMTPPort\"=dword:%08x\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n\"SMTPMultiIPBinds\"=\"127.0.0.1:%d\"\r\n"
+                  "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n",
+                  Port, Port);
+    Env->WriteRegistry(Settings);
+    InitSettings();
+    SetLastCheckVersionDate(Date());
+    auto Main = std::make_unique<TFormMain>(false);
+    Main->Initialize();
+    return Main;
+  }
+
 private slots:
   void init() {
     Env = std::make_unique<TTestEnv>();
@@ -71,6 +107,7 @@ private slots:
     Host = std::make_unique<TRecordingUpdateHost>();
   }
   void cleanup() {
+    HttpTimeouts() = THttpTimeouts();
     Host.reset();
     Desktop.reset();
     Boxes.reset();
@@ -136,6 +173,63 @@ private slots:
     QCOMPARE(Boxes->Boxes[0].Text, Message);
     VerifyRestored();
     QVERIFY(!F->isVisible());
+  }
+
+  // A server that sends nothing for the stall time-out fails the download, whether it never
+  // answers or stops in the middle of the file.
+  void StalledServer_data() {
+    QTest::addColumn<bool>("Midway");
+    QTest::addColumn<QString>("Message");
+    QTest::newRow("never answers") << false
+                                   << "Error to get the update file. Error: Operation timed out after 300 milliseconds "
+                                      "with nothing received";
+    QTest::newRow("stops midway") << true
+                                  << "Error to get the update file. Error: Incomplete transfer: 1000 of 200000 bytes "
+                                     "received";
+  }
+  void StalledServer() {
+    QFETCH(bool, Midway);
+    QFETCH(QString, Message);
+    HttpTimeouts().StallMs = 300;
+    THttpAnswer A;
+    A.Body = Package(200000);
+    if (Midway)
+      A.HoldAfter = 1000;
+    else
+      A.HoldBeforeHeaders = true;
+    Server->Answer(Path, A);
+    const TReleaseLater Later(*Server);
+    auto F = Run();
+    QVERIFY(!Later.Released);
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Text, Message);
+    VerifyRestored();
+  }
+
+  // SIGTERM while the file comes (the session's end takes the same path): the transfer ends
+  // at once, nothing is installed or asked, the server stays stopped, the program ends.
+  void QuitDuringTheTransfer() {
+    auto MainWindow = StartMainWindow();
+    TFormMain& Main = *MainWindow;
+    TQuitSignals Quit;
+    connect(&Quit, &TQuitSignals::Received, &Main, [&Main] { Main.QuitProgram(); });
+    THttpAnswer A;
+    A.Body = Package(200000);
+    A.HoldAfter = 1000;
+    Server->Answer(Path, A);
+    const TReleaseLater Later(*Server);
+    TFormUpdate F(&Main, TAvailableRelease{"9.0.0.1", Server->URL(Path)});
+    WhenReady([&] { return !Text(F, "LabelProgress").isEmpty(); }, [] { ::kill(::getpid(), SIGTERM); });
+    F.StartUpdate();
+    QVERIFY(Main.Quitting());
+    QVERIFY(!Later.Released);
+    QVERIFY(Desktop->Opened.empty());
+    QVERIFY(Boxes->Boxes.empty());
+    QVERIFY(!Main.ServerRunning());
+    // The quit ended every event loop of the thread; one of the application's own lets the
+    // tests after this one run theirs.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCOMPARE(QCoreApplication::exec(), 0);
   }
 
   void NoServerIsAFailedDownload() {
@@ -259,19 +353,8 @@ private slots:
 
   // The main window's own server: stopped for the download, started again after it failed.
   void MainWindowServerDuringTheDownload() {
-    Host.reset();
-    const int Port = FreeLoopbackPort();
-    char Settings[512];
-    std::snprintf(Settings, sizeof Settings,
-                  "[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000001\r\n"
-                  "\"SMTPPort\"=dword:%08x\r\n\"SMTPMultiIPBind\"=dword:00000001\r\n\"SMTPMultiIPBinds\"=\"127.0.0.1:%d\"\r\n"
-                  "\"AutoDetectDNS\"=dword:00000000\r\n\"DNSPrimary\"=\"127.0.0.1\"\r\n\"DNSSecondary\"=\"127.0.0.1\"\r\n",
-                  Port, Port);
-    Env->WriteRegistry(Settings);
-    InitSettings();
-    SetLastCheckVersionDate(Date());
-    TFormMain Main(false);
-    Main.Initialize();
+    auto MainWindow = StartMainWindow();
+    TFormMain& Main = *MainWindow;
     QVERIFY(Main.ServerRunning());
     THttpAnswer Gone{404, "Not Found", ""};
     Gone.HoldBeforeHeaders = true;

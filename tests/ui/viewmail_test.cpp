@@ -218,7 +218,8 @@ private slots:
     });
   }
 
-  // The main window gives the viewer the language file's texts and its own font.
+  // The main window gives the viewer the language file's texts and its own font; the main
+  // window's own section never reaches the viewer's controls, though the main window owns it.
   void MainWindowAppliesTheLanguage() {
     Env->WriteRegistry("[HKEY_CURRENT_USER\\Software\\Nimbrel\\Quillon Pro]\r\n\"WizardAlreadyRun\"=dword:00000001\r\n\"AutoStartServer\"=dword:00000000\r\n");
     InitSettings();
@@ -226,7 +227,8 @@ private slots:
     Env->WriteFile(Env->ProgramDir() + "Language/Deutsch.ini",
                    "[Info]\r\nLanguage=Deutsch\r\nFontSize=13\r\n\r\n[FormViewMail]\r\n"
                    "Caption=Mail ansehen\r\nBitBtn1.Caption=Schlie\xc3\x9f" "en\r\n"
-                   "TabSheetSource.Caption=Quelltext\r\n");
+                   "TabSheetSource.Caption=Quelltext\r\n\r\n[FormMain]\r\nCopy1.Caption=Falsch\r\n"
+                   "TabSheetLog.Caption=Falsch\r\nMIStart.Caption=&Starten\r\n");
     LanguageName = "Deutsch.ini";
     TFormMain Main(false);
     View.reset();
@@ -235,6 +237,9 @@ private slots:
     QCOMPARE(FormViewMail->windowTitle(), QString("Mail ansehen"));
     QCOMPARE(FormViewMail->findChild<QPushButton*>("BitBtn1")->text(), QString("Schließen"));
     QCOMPARE(FormViewMail->findChild<QTabWidget*>("PageControlMain")->tabText(1), QString("Quelltext"));
+    QCOMPARE(FormViewMail->findChild<QTabWidget*>("PageControlMain")->tabText(2), QString("Log"));
+    QCOMPARE(FormViewMail->findChild<QAction*>("Copy1")->text(), QString("&Copy"));
+    QCOMPARE(Main.findChild<QAction*>("MIStart")->text(), QString("&Starten"));
     QCOMPARE(Main.font().pointSize(), 13);
     for (const char* N : {"REPreview", "REMailSource", "REMailLog"})
       QCOMPARE(FormViewMail->findChild<QPlainTextEdit*>(N)->font(), Main.font());

@@ -30,11 +30,25 @@ std::string ReplaceLineBreaks(const std::string& S) {
 // Qt breaks lines at LF; the CR of the file's CR LF would show as a stray glyph.
 QString DisplayText(const std::string& S) { return Q(S).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 
-QObject* FindOwned(QWidget* Form, const std::string& Name) {
-  const QString N = Q(Name);
-  for (QObject* O : Form->findChildren<QObject*>())
-    if (O->objectName().compare(N, Qt::CaseInsensitive) == 0) return O;
+// Another window the form owns (a dialog, the mail viewer) has a section of its own: its
+// controls are not the form's. Pop-up menus are windows to Qt but the form's own menus.
+bool OtherWindow(const QObject* O) {
+  const auto* W = qobject_cast<const QWidget*>(O);
+  return W && W->isWindow() && !qobject_cast<const QMenu*>(W);
+}
+
+// Depth first, in the order of creation; an empty name names nothing.
+QObject* FindOwnedIn(const QObject* Parent, const QString& Name) {
+  for (QObject* O : Parent->children()) {
+    if (OtherWindow(O)) continue;
+    if (O->objectName().compare(Name, Qt::CaseInsensitive) == 0) return O;
+    if (QObject* Found = FindOwnedIn(O, Name)) return Found;
+  }
   return nullptr;
+}
+
+QObject* FindOwned(QWidget* Form, const std::string& Name) {
+  return Name.empty() ? nullptr : FindOwnedIn(Form, Q(Name));
 }
 
 // A page of a tab control: its caption is the tab's text.

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QUrl>
 #include <cmath>
+#include <utility>
 
 #include "engine/delivery/MailSender.h"
 #include "engine/dns/DNSCache.h"
@@ -20,6 +21,7 @@
 #include "ui/common/FormAbout.h"
 #include "ui/common/WindowMessages.h"
 #include "ui/common/ZQDiag.h"
+#include "ui/update/HttpClient.h"
 #include "ui/update/UpdateBase.h"
 #include "ui/update/UpdateHost.h"
 #include "ui/options/DialogControls.h"
@@ -56,6 +58,7 @@ void TFormMain::Initialize() {
   FTimerMode = false;
   FLogQueue = std::make_unique<TThreadList<TLogItem>>();
   FProgressQueue = std::make_unique<TThreadList<TProgressItem>>();
+  if (!FVersionCheckFailure.empty()) PostLogMessage(3, std::exchange(FVersionCheckFailure, std::string()));
   setWindowTitle(QStringLiteral("Quillon Pro"));
   BuildLanguageMenu();
   auto Store = std::make_unique<TMemoryMailStore>();
@@ -158,6 +161,9 @@ void TFormMain::TogglePauseDelivery(bool KeepState) {
 void TFormMain::QuitProgram() {
   if (FQuitting) return;
   FQuitting = true;
+  // A transfer under way (an update download, a version check) ends now, not when the
+  // server lets it.
+  THttpClient::DisconnectAll();
   if (FServerRunning) StopServer();
   SaveViewSettings();
   // exit() rather than quit(): quit() asks the windows, and this one refuses to close.

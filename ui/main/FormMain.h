@@ -160,13 +160,16 @@ private:
   void ConfigureWizard1Click();
   void CommandNotReady() {}
   void OnSortMenu(QAction* Item);
-  void OnSortOrder();
+  void OnSortOrder(uint8_t Direction);
+  void SortOrder1Click() { OnSortOrder(0); }
+  void SortOrder2Click() { OnSortOrder(1); }
   void VTMailsHeaderClick(int Column) { SortByColumn(Column); }
   void SortList();
   std::vector<TMailNodeData*> SelectedNodes() const;
   void SetCategoryText(int Kind);
   void ChangeCount(int Kind, int Delta);
   void ApplyNotice(const TMailNotice& N);
+  void RefreshRow(TMailNodeData* Row, const std::string& ID, bool Gone);
   void SetRefreshMode(bool Timer);
   void TimerRefreshTimer();
   void PlaySound(const std::string& File);
@@ -210,6 +213,8 @@ private:
   uint8_t FSortDirection = 0;
   bool FTimerMode = false;
   std::unique_ptr<TCheckVersionThread> FCheckVersionThread;
+  // Why the automatic check could not start; logged as soon as the log queue exists.
+  std::string FVersionCheckFailure;
 
   const bool FTrayAvailable;
   bool FQuitting = false;

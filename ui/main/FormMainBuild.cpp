@@ -134,8 +134,8 @@ void TFormMain::BuildMenus() {
     SortBy->addAction(A);
   }
   SortBy->addSeparator();
-  SortOrder1 = Add(SortBy, "SortOrder1", "Sort Ascending", &TFormMain::OnSortOrder);
-  SortOrder2 = Add(SortBy, "SortOrder2", "Sort Descending", &TFormMain::OnSortOrder);
+  SortOrder1 = Add(SortBy, "SortOrder1", "Sort Ascending", &TFormMain::SortOrder1Click);
+  SortOrder2 = Add(SortBy, "SortOrder2", "Sort Descending", &TFormMain::SortOrder2Click);
   auto* Direction = new QActionGroup(SortBy);
   for (QAction* A : {SortOrder1, SortOrder2}) {
     A->setCheckable(true);
@@ -299,7 +299,9 @@ void TFormMain::BuildTray() {
   RTIconVexa->setObjectName(QStringLiteral("RTIconVexa"));
   RTIconVexa->setContextMenu(PMTrayIcon);
   connect(RTIconVexa, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Why) {
-    if (Why == QSystemTrayIcon::DoubleClick) RunGuarded([this] { ShowMainWindow1Click(); });
+    // Trays of the StatusNotifierItem kind report a click as a single activation only.
+    if (Why == QSystemTrayIcon::Trigger || Why == QSystemTrayIcon::DoubleClick)
+      RunGuarded([this] { ShowMainWindow1Click(); });
   });
   FIconCycle = new QTimer(this);
   FIconCycle->setInterval(800);

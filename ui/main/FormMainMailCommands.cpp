@@ -43,14 +43,12 @@ void TFormMain::SortByColumn(int Column) {
 
 void TFormMain::OnSortMenu(QAction* Item) { SortByColumn(Item->data().toInt()); }
 
-void TFormMain::OnSortOrder() {
-  FSortDirection = FSortDirection ? 0 : 1;
-  if (FSortColumn == 0 || FSortColumn == 1) {
-    // Only the stored direction changes; the menu's radio items still follow it.
-    UpdateSortMenu();
-    return;
-  }
+// Each direction item sets its own direction: choosing the one in force changes nothing.
+void TFormMain::OnSortOrder(uint8_t Direction) {
+  FSortDirection = Direction;
   UpdateSortMenu();
+  // Column 0 has no direction and column 1 no order: only the stored direction changes.
+  if (FSortColumn == 0 || FSortColumn == 1) return;
   SortList();
 }
 

@@ -126,6 +126,22 @@ void TFormMain::ProcessStoreEvents() {
   TVCategory->setUpdatesEnabled(true);
 }
 
+// A row that exists follows its record whatever the notice's state: the root category
+// leaves out mails being sent, so the change to sending and the removal that ends the
+// delivery carry a state it does not list, while the row stays.
+void TFormMain::RefreshRow(TMailNodeData* Row, const std::string& ID, bool Gone) {
+  TMailRecord Rec;
+  try {
+    FMailStore->GetMailRecord(ID, Rec);
+  } catch (const EVexaMailNotFind&) {
+    // Removed from the store: the row goes with a removed notice; a change leaves it to the
+    // removed notice that follows.
+    if (Gone) FMailModel->Remove(Row);
+    return;
+  }
+  FMailModel->Refill(Row, Rec);
+}
+
 void TFormMain::ApplyNotice(const TMailNotice& N) {
   const int Node = StateNode(N.State);
   const bool Current = FCurrentCategory && FCurrentCategory->States.Contains(N.State);
@@ -133,7 +149,9 @@ void TFormMain::ApplyNotice(const TMailNotice& N) {
     ChangeCount(0, 1);
     if (Node < 0) return;
     ChangeCount(Node, 1);
-    if (Current && !FindMailNode(N.ID)) {
+    if (TMailNodeData* Row = FindMailNode(N.ID)) {
+      RefreshRow(Row, N.ID, false);
+    } else if (Current) {
       TMailRecord Rec;
       // A mail deleted meanwhile gets no row; its counters still move.
       try {
@@ -159,19 +177,14 @@ void TFormMain::ApplyNotice(const TMailNotice& N) {
     ChangeCount(0, -1);
     if (Node < 0) return;
     ChangeCount(Node, -1);
-    if (!Current) return;
-    if (TMailNodeData* Row = FindMailNode(N.ID)) FMailModel->Remove(Row);
-  } else if (N.Action == naChanged) {
-    if (Current) {
-      if (TMailNodeData* Row = FindMailNode(N.ID)) {
-        TMailRecord Rec;
-        try {
-          FMailStore->GetMailRecord(N.ID, Rec);
-          FMailModel->Refill(Row, Rec);
-        } catch (const EVexaMailNotFind&) {
-        }
-      }
+    if (TMailNodeData* Row = FindMailNode(N.ID)) {
+      if (Current)
+        FMailModel->Remove(Row);
+      else
+        RefreshRow(Row, N.ID, true);
     }
+  } else if (N.Action == naChanged) {
+    if (TMailNodeData* Row = FindMailNode(N.ID)) RefreshRow(Row, N.ID, false);
     if (N.State == msSending || N.State == msWaiting) {
       FSendingCount += N.State == msSending ? 1 : -1;
       UpdateTrayIcon();

@@ -18,10 +18,18 @@ void TFormMain::InstallUpdateHost() {
   };
   Host.MainWindow = [this] { return static_cast<QWidget*>(this); };
   Host.QuitProgram = [this] { QuitProgram(); };
+  Host.Quitting = [this] { return FQuitting; };
 }
 
 void TFormMain::StartVersionCheck() {
-  FCheckVersionThread = std::make_unique<TCheckVersionThread>(VersionCheckURL());
+  try {
+    FCheckVersionThread = std::make_unique<TCheckVersionThread>(VersionCheckURL());
+  } catch (const EVersionCheckError& E) {
+    // A check that cannot start has failed: logged once the log exists, not tried again today.
+    FVersionCheckFailure = E.what();
+    SetLastCheckVersionDate(Date());
+    return;
+  }
   FCheckVersionThread->NotifyWindow = this;
   FCheckVersionThread->Resume();
 }

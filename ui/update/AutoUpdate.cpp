@@ -135,8 +135,14 @@ bool TFormUpdate::event(QEvent* E) {
 // Escape and the window's close button are the Cancel button.
 void TFormUpdate::reject() { RunGuarded([this] { BtnCancelClick(); }); }
 
+bool TFormUpdate::Quitting() {
+  const TUpdateHost& Host = UpdateHost();
+  return Host.Quitting && Host.Quitting();
+}
+
 void TFormUpdate::RestoreServer() {
-  if (FServerRestored) return;
+  // The program ends: the server stays stopped.
+  if (FServerRestored || Quitting()) return;
   FServerRestored = true;
   TUpdateHost& Host = UpdateHost();
   if (FServerWasRunning && Host.StartServer) Host.StartServer();
@@ -151,10 +157,11 @@ void TFormUpdate::Failed(const std::string& Reason) {
 
 void TFormUpdate::Download() {
   FDownloadRan = true;
-  // Cancel may come while the download prepares: then no transfer starts.
+  // Cancel or the program's end may come while the download prepares: then no transfer
+  // starts.
   auto CancelledNow = [this] {
     if (FCancelled) RestoreServer();
-    return FCancelled;
+    return FCancelled || Quitting();
   };
   if (CancelledNow()) return;
   repaint();
@@ -205,10 +212,8 @@ void TFormUpdate::Download() {
   Animate1->Stop();
   const bool Closed = ::close(Fd) == 0;
 
-  if (FCancelled) {
-    RestoreServer();
-    return;
-  }
+  // A quit disconnected the transfer: whatever arrived is not installed.
+  if (CancelledNow()) return;
   std::string Failure;
   if (HTTPClient.ResponseCode() != 200)
     Failure = HTTPClient.ResponseText().empty() ? HTTPClient.ErrorText() : HTTPClient.ResponseText();

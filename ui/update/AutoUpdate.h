@@ -49,6 +49,8 @@ private:
   void Timer1Timer() { UpdateProgress(); }
   // Processes pending window messages, as the library's anti-freeze does.
   static void ProcessMessages();
+  // The program ends (its quit routine ran).
+  static bool Quitting();
   // Entry 98 with Reason, the server back, the window closed.
   void Failed(const std::string& Reason);
 

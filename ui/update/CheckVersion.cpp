@@ -47,7 +47,14 @@ void TFormCheckVersion::StartCheck() {
 }
 
 int TFormCheckVersion::Execute() {
-  StartCheck();
+  try {
+    StartCheck();
+  } catch (const EVersionCheckError& E) {
+    // No check can run: said at once, and counted as today's check, as a failed one is.
+    SetLastCheckVersionDate(Date());
+    ErrorBox(E.what());
+    return QDialog::Rejected;
+  }
   return exec();
 }
 

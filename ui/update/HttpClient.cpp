@@ -3,16 +3,36 @@
 #include <curl/curl.h>
 
 #include <cstdlib>
+#include <mutex>
+#include <set>
+#include <type_traits>
 
 #include "platform/IniFile.h"
 
 namespace {
 CURLM* Multi(void* P) { return static_cast<CURLM*>(P); }
+static_assert(std::is_same_v<curl_off_t, int64_t>, "Progress is declared with int64_t for curl_off_t");
+
+std::mutex ClientsLock;
+std::set<THttpClient*> Clients;
 }  // namespace
 
-THttpClient::THttpClient() { FMulti = curl_multi_init(); }
+THttpTimeouts& HttpTimeouts() {
+  static THttpTimeouts Timeouts;
+  return Timeouts;
+}
+
+THttpClient::THttpClient() {
+  FMulti = curl_multi_init();
+  std::lock_guard<std::mutex> G(ClientsLock);
+  Clients.insert(this);
+}
 
 THttpClient::~THttpClient() {
+  {
+    std::lock_guard<std::mutex> G(ClientsLock);
+    Clients.erase(this);
+  }
   if (FMulti) curl_multi_cleanup(Multi(FMulti));
 }
 
@@ -21,10 +41,22 @@ void THttpClient::Disconnect() {
   if (FMulti) curl_multi_wakeup(Multi(FMulti));
 }
 
+void THttpClient::DisconnectAll() {
+  std::lock_guard<std::mutex> G(ClientsLock);
+  for (THttpClient* C : Clients) C->Disconnect();
+}
+
+// The library asks now and then, also while nothing arrives: a disconnected transfer ends
+// inside the library too, not only between its steps.
+int THttpClient::Progress(void* Self, int64_t, int64_t, int64_t, int64_t) {
+  return static_cast<THttpClient*>(Self)->FAbort ? 1 : 0;
+}
+
 size_t THttpClient::WriteBody(char* Data, size_t Size, size_t Count, void* Self) {
   auto* C = static_cast<THttpClient*>(Self);
   const size_t N = Size * Count;
   if (C->FAbort) return 0;
+  C->FLastByte = std::chrono::steady_clock::now();
   C->FBodyStarted = true;
   if (C->OnData && !C->OnData(Data, N)) {
     C->FWriteFailed = true;
@@ -39,6 +71,7 @@ size_t THttpClient::WriteBody(char* Data, size_t Size, size_t Count, void* Self)
 size_t THttpClient::ReadHeader(char* Data, size_t Size, size_t Count, void* Self) {
   auto* C = static_cast<THttpClient*>(Self);
   const size_t N = Size * Count;
+  C->FLastByte = std::chrono::steady_clock::now();
   const std::string Line = Trim(std::string(Data, N));
   if (Line.compare(0, 5, "HTTP/") == 0) {
     C->FResponseText = Line;
@@ -77,7 +110,15 @@ bool THttpClient::Get(const std::string& URL) {
   curl_easy_setopt(Easy, CURLOPT_URL, URL.c_str());
   curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(Easy, CURLOPT_PROXY, "");
+  // The quit signals are the program's own, and a name lookup still under way when the
+  // transfer ends is left to finish by itself: nothing here may hold up the program's end.
   curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(Easy, CURLOPT_QUICK_EXIT, 1L);
+  const THttpTimeouts Timeouts = HttpTimeouts();
+  curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS, Timeouts.ConnectMs);
+  curl_easy_setopt(Easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(Easy, CURLOPT_XFERINFOFUNCTION, &THttpClient::Progress);
+  curl_easy_setopt(Easy, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(Easy, CURLOPT_ERRORBUFFER, Error);
   curl_easy_setopt(Easy, CURLOPT_WRITEFUNCTION, &THttpClient::WriteBody);
   curl_easy_setopt(Easy, CURLOPT_WRITEDATA, this);
@@ -89,6 +130,8 @@ bool THttpClient::Get(const std::string& URL) {
   int64_t Reported = 0;
   CURLcode Result = CURLE_OK;
   bool Done = false;
+  bool Stalled = false;
+  FLastByte = std::chrono::steady_clock::now();
   while (!FAbort) {
     int Running = 0;
     if (curl_multi_perform(Multi(FMulti), &Running) != CURLM_OK) break;
@@ -107,6 +150,10 @@ bool THttpClient::Get(const std::string& URL) {
       Done = true;
       break;
     }
+    if (std::chrono::steady_clock::now() - FLastByte > std::chrono::milliseconds(Timeouts.StallMs)) {
+      Stalled = true;
+      break;
+    }
     curl_multi_poll(Multi(FMulti), nullptr, 0, IdleMs, nullptr);
     if (OnIdle) OnIdle();
   }
@@ -121,6 +168,8 @@ bool THttpClient::Get(const std::string& URL) {
     FErrorText = "Disconnected.";
   else if (FWriteFailed)
     FErrorText = "Write error";
+  else if (Stalled)
+    FErrorText = "Operation timed out after " + std::to_string(Timeouts.StallMs) + " milliseconds with nothing received";
   else if (!Done)
     FErrorText = "Transfer error";
   else if (Result != CURLE_OK)

@@ -138,6 +138,13 @@ std::string UpdateFileName(const std::string& URL) {
   return Name;
 }
 
+bool FetchableURL(const std::string& URL) {
+  std::string Protocol, Host, Path, Document, Port, Bookmark;
+  ParseURL(URL, Protocol, Host, Path, Document, Port, Bookmark);
+  Protocol = LowerCase(Protocol);
+  return (Protocol == "http" || Protocol == "https") && !Trim(Host).empty();
+}
+
 bool AcceptVersionReply(const std::string& Reply, std::string& Version, std::string& Address) {
   Version.clear();
   Address.clear();
@@ -148,11 +155,7 @@ bool AcceptVersionReply(const std::string& Reply, std::string& Version, std::str
   const std::string V = Trim(Text.substr(0, Blank)), A = Trim(Text.substr(Blank + 1));
   if (V.empty() || A.empty()) return false;
   if (!IsNewerVersion(ParseVersion(V), FileVersion())) return false;
-  std::string Protocol, Host, Path, Document, Port, Bookmark;
-  ParseURL(A, Protocol, Host, Path, Document, Port, Bookmark);
-  Protocol = LowerCase(Protocol);
-  if (Protocol != "http" && Protocol != "https") return false;
-  if (Trim(Host).empty() || Trim(Document).empty()) return false;
+  if (!FetchableURL(A)) return false;
   const std::string Name = UpdateFileName(A);
   const size_t Dot = Name.rfind('.');
   if (Dot == std::string::npos || LowerCase(Name.substr(Dot)) != ".deb") return false;
@@ -162,7 +165,7 @@ bool AcceptVersionReply(const std::string& Reply, std::string& Version, std::str
 }
 
 TCheckVersionThread::TCheckVersionThread(const std::string& CheckURL) : URL(CheckURL) {
-  if (Trim(URL).empty()) throw EVersionCheckError("Error Version Check URL!");
+  if (!FetchableURL(URL)) throw EVersionCheckError("Error Version Check URL!");
 }
 
 TCheckVersionThread::~TCheckVersionThread() {

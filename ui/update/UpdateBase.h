@@ -43,6 +43,8 @@ void ParseURL(const std::string& URL, std::string& Protocol, std::string& Host, 
 // Empty when that is not a plain file name (a "/" or "\", "..", a leading ".", a control
 // character), which refuses the release.
 std::string UpdateFileName(const std::string& URL);
+// An address the program can fetch: "http" or "https" (any case) with a host.
+bool FetchableURL(const std::string& URL);
 // A reply of the update server: True with Version and Address when its first line names a
 // newer release whose package can be fetched ("http" or "https", a host, a ".deb" file).
 bool AcceptVersionReply(const std::string& Reply, std::string& Version, std::string& Address);
@@ -54,8 +56,8 @@ public:
 
 class TCheckVersionThread {
 public:
-  // Raises EVersionCheckError "Error Version Check URL!" when URL is blank. The thread
-  // starts with Resume.
+  // Raises EVersionCheckError "Error Version Check URL!" when URL is blank or not fetchable
+  // (FetchableURL). The thread starts with Resume.
   explicit TCheckVersionThread(const std::string& URL);
   // Stops the check when it still runs and waits for the thread.
   ~TCheckVersionThread();

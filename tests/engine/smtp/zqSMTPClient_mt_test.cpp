@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -338,19 +335,9 @@ TEST_F(SMTPClient, StopCutsAConnectionAttemptInProgress) {
 }
 
 TEST_F(SMTPClient, StopCutsADirectConnectionThatDoesNotComplete) {
-  // A listener that never accepts, its queue filled: the next connection attempt waits
-  // for the system to give up, minutes later, unless Stop ends it.
-  int Port = 0;
-  const int Listener = ListenTcp("127.0.0.1", 0, &Port, 0);
-  std::vector<int> Fillers;
-  for (int I = 0; I < 4; ++I) {
-    Fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(static_cast<uint16_t>(Port));
-    inet_pton(AF_INET, "127.0.0.1", &A.sin_addr);
-    connect(Fillers.back(), reinterpret_cast<sockaddr*>(&A), sizeof A);
-  }
+  // The connection attempt waits for the system to give up unless Stop ends it.
+  const TUnansweredPort Unanswered;
+  const int Port = Unanswered.Port();
   std::atomic<bool> Connecting{false};
   Client.OnLog = [&](TzqSMTPClient&, const std::string& M) {
     LogLines.push_back(M);
@@ -365,8 +352,6 @@ TEST_F(SMTPClient, StopCutsADirectConnectionThatDoesNotComplete) {
   T.join();
   EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(10));
   EXPECT_EQ(LogLines.size(), 1u);  // no failure lines for a stopped attempt
-  for (int Fd : Fillers) close(Fd);
-  close(Listener);
 }
 
 TEST_F(SMTPClient, HostNamesThatWouldNameAnotherPeerAreRefused) {
