@@ -50,13 +50,15 @@ TMailJournal::TMailJournal(TStoreFiles& Files, std::string Path) : FFiles(Files)
   FWriter = std::thread([this] { WriterLoop(); });
 }
 
-TMailJournal::~TMailJournal() {
+TMailJournal::~TMailJournal() { Close(); }
+
+void TMailJournal::Close() {
   {
     std::lock_guard<std::mutex> L(FLock);
     FEnding = true;
   }
   FDone.notify_all();
-  FWriter.join();
+  if (FWriter.joinable()) FWriter.join();
 }
 
 void TMailJournal::RunDone(TDoneList& Finished) {

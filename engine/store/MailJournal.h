@@ -80,7 +80,10 @@ public:
   static constexpr size_t HeaderSize = 16;
 
   TMailJournal(TStoreFiles& Files, std::string Path);
-  ~TMailJournal();  // ends the writer thread (the caller has flushed what it needs)
+  ~TMailJournal();  // Close
+  // Ends the writer thread (the caller has flushed what it needs); its callbacks are not
+  // called any more.
+  void Close();
   TMailJournal(const TMailJournal&) = delete;
   TMailJournal& operator=(const TMailJournal&) = delete;
 

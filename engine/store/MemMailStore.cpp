@@ -108,7 +108,9 @@ TMemoryMailStore::~TMemoryMailStore() {
   if (FRunning) Stop();
   FTicker.reset();
   SaveIndexes();
-  // Its writer thread may still be reporting the last changes: it ends before the lists go.
+  // Its writer thread may still be reporting the last changes: it ends before the lists go
+  // (and before the pointer its callbacks use).
+  FJournal->Close();
   FJournal.reset();
   {
     std::lock_guard<std::mutex> L(FFileLock);
