@@ -106,9 +106,6 @@ public:
   // the change's number.
   uint64_t Append(std::shared_ptr<const std::string> Bytes, std::function<void()> Undo,
                   std::function<void(bool)> Done = nullptr);
-  uint64_t Append(std::string Bytes, std::function<void()> Undo, std::function<void(bool)> Done = nullptr) {
-    return Append(std::make_shared<const std::string>(std::move(Bytes)), std::move(Undo), std::move(Done));
-  }
   // Until change Seq is on disk (true), or failed and undone, or kept while the journal
   // cannot be written (false, Error says why).
   bool Wait(uint64_t Seq, std::string& Error);
@@ -138,11 +135,6 @@ public:
   uint64_t Synced() const { return FSynced.load(); }
   // Kept changes wait for a write that failed.
   bool Stalled() const { return FStalled.load(); }
-  // How long the writer waits before it tries a stalled write again.
-  void SetRetryInterval(std::chrono::milliseconds Interval) {
-    std::lock_guard<std::mutex> L(FLock);
-    FRetryInterval = Interval;
-  }
 
   // Called without any lock after a write failed: takes the change lock exclusively and
   // calls RunUndos.
@@ -187,7 +179,8 @@ private:
   bool FFailing = false;
   std::atomic<bool> FStalled{false};
   int FStallCalls = 0;               // +1: OnStall due, -1: OnResume due
-  std::chrono::milliseconds FRetryInterval{1000};
+  // How long the writer waits before it tries a stalled write again.
+  static constexpr std::chrono::milliseconds FRetryInterval{1000};
   std::vector<TPending> FToUndo;
   std::vector<uint64_t> FUndone;     // failed and undone
   std::string FError;

@@ -83,6 +83,8 @@ TEST_F(FullDisk, AFullDiskAnswers452AndLosesNoAcceptedMail) {
     auto M = Again.LoadMailData(R.ID.str());
     ASSERT_TRUE(M);
     EXPECT_EQ(M->Data.size(), 3u) << R.ID.str();
-    if (R.Subject.str() == "big") EXPECT_EQ(M->Data, Big) << R.ID.str();
+    if (R.Subject.str() == "big") {
+      EXPECT_EQ(M->Data, Big) << R.ID.str();
+    }
   }
 }
