@@ -1,23 +1,16 @@
 #include "engine/store/MailJournal.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
+using namespace JournalFormat;
+
 namespace {
-
-constexpr char JournalMagic[8] = {'Q', 'u', 'i', 'l', 'J', 'r', 'n', 'l'};
-constexpr size_t RecordFixedSize = 339;  // up to the texts, of operations 1 and 2
-constexpr size_t NewFixedSize = 14;      // up to the records, of operation 3
-constexpr uint32_t NoText = 0xFFFFFFFF;
-
-void PutU32(std::string& S, uint32_t V) {
-  for (int I = 0; I < 4; ++I) S += char((V >> (8 * I)) & 0xFF);
-}
-
-uint32_t GetU32(const uint8_t* P) {
-  return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
-}
 
 struct TCrcTable {
   uint32_t T[256];
@@ -29,8 +22,6 @@ struct TCrcTable {
     }
   }
 };
-
-uint64_t TextSize(uint32_t Size) { return Size == NoText ? 0 : Size; }
 
 }  // namespace
 
@@ -44,6 +35,35 @@ uint32_t Crc32(const void* Data, size_t Size, uint32_t Crc) {
   Crc = ~Crc;
   for (size_t I = 0; I < Size; ++I) Crc = Table.T[(Crc ^ P[I]) & 0xFF] ^ (Crc >> 8);
   return ~Crc;
+}
+
+std::string JournalFormat::HeaderCopy(uint64_t ID) {
+  std::string H(Magic, 8);
+  PutU64(H, ID);
+  PutU32(H, Crc32(H.data(), H.size()));
+  return H;
+}
+
+std::string JournalFormat::Head(uint32_t Size, uint64_t ID, TJournalOp Op, uint8_t List) {
+  std::string H;
+  H.reserve(HeadSize);
+  PutU32(H, Size);
+  PutU64(H, ID);
+  H += char(Op);
+  H += char(List);
+  PutU32(H, Crc32(H.data(), H.size()));
+  return H;
+}
+
+uint64_t JournalFormat::NewJournalID() {
+  uint64_t ID = 0;
+  while (ID == 0) {
+    if (::getrandom(&ID, sizeof ID, 0) == ssize_t(sizeof ID)) continue;
+    // No random source from the kernel: the clock and the address space's layout.
+    ID = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ uint64_t(uintptr_t(&ID)) << 16 ^
+         uint64_t(::getpid()) << 48;
+  }
+  return ID;
 }
 
 TMailJournal::TMailJournal(TStoreFiles& Files, std::string Path) : FFiles(Files), FPath(std::move(Path)) {
@@ -112,134 +132,34 @@ void TMailJournal::WriterLoop() {
   }
 }
 
-std::string TMailJournal::HeaderBytes(uint32_t Epoch) const {
-  std::string H(JournalMagic, 8);
-  PutU32(H, Epoch);
-  PutU32(H, Crc32(H.data(), H.size()));
-  return H;
-}
-
-namespace {
-
-// The size of the record of epoch Epoch at R when it is a whole, valid one; 0 otherwise.
-size_t ValidRecord(const uint8_t* R, size_t Avail, uint32_t Epoch) {
-  if (Avail < RecordFixedSize + 4) return 0;
-  const uint32_t Size = GetU32(R);
-  if (Size < RecordFixedSize + 4 || Size > Avail || GetU32(R + 4) != Epoch || R[9] > 2) return 0;
-  if (R[8] == joPut || R[8] == joDelete) {
-    if (RecordFixedSize + TextSize(GetU32(R + 331)) + TextSize(GetU32(R + 335)) + 4 != Size) return 0;
-  } else if (R[8] == joNew) {
-    const uint64_t Count = GetU32(R + 10);
-    if (Count == 0 || R[9] != 0 || Count > Size / MailRecordSize) return 0;
-    const uint64_t Texts = NewFixedSize + Count * MailRecordSize;
-    if (Texts + 12 > Size) return 0;
-    if (Texts + 8 + TextSize(GetU32(R + Texts)) + TextSize(GetU32(R + Texts + 4)) + 4 != Size) return 0;
-  } else {
-    return 0;
+TJournalRead TMailJournal::Open() {
+  std::string Bytes, Error;
+  if (!FFiles.ReadFile(FPath, Bytes, Error) && Error != std::strerror(ENOENT)) {
+    // Whatever it holds is still to be replayed by a start that can read it.
+    FUnreadable = Error;
+    TJournalRead J;
+    return J;
   }
-  return GetU32(R + Size - 4) == Crc32(R, Size - 4) ? Size : 0;
-}
-
-std::shared_ptr<const std::string> TextAt(const uint8_t*& T, uint32_t Size) {
-  if (Size == NoText) return nullptr;
-  auto S = std::make_shared<const std::string>(reinterpret_cast<const char*>(T), Size);
-  T += Size;
-  return S;
-}
-
-void DecodeRecord(const uint8_t* R, std::vector<TJournalEntry>& Entries) {
-  if (R[8] != joNew) {
-    TJournalEntry E;
-    E.Op = TJournalOp(R[8]);
-    E.List = R[9];
-    ReadMailRecord(R + 10, E.Rec);
-    const uint8_t* T = R + RecordFixedSize;
-    E.Data = TextAt(T, GetU32(R + 331));
-    E.Log = TextAt(T, GetU32(R + 335));
-    Entries.push_back(std::move(E));
-    return;
-  }
-  const uint32_t Count = GetU32(R + 10);
-  const uint8_t* Sizes = R + NewFixedSize + size_t(Count) * MailRecordSize;
-  const uint8_t* T = Sizes + 8;
-  auto Data = TextAt(T, GetU32(Sizes));
-  auto Log = TextAt(T, GetU32(Sizes + 4));
-  for (uint32_t I = 0; I < Count; ++I) {
-    TJournalEntry E;
-    E.Op = joPut;
-    E.List = 0;
-    ReadMailRecord(R + NewFixedSize + size_t(I) * MailRecordSize, E.Rec);
-    E.Data = Data;
-    E.Log = Log;
-    Entries.push_back(std::move(E));
-  }
-}
-
-}  // namespace
-
-std::vector<TJournalEntry> TMailJournal::Open(bool& Clean, std::vector<TJournalDamage>& Damage) {
-  std::vector<TJournalEntry> Entries;
-  Damage.clear();
-  std::string Bytes;
-  const bool Read = FFiles.ReadFile(FPath, Bytes);
+  TJournalRead J = ReadJournal(Bytes);
   FFile = FFiles.OpenJournalFile(FPath, FOpenError);
   FAllocated = Bytes.size();
-  const uint8_t* P = reinterpret_cast<const uint8_t*>(Bytes.data());
-  if (!Read || Bytes.size() < HeaderSize || std::memcmp(P, JournalMagic, 8) != 0 || GetU32(P + 12) != Crc32(P, 12)) {
-    // New, or not ours: nothing to replay, and it starts again before its first record.
-    FNeedFresh = true;
-    Clean = false;
-    return Entries;
-  }
-  const uint32_t Epoch = GetU32(P + 8);
-  FEpoch = Epoch;
-  const size_t End = Bytes.size();
-  size_t Pos = HeaderSize;
-  for (;;) {
-    if (const size_t Size = ValidRecord(P + Pos, End - Pos, Epoch)) {
-      DecodeRecord(P + Pos, Entries);
-      Pos += Size;
-      continue;
-    }
-    // Not a record: the end, or damage with valid records after it. The damaged record's
-    // own size, when it still leads to a valid record, skips it without looking inside.
-    if (std::all_of(P + Pos, P + End, [](uint8_t B) { return B == 0; })) break;
-    size_t Next = 0;
-    int Skipped = 1;
-    const size_t Claimed = End - Pos >= 4 ? GetU32(P + Pos) : 0;
-    if (Claimed >= RecordFixedSize + 4 && Claimed < End - Pos && ValidRecord(P + Pos + Claimed, End - Pos - Claimed, Epoch))
-      Next = Pos + Claimed;
-    for (size_t Q = Pos + 1; Next == 0 && Q + RecordFixedSize + 4 <= End; ++Q)
-      if (GetU32(P + Q + 4) == Epoch && ValidRecord(P + Q, End - Q, Epoch)) Next = Q;
-    if (Next == 0) break;
-    // How many records the damaged bytes held, as far as their sizes still tell.
-    for (size_t Hop = Pos + Claimed; Claimed >= RecordFixedSize + 4 && Hop < Next;) {
-      const size_t S = GetU32(P + Hop);
-      if (S < RecordFixedSize + 4 || Hop + S > Next) break;
-      ++Skipped;
-      Hop += S;
-    }
-    Damage.push_back(TJournalDamage{Pos, Skipped});
-    Pos = Next;
-  }
-  FPos = Pos;
-  // Clean: nothing to replay and nothing but zeros (or older epochs) where the next
-  // record goes. A torn record there is left behind by a fresh start.
-  const bool TornTail = End - Pos >= 8 && GetU32(P + Pos) != 0 && GetU32(P + Pos + 4) == Epoch;
-  Clean = Entries.empty() && !TornTail && Damage.empty();
-  FHasRecords = !Clean;
-  return Entries;
+  FID = J.ID;
+  FPos = J.End;
+  FLegacy = J.Legacy;
+  FSetAside = J.SetAside;
+  // Anything but a clean journal starts again at the save that follows loading; a new one
+  // first gets its header, before its first record.
+  FNeedHeader = J.Fresh || J.SetAside;
+  if (FNeedHeader) FID = NewJournalID();
+  FHasRecords = !J.Clean();
+  return J;
 }
 
 std::string TMailJournal::Encode(TJournalOp Op, uint8_t List, const TMailRecord& Rec, const std::string* Data,
                                  const std::string* Log) const {
-  const size_t Size = RecordFixedSize + (Data ? Data->size() : 0) + (Log ? Log->size() : 0) + 4;
-  std::string B;
+  const size_t Size = PutFixedSize + (Data ? Data->size() : 0) + (Log ? Log->size() : 0) + 4;
+  std::string B = Head(uint32_t(Size), FID.load(), Op, List);
   B.reserve(Size);
-  PutU32(B, uint32_t(Size));
-  PutU32(B, FEpoch.load());
-  B += char(Op);
-  B += char(List);
   uint8_t Buf[MailRecordSize];
   WriteMailRecord(Rec, Buf);
   if (Buf[315] == msSending) Buf[315] = msWaiting;  // as the index files hold it
@@ -263,13 +183,9 @@ TEncodedMail TMailJournal::EncodeNew(const std::vector<const TMailRecord*>& Recs
   M.DataSize = Lines(Data);
   M.LogSize = Lines(Log);
   const size_t Size = NewFixedSize + Recs.size() * MailRecordSize + 8 + M.DataSize + M.LogSize + 4;
-  M.Bytes = std::make_shared<std::string>();
+  M.Bytes = std::make_shared<std::string>(Head(uint32_t(Size), FID.load(), joNew, 0));
   std::string& B = *M.Bytes;
   B.reserve(Size);
-  PutU32(B, uint32_t(Size));
-  PutU32(B, FEpoch.load());
-  B += char(joNew);
-  B += char(0);
   PutU32(B, uint32_t(Recs.size()));
   uint8_t Buf[MailRecordSize];
   for (const TMailRecord* R : Recs) {
@@ -288,12 +204,12 @@ TEncodedMail TMailJournal::EncodeNew(const std::vector<const TMailRecord*>& Recs
 }
 
 uint64_t TMailJournal::Append(std::shared_ptr<const std::string> Bytes, std::function<void()> Undo,
-                              std::function<void(bool)> Done) {
+                              std::function<void(bool)> Done, uint64_t RoomAfter) {
   uint64_t Seq;
   {
     std::lock_guard<std::mutex> L(FLock);
     Seq = ++FLastSeq;
-    FPending.push_back(TPending{Seq, std::move(Bytes), std::move(Undo), std::move(Done)});
+    FPending.push_back(TPending{Seq, std::move(Bytes), std::move(Undo), std::move(Done), RoomAfter});
   }
   FDone.notify_all();
   return Seq;
@@ -304,17 +220,36 @@ bool TMailJournal::IsUndone(uint64_t Seq) const {
 }
 
 bool TMailJournal::Repair(std::string& Error) {
+  if (!FUnreadable.empty()) {
+    Error = FUnreadable;
+    return false;
+  }
+  if (FLegacy) {
+    Error = "The mail journal is of an earlier layout and is written anew at the next save.";
+    return false;
+  }
+  if (FSetAside) {
+    // Records that cannot be told from anything else: kept for whoever looks into them.
+    FFile.reset();
+    if (!FFiles.RenameFile(FPath, FPath + ".damaged", Error)) return false;
+    FSetAside = false;
+    FAllocated = 0;
+  }
   if (!FFile) FFile = FFiles.OpenJournalFile(FPath, Error);
   if (!FFile) return false;
-  if (FNeedFresh) {
-    if (!FFile->Truncate(0, Error)) return false;
-    FAllocated = 0;
-    FNeedFresh = false;
-    FNeedHeader = true;
-  }
   if (FNeedHeader) {
-    if (!FFile->WriteAt(0, HeaderBytes(FEpoch), Error) || !FFile->Sync(Error)) return false;
-    FAllocated = std::max<uint64_t>(FAllocated, HeaderSize);
+    // The header, then zeros over what is kept of the old records: room for the changes to
+    // come. The rest of the file goes back to the disk.
+    const uint64_t Keep = HeaderSize + FKeep;
+    const uint64_t Zeros = std::min(Keep, std::max<uint64_t>(FAllocated, HeaderSize)) - HeaderSize;
+    std::string H = HeaderCopy(FID) + HeaderCopy(FID);
+    H.resize(size_t(HeaderSize + Zeros), '\0');
+    if (!FFile->WriteAt(0, H, Error) || !FFile->Sync(Error)) return false;
+    FAllocated = std::max<uint64_t>(FAllocated, H.size());
+    if (FAllocated > Keep) {
+      if (!FFile->Truncate(Keep, Error)) return false;
+      FAllocated = Keep;
+    }
     FPos = HeaderSize;
     FNeedHeader = false;
     FInvalidLen = 0;
@@ -327,6 +262,23 @@ bool TMailJournal::Repair(std::string& Error) {
   return true;
 }
 
+bool TMailJournal::Grow(uint64_t End, std::string& Error) {
+  if (End <= FAllocated) return true;
+  // Zeros ahead, as much again as the file holds (64 KB to 16 MB at a time): records
+  // written there later change no size, so their syncs stay cheap. On a full disk, what is
+  // needed may still fit.
+  const uint64_t Need = End - FAllocated;
+  const uint64_t Step = std::max<uint64_t>(Need, std::clamp<uint64_t>(FAllocated, 64 << 10, 16 << 20));
+  for (const uint64_t Size : {Step, Need}) {
+    if (FFile->WriteAt(FAllocated, std::string(size_t(Size), '\0'), Error)) {
+      FAllocated += Size;
+      return true;
+    }
+    if (Size == Need) break;
+  }
+  return false;
+}
+
 bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Error, TDoneList& Finished) {
   if (FPending.empty()) return true;
   std::vector<TPending> Batch(std::make_move_iterator(FPending.begin()), std::make_move_iterator(FPending.end()));
@@ -335,60 +287,71 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
   FWriting = true;
   L.unlock();
   // Only the writer touches the file and its positions.
+  std::vector<TPending> Written, Failed;  // each in the order of the batch
   uint64_t Total = 0;
-  for (auto& E : Batch) Total += E.Bytes->size();
   bool Ok = Repair(Error);
-  if (Ok && FPos + Total > FAllocated) {
-    // Zeros ahead, as much again as the file holds (64 KB to 16 MB at a time): records
-    // written there later change no size, so their syncs stay cheap.
-    const uint64_t Need = FPos + Total - FAllocated;
-    const uint64_t Grow = std::max<uint64_t>(Need, std::clamp<uint64_t>(FAllocated, 64 << 10, 16 << 20));
-    Ok = FFile->WriteAt(FAllocated, std::string(size_t(Grow), '\0'), Error);
-    if (Ok) FAllocated += Grow;
-  }
-  if (Ok) {
-    uint64_t At = FPos;
+  if (!Ok) {
+    Failed = std::move(Batch);
+  } else {
+    // In order, as far as there is room: a change that can be taken back needs the room
+    // that the mails already taken still need behind it, or it is refused; a kept change
+    // that finds no room waits, and every later change with it.
+    bool Stop = false;
     for (auto& E : Batch) {
-      if (!(Ok = FFile->WriteAt(At, *E.Bytes, Error))) break;
+      const uint64_t Need = FPos + Total + E.Bytes->size() + (E.Undo ? E.RoomAfter : 0);
+      if (!Stop && Grow(Need, Error)) {
+        Total += E.Bytes->size();
+        Written.push_back(std::move(E));
+        continue;
+      }
+      if (!E.Undo) Stop = true;
+      Failed.push_back(std::move(E));
+    }
+  }
+  if (!Written.empty()) {
+    uint64_t At = FPos;
+    bool Wrote = true;
+    for (auto& E : Written) {
+      if (!(Wrote = FFile->WriteAt(At, *E.Bytes, Error))) break;
       At += E.Bytes->size();
     }
-    Ok = Ok && FFile->Sync(Error);
-    if (!Ok) {
+    if (!Wrote || !FFile->Sync(Error)) {
       FInvalidLen = Total;
       std::string Ignored;
       Repair(Ignored);
+      Written.insert(Written.end(), std::make_move_iterator(Failed.begin()), std::make_move_iterator(Failed.end()));
+      Failed = std::move(Written);
+      Written.clear();
     }
   }
   L.lock();
   FWriting = false;
-  if (Ok) {
+  if (!Written.empty()) {
     FPos += Total;
-    FSynced = Batch.back().Seq;
+    FSynced = Written.back().Seq;
     FHasRecords = true;
-    if (FStalled) {
-      FStalled = false;
-      --FStallCalls;
-    }
     const size_t Before = Finished.size();
-    for (auto& E : Batch)
+    for (auto& E : Written)
       if (E.Done) Finished.emplace_back(std::move(E.Done), true);
     if (Before == 0 && !Finished.empty()) ++FDoneRunning;
-  } else {
-    FError = Error;
-    // A change that can be taken back is; the others go first in the queue again.
-    std::vector<TPending> Kept;
-    for (auto& E : Batch) (E.Undo ? FToUndo : Kept).push_back(std::move(E));
-    FFailing = !FToUndo.empty();
-    if (!Kept.empty()) {
-      FPending.insert(FPending.begin(), std::make_move_iterator(Kept.begin()), std::make_move_iterator(Kept.end()));
-      if (!FStalled) {
-        FStalled = true;
-        ++FStallCalls;
-      }
+  }
+  // A change that can be taken back is; the others go first in the queue again.
+  std::vector<TPending> Kept;
+  if (!Failed.empty()) FError = Error;
+  for (auto& E : Failed) (E.Undo ? FToUndo : Kept).push_back(std::move(E));
+  FFailing = !FToUndo.empty();
+  if (!Kept.empty()) {
+    FPending.insert(FPending.begin(), std::make_move_iterator(Kept.begin()), std::make_move_iterator(Kept.end()));
+    if (!FStalled) {
+      FStalled = true;
+      ++FStallCalls;
     }
+  } else if (FStalled) {
+    FStalled = false;
+    --FStallCalls;
   }
   FDone.notify_all();
-  return Ok;
+  return Failed.empty();
 }
 
 bool TMailJournal::Wait(uint64_t Seq, std::string& Error) {
@@ -481,11 +444,17 @@ bool TMailJournal::Flush(std::string& Error) {
   return false;
 }
 
-bool TMailJournal::Restart(std::string& Error) {
+bool TMailJournal::Restart(std::string& Error, uint64_t Room) {
   std::unique_lock<std::mutex> L(FLock);
   while (FWriting) FDone.wait(L);
-  FEpoch = FEpoch + 1;
+  if (!FUnreadable.empty()) {
+    Error = FUnreadable;
+    return false;
+  }
+  FID = NewJournalID();
   FNeedHeader = true;
+  FLegacy = false;
+  FKeep = Room;
   FHasRecords = false;
   return Repair(Error);
 }

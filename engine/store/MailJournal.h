@@ -4,30 +4,9 @@
 // the next one (group commit). The index files hold the lists as of the last save;
 // loading replays the journal over them, and a save starts the journal again.
 //
-// File: a 16-byte header ("QuilJrnl", 32-bit epoch, CRC-32 of the 12 bytes before it),
-// then records, little-endian:
-//   0   4    record size in bytes, all fields included
-//   4   4    epoch (the header's; a record of another epoch is not one of this journal)
-//   8   1    operation: 1 the mail is in the list named next, with the record; 2 deleted;
-//            3 a new mail for one or more recipients
-//   9   1    list: 0 waiting, 1 sent, 2 failed
-// Operations 1 and 2:
-//   10  321  the mail record (only the ID counts for a deletion)
-//   331 4    size of the message text that follows, 0xFFFFFFFF for none
-//   335 4    size of the log text that follows it, 0xFFFFFFFF for none
-//   339 ...  message text, log text
-// Operation 3 (the message once, whatever the number of recipients):
-//   10  4    number of records N (1 or more)
-//   14  321N the records, one per recipient
-//   ... 4    size of the message text, 4 size of the log text, then both texts
-// Every record ends with the CRC-32 of every byte of the record before it.
-//
-// A record that is short or fails its check ends the journal when nothing valid of this
-// epoch follows it (a torn tail). When a valid record follows, the bytes between were
-// damaged: the reader skips them and goes on, and says what it skipped.
-// The file is written ahead with zeros and records overwrite them, so that the sync of a
-// change needs no change of the file's size; a fresh start rewrites the header with the
-// next epoch and leaves the old records behind it, where reading ends.
+// The layout is in JournalFormat.h. A new mail is written only with room left behind it
+// for what the mails already taken will still need (their filings), so that a full disk
+// refuses new mail before it can hold up a delivery's filing.
 //
 // A change whose write fails is either taken back (a new mail whose sender is told) or
 // kept in memory and written again later; while kept changes wait, the journal is
@@ -45,25 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/store/MailData.h"
+#include "engine/store/JournalReader.h"
 #include "engine/store/StoreFiles.h"
-
-enum TJournalOp : uint8_t { joPut = 1, joDelete = 2, joNew = 3 };
-
-// One mail's change as loading reads it (a new mail gives one entry per recipient, all
-// sharing its texts).
-struct TJournalEntry {
-  TJournalOp Op = joPut;
-  uint8_t List = 0;
-  TMailRecord Rec;
-  std::shared_ptr<const std::string> Data, Log;  // none: not in this record
-};
-
-// What reading the journal skipped.
-struct TJournalDamage {
-  uint64_t Offset = 0;   // where the first damaged record starts
-  int Records = 0;       // damaged records skipped
-};
 
 // A new mail's record with where its texts stand in it.
 struct TEncodedMail {
@@ -71,13 +33,12 @@ struct TEncodedMail {
   size_t DataOffset = 0, DataSize = 0, LogOffset = 0, LogSize = 0;
 };
 
-uint32_t Crc32(const void* Data, size_t Size, uint32_t Crc = 0);
 // The error text of a write that failed for lack of space (no room, or the quota).
 bool IsNoSpaceError(const std::string& Error);
 
 class TMailJournal {
 public:
-  static constexpr size_t HeaderSize = 16;
+  static constexpr size_t HeaderSize = JournalFormat::HeaderSize;
 
   TMailJournal(TStoreFiles& Files, std::string Path);
   ~TMailJournal();  // Close
@@ -87,11 +48,12 @@ public:
   TMailJournal(const TMailJournal&) = delete;
   TMailJournal& operator=(const TMailJournal&) = delete;
 
-  // Opens the file and reads the records of its epoch. Clean: the file holds nothing
-  // else (no records, no torn tail), so it needs no fresh start. Damage: what was skipped.
-  std::vector<TJournalEntry> Open(bool& Clean, std::vector<TJournalDamage>& Damage);
-  // The bytes of one record of the current epoch. The caller holds the store's change
-  // lock, so that the epoch cannot change before the record is appended.
+  // Reads the file and opens it for writing. A file that cannot be read is never written:
+  // Unreadable says why, and every change fails until a start can read it.
+  TJournalRead Open();
+  const std::string& Unreadable() const { return FUnreadable; }
+  // The bytes of one record of the journal as it is now. The caller holds the store's change
+  // lock, so that the journal cannot start again before the record is appended.
   std::string Encode(TJournalOp Op, uint8_t List, const TMailRecord& Rec, const std::string* Data = nullptr,
                      const std::string* Log = nullptr) const;
   // The record of a new mail: its recipients' records, and the lines of its message and
@@ -102,10 +64,11 @@ public:
   // back in memory should its write fail; a change without Undo is kept and written
   // again until it is on disk. Done, when given, is called once the change is on disk
   // (true) or failed and undone (false), without any lock of the journal. A writer
-  // thread of the journal writes what is queued whenever nobody waits for it. Answers
-  // the change's number.
+  // thread of the journal writes what is queued whenever nobody waits for it. A change
+  // that can be taken back is written only with RoomAfter bytes of room behind it (else it
+  // fails for lack of space); the others use that room. Answers the change's number.
   uint64_t Append(std::shared_ptr<const std::string> Bytes, std::function<void()> Undo,
-                  std::function<void(bool)> Done = nullptr);
+                  std::function<void(bool)> Done = nullptr, uint64_t RoomAfter = 0);
   // Until change Seq is on disk (true), or failed and undone, or kept while the journal
   // cannot be written (false, Error says why).
   bool Wait(uint64_t Seq, std::string& Error);
@@ -120,16 +83,17 @@ public:
   // Writes and syncs every queued change, undoing what fails and may be undone. True when
   // nothing is left unwritten. The caller holds the change lock exclusively.
   bool Flush(std::string& Error);
-  // Starts an empty journal of the next epoch; the index files hold everything. The caller
+  // Starts an empty journal with a new identifier; the index files hold everything. It keeps
+  // Room bytes of zeros behind its header and gives the rest of the file back. The caller
   // holds the change lock exclusively, after a successful Flush.
-  bool Restart(std::string& Error);
+  bool Restart(std::string& Error, uint64_t Room);
   // Runs the undos of failed changes, newest first. The caller holds the change lock
   // exclusively.
   void RunUndos();
   // Records were written since the journal last started (or it needs a fresh start).
   bool HasRecords() {
     std::lock_guard<std::mutex> L(FLock);
-    return FHasRecords || FNeedFresh || FNeedHeader;
+    return FHasRecords || FNeedHeader || FLegacy;
   }
   // The highest change number on disk.
   uint64_t Synced() const { return FSynced.load(); }
@@ -150,6 +114,7 @@ private:
     std::shared_ptr<const std::string> Bytes;
     std::function<void()> Undo;
     std::function<void(bool)> Done;
+    uint64_t RoomAfter = 0;
   };
   using TDoneList = std::vector<std::pair<std::function<void(bool)>, bool>>;
   // Writes the queued changes; FLock held on entry and on return (released meanwhile).
@@ -159,14 +124,16 @@ private:
   void RunDone(TDoneList& Finished);
   void WriterLoop();
   bool Repair(std::string& Error);
+  // Writes zeros from the file's end so that it holds End bytes.
+  bool Grow(uint64_t End, std::string& Error);
   bool IsUndone(uint64_t Seq) const;
-  std::string HeaderBytes(uint32_t Epoch) const;
 
   TStoreFiles& FFiles;
   std::string FPath;
   std::unique_ptr<TJournalFile> FFile;
   std::string FOpenError;
-  std::atomic<uint32_t> FEpoch{1};
+  std::string FUnreadable;
+  std::atomic<uint64_t> FID{0};
 
   std::mutex FLock;
   std::condition_variable FDone;
@@ -186,8 +153,10 @@ private:
   std::string FError;
   uint64_t FPos = 0;                 // the end of the whole records: the next one goes here
   uint64_t FAllocated = 0;           // the file's size: bytes written (zeros ahead of FPos)
-  bool FNeedFresh = false;           // not a journal of ours: cut it and write a header
-  bool FNeedHeader = false;          // the header of a fresh start is still to be written
+  bool FNeedHeader = false;          // a fresh start is still to be written (header and zeros)
+  bool FSetAside = false;            // the file goes under another name before the fresh start
+  bool FLegacy = false;              // of the earlier layout: nothing is appended before a fresh start
+  uint64_t FKeep = 0;                // room the fresh start keeps behind the header
   uint64_t FInvalidLen = 0;          // a failed write at FPos still to be overwritten with zeros
   bool FHasRecords = false;
   bool FEnding = false;

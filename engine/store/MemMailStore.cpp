@@ -94,6 +94,7 @@ TMemoryMailStore::TMemoryMailStore(TMemoryMailStoreOptions Options)
                  Error + "): mail delivery waits until it can be written again.");
   };
   FJournal->OnResume = [this] {
+    FTrouble[trJournal] = false;  // said by this line
     DoLog(1, "The mail store can be written again: mail delivery goes on.");
     if (FRunning) SignalNewMail();
   };
@@ -201,6 +202,14 @@ void TMemoryMailStore::DoLog(uint8_t Level, const std::string& Text) {
   OnLog(Level, CutText(Text, 255));
 }
 
+void TMemoryMailStore::SayTrouble(TTrouble Cause, const std::string& Text) {
+  if (!FTrouble[Cause].exchange(true)) DoLog(3, Text);
+}
+
+void TMemoryMailStore::SayRecovered(TTrouble Cause, const std::string& Text) {
+  if (FTrouble[Cause].exchange(false)) DoLog(1, Text);
+}
+
 void TMemoryMailStore::FlushEarlyLog() {
   if (!OnLog) return;
   std::vector<std::pair<uint8_t, std::string>> Early;
@@ -261,18 +270,21 @@ std::unique_ptr<TStoreRecord> TMemoryMailStore::TakeByID(std::vector<std::unique
 // --- Operations ---
 
 uint64_t TMemoryMailStore::Journal(std::shared_ptr<const std::string> Bytes, std::vector<std::string> NewIDs,
-                                   std::function<void(bool)> Done) {
+                                   std::function<void(bool)> Done, uint64_t RoomAfter) {
   std::function<void()> Undo;
   if (!NewIDs.empty())
     Undo = [this, NewIDs = std::move(NewIDs)] {
       for (auto It = NewIDs.rbegin(); It != NewIDs.rend(); ++It) UndoNew(*It);
     };
-  return FJournal->Append(std::move(Bytes), std::move(Undo), std::move(Done));
+  return FJournal->Append(std::move(Bytes), std::move(Undo), std::move(Done), RoomAfter);
 }
 
 bool TMemoryMailStore::Committed(uint64_t Seq) {
   std::string Error;
-  if (FJournal->Wait(Seq, Error)) return true;
+  if (FJournal->Wait(Seq, Error)) {
+    SayRecovered(trJournal, "The mail journal can be written again.");
+    return true;
+  }
   LogJournalError(Error);
   return false;
 }
@@ -291,7 +303,7 @@ bool TMemoryMailStore::WaitForDisk() {
 }
 
 void TMemoryMailStore::LogJournalError(const std::string& Error) {
-  DoLog(3, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
+  SayTrouble(trJournal, std::string(EVexaMailJournalWriteError().what()) + " " + Error);
 }
 
 // A new mail whose record could not be written goes again. Runs with FChangeLock held
@@ -391,10 +403,15 @@ int TMemoryMailStore::StoreMail(TMailData& Mail) {
     PointTexts(New);
     std::lock_guard<std::mutex> L(FQueue.Lock);
     // The files are written from the journal's copy once it is on disk: the mail client's
-    // answer waits for the sync alone.
-    Seq = Journal(New.Encoded.Bytes, New.IDs, [this, Job = TFileJob{New.IDs, New.Texts}](bool Ok) {
-      if (Ok) QueueFiles(Job);
-    });
+    // answer waits for the sync alone. It goes in only with room for the filings of every
+    // mail to deliver, its own included.
+    const uint64_t Room = FilingRoom * (FQueue.Items.size() + New.Records.size());
+    Seq = Journal(
+        New.Encoded.Bytes, New.IDs,
+        [this, Job = TFileJob{New.IDs, New.Texts}](bool Ok) {
+          if (Ok) QueueFiles(Job);
+        },
+        Room);
     InsertNew(New, Seq);
   }
   if (!Committed(Seq)) {

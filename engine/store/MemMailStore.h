@@ -118,7 +118,7 @@ private:
   void Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3], std::unordered_set<std::string>& Restored);
   // One red line for damage the journal's reader skipped, with the message files that
   // belong to no mail (kept where they are).
-  void ReportDamage(const std::vector<TJournalDamage>& Damage, const std::unordered_set<std::string>& Messages);
+  void ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages);
   bool WriteIndex(TListKind Kind);
   // The save itself; the caller holds FFileMutex.
   void Checkpoint();
@@ -168,7 +168,7 @@ private:
   // that orders it); answers its number. A new mail's change (NewIDs) is taken back should
   // its write fail; any other is kept and written again until it is on disk.
   uint64_t Journal(std::shared_ptr<const std::string> Bytes, std::vector<std::string> NewIDs,
-                   std::function<void(bool)> Done = nullptr);
+                   std::function<void(bool)> Done = nullptr, uint64_t RoomAfter = 0);
   uint64_t Journal(std::string Bytes, std::function<void(bool)> Done = nullptr) {
     return Journal(std::make_shared<const std::string>(std::move(Bytes)), {}, std::move(Done));
   }
@@ -190,12 +190,19 @@ private:
   // written to them; false when the message cannot be read.
   bool ReadTexts(const std::string& ID, TMailData& Mail);
   void ForgetFiles(const std::vector<std::string>& IDs);
-  // A delivery writes the mail's log itself: the writer must not put the old one back.
-  void KeepOwnLog(const std::string& ID);
+  // A delivery's log: written by the file writer once the change that holds it is on disk
+  // (QueueFiles), read from memory until then.
+  void PendLog(const std::string& ID, std::shared_ptr<const std::string> Log);
   // Deletes the records chosen by Pick from one list as one change, then their files;
   // their notices go from the first record or from the last.
   void DeleteWhere(TListKind Kind, const std::function<bool(const TStoreRecord&)>& Pick, bool FromLast = false);
   void NoteUnsynced(std::string FileName);
+
+  // Red lines of a trouble that lasts (a full disk): each cause is said once, and once more
+  // (blue) when it is over.
+  enum TTrouble { trJournal, trFiles, trSync, trIndex, trCount };
+  void SayTrouble(TTrouble Cause, const std::string& Text);
+  void SayRecovered(TTrouble Cause, const std::string& Text);
 
   void PostNotice(uint8_t Action, const TStoreRecord& Record, TMailState State);
   void DoLog(uint8_t Level, const std::string& Text);
@@ -214,8 +221,13 @@ private:
   bool IsHostActive(const std::string& Domain);
   void RemoveActiveHost(const std::string& Domain);
 
+  // Journal room kept for each mail still to be delivered: its filing (and a retry's
+  // requeue), so that a full disk refuses new mail before it holds up a delivery's filing.
+  static constexpr uint64_t FilingRoom = 1024;
+
   TStoreFiles* FFiles;
   std::function<TDateTime()> FClock;
+  std::atomic<bool> FTrouble[trCount] = {};
   std::string FDataDir;
 
   TRecordList FQueue;

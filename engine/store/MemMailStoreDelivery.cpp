@@ -80,7 +80,7 @@ bool TMemoryMailStore::HasMailToSend() {
 bool TMemoryMailStore::GetNextMail(TMailData& Mail) {
   if (SenderPauseAfterSent && FPauseCountdown > 0) return false;
   // While the disk cannot take what delivery files, nothing more goes out.
-  if (FJournal->Stalled()) return false;
+  if (FJournal->Stalled() || !FJournal->Unreadable().empty()) return false;
   std::lock_guard<std::mutex> L(FQueue.Lock);
   for (auto& R : FQueue.Items) {
     if (R->Rec.State != msWaiting && R->Rec.State != msRequeued) continue;
@@ -123,10 +123,7 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   }
 
   const std::string ID = Rec.ID.str();
-  const std::string LogText = JoinLines(Mail.Log);
-  std::string Ignored;
-  KeepOwnLog(ID);
-  FFiles->WriteFile(LogFileName(ID), LogText, false, Ignored);
+  auto LogText = std::make_shared<const std::string>(JoinLines(Mail.Log));
 
   const bool Sent = Mail.Status == dsDelivered || Mail.Status == dsRelayed;
   Mail.State = Sent ? msSent : msFailed;
@@ -182,16 +179,20 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
     }
   }
 
-  // Out of the waiting list and into its new place, with its notice, as one change of the
-  // journal. The finisher does not wait for the sync: it goes on with the next delivery,
-  // whose change shares the sync. The change is never taken back: the exchanger has
-  // answered, so a disk that cannot take it keeps it waiting in memory, and only a crash
-  // before it is on disk delivers the mail again.
+  // Out of the waiting list and into its new place. The finisher does not wait for the
+  // sync: it goes on with the next delivery, whose changes share the sync. The filing is
+  // never taken back: the exchanger has answered, so a disk that cannot take it keeps it
+  // waiting in memory, and only a crash before it is on disk delivers the mail again. It
+  // goes as two changes: the filing alone, small enough for the room that the mail's
+  // acceptance kept in the journal, then the filing with the log and the failure notice.
   auto Notice = std::make_shared<TNewMail>(std::move(NoticeMail));
-  auto Done = [this, Notice, Target, ID](bool) {
+  auto Filed = [this, Target, ID](bool) {
+    if (Target < 0) DeleteMailFiles(ID);
+  };
+  auto Logged = [this, Notice, Target, ID](bool) {
     QueueFiles(TFileJob{Notice->IDs, Notice->Texts});
     AnnounceNew(*Notice);
-    if (Target < 0) DeleteMailFiles(ID);
+    if (Target >= 0) QueueFiles(TFileJob{{ID}, nullptr});
   };
   std::shared_lock<std::shared_mutex> C(FChangeLock);
   EncodeNew(*Notice);
@@ -202,28 +203,29 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   if (!R) return false;  // deleted meanwhile: nothing to file, no notice
   FQueueChanged = true;
   PostNotice(naRemoved, *R, R->Rec.State);
-  {
-    std::lock_guard<std::mutex> A(FAllMailsLock);
-    R->Rec = Rec;
-  }
-  NoteUnsynced(LogFileName(ID));
-  auto Bytes = Notice->Encoded.Bytes ? Notice->Encoded.Bytes : std::make_shared<std::string>();
+  auto Details = Notice->Encoded.Bytes ? Notice->Encoded.Bytes : std::make_shared<std::string>();
   if (Target < 0) {
     RemoveFromAll(R.get());
-    *Bytes += FJournal->Encode(joDelete, lkQueue, Rec);
+    Journal(FJournal->Encode(joDelete, lkQueue, Rec), Filed);
     PointTexts(*Notice);
-    InsertNew(*Notice, Journal(Bytes, {}, Done));
+    if (!Details->empty()) InsertNew(*Notice, Journal(Details, {}, Logged));
     return false;
   }
   R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
-  *Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, &LogText);
+  const uint64_t Seq = Journal(FJournal->Encode(joPut, uint8_t(Target), Rec), Filed);
+  *Details += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, LogText.get());
   PointTexts(*Notice);
-  const uint64_t Seq = Journal(Bytes, {}, Done);
+  PendLog(ID, LogText);
+  InsertNew(*Notice, Journal(Details, {}, Logged));
+  {
+    // Filed as far as anyone who looks can tell: what a wait for the disk waits for is queued.
+    std::lock_guard<std::mutex> A(FAllMailsLock);
+    R->Rec = Rec;
+  }
   R->Seq = Seq;
   ChangedFlagOf(Target) = true;
   PostNotice(naAdded, *R, Rec.State);
   ListOf(Target).Items.push_back(std::move(R));
-  InsertNew(*Notice, Seq);
   return false;
 }
 

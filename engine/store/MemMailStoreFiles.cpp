@@ -24,18 +24,20 @@ bool TMemoryMailStore::ReadTexts(const std::string& ID, TMailData& Mail) {
   return true;
 }
 
-void TMemoryMailStore::KeepOwnLog(const std::string& ID) {
+void TMemoryMailStore::PendLog(const std::string& ID, std::shared_ptr<const std::string> Log) {
   std::unique_lock<std::mutex> L(FFileLock);
   // Being written now: the new log comes after.
   FFileIdle.wait(L, [&] {
     auto It = FFilesPending.find(ID);
     return It == FFilesPending.end() || It->second.State != 1;
   });
-  auto It = FFilesPending.find(ID);
-  if (It == FFilesPending.end() || !It->second.Texts->WriteLog) return;
-  auto T = std::make_shared<TFileTexts>(*It->second.Texts);
-  T->WriteLog = false;
-  It->second.Texts = std::move(T);
+  auto& P = FFilesPending[ID];
+  auto T = P.Texts ? std::make_shared<TFileTexts>(*P.Texts) : std::make_shared<TFileTexts>();
+  if (!P.Texts) T->WriteData = false;
+  T->LogOwner = std::move(Log);
+  T->Log = *T->LogOwner;
+  T->WriteLog = true;
+  P.Texts = std::move(T);
 }
 
 void TMemoryMailStore::ForgetFiles(const std::vector<std::string>& IDs) {
@@ -65,11 +67,13 @@ TMemoryMailStore::TFileJob TMemoryMailStore::WriteFiles(TFileJob Job) {
     const std::string MailFile = MailFileName(ID), LogFile = LogFileName(ID);
     std::string Error;
     bool Ok = true;
+    bool DataWritten = false;
     if (T->WriteData) {
       // The same message for every recipient: one file under several names where the
       // filesystem allows (deleting one name leaves the others).
       Ok = (!First.empty() && FFiles->LinkFile(First, MailFile)) || FFiles->WriteFile(MailFile, T->Data, false, Error);
       if (Ok && First.empty()) First = MailFile;
+      DataWritten = Ok;
     }
     if (Ok && T->WriteLog) Ok = FFiles->WriteFile(LogFile, T->Log, false, Error);
     bool Deleted;
@@ -77,7 +81,15 @@ TMemoryMailStore::TFileJob TMemoryMailStore::WriteFiles(TFileJob Job) {
       std::lock_guard<std::mutex> L(FFileLock);
       auto It = FFilesPending.find(ID);
       Deleted = It->second.State == 2;
-      if (!Ok && !Deleted) It->second.State = 0;
+      if (!Ok && !Deleted) {
+        It->second.State = 0;
+        if (DataWritten) {
+          // Only the log is still to be written: the message stays as it is.
+          auto Left = std::make_shared<TFileTexts>(*It->second.Texts);
+          Left->WriteData = false;
+          It->second.Texts = std::move(Left);
+        }
+      }
       FFileIdle.notify_all();
     }
     if (Deleted) {
@@ -90,12 +102,12 @@ TMemoryMailStore::TFileJob TMemoryMailStore::WriteFiles(TFileJob Job) {
       FFileIdle.notify_all();
     }
     if (Deleted) continue;
+    if (DataWritten) NoteUnsynced(MailFile);
     if (!Ok) {
-      DoLog(3, "Cannot create file of mail " + ID + ". " + Error);
+      SayTrouble(trFiles, "Cannot create file of mail " + ID + ". " + Error);
       Failed.IDs.push_back(ID);
       continue;
     }
-    if (T->WriteData) NoteUnsynced(MailFile);
     if (T->WriteLog) NoteUnsynced(LogFile);
   }
   return Failed;
@@ -130,8 +142,11 @@ bool TMemoryMailStore::DrainFiles() {
     TFileJob Failed = WriteFiles(std::move(Job));
     if (!Failed.IDs.empty()) Still.push_back(std::move(Failed));
   }
-  std::lock_guard<std::mutex> L(FFileLock);
   const bool Ok = Still.empty();
-  for (auto& F : Still) FFileRetry.push_back(std::move(F));
+  {
+    std::lock_guard<std::mutex> L(FFileLock);
+    for (auto& F : Still) FFileRetry.push_back(std::move(F));
+  }
+  if (Ok) SayRecovered(trFiles, "The mail files in " + FDataDir + " can be written again.");
   return Ok;
 }

@@ -52,26 +52,29 @@ std::atomic<bool>& TMemoryMailStore::ChangedFlagOf(int Kind) {
 
 void TMemoryMailStore::Load() {
   std::lock_guard<std::mutex> F(FFileMutex);
-  bool Clean = true;
-  std::vector<TJournalDamage> Damage;
-  const std::vector<TJournalEntry> Entries = FJournal->Open(Clean, Damage);
+  const TJournalRead Journal = FJournal->Open();
   std::unordered_set<std::string> Seen;
   LoadIndex(FQueueFile, lkQueue, Seen);
   LoadIndex(FSentFile, lkSent, Seen);
   LoadIndex(FFailedFile, lkFailed, Seen);
   bool Touched[3] = {false, false, false};
   std::unordered_set<std::string> Restored;
-  Replay(Entries, Touched, Restored);
+  Replay(Journal.Entries, Touched, Restored);
 
   // One scan of the message folder tells which mails still have their message.
   std::vector<std::string> Names;
   FFiles->ListFiles(FDataDir + "mail", Names);
   std::unordered_set<std::string> Messages;
-  for (auto& N : Names)
+  // New mails are numbered above every file there: a message that belongs to no mail (its
+  // record was lost) is never written over.
+  int64_t Largest = 0;
+  for (auto& N : Names) {
     if (N.size() > 3 && N.compare(N.size() - 3, 3, ".qn") == 0) Messages.insert(N.substr(0, N.size() - 3));
+    int64_t V;
+    if (ParseID(N.substr(0, N.find('.')), V) && V > Largest && V < INT32_MAX) Largest = V;
+  }
   // Being written again from the journal (or written already since the scan).
   Messages.insert(Restored.begin(), Restored.end());
-  int64_t Largest = 0;
   for (TListKind K : {lkQueue, lkSent, lkFailed}) {
     auto& Items = ListOf(K).Items;
     size_t Keep = 0;
@@ -96,8 +99,15 @@ void TMemoryMailStore::Load() {
     if (Touched[K]) ChangedFlagOf(K) = true;
   }
   FNextID = int32_t(Largest + 1);
-  ReportDamage(Damage, Messages);
-  if (Clean) return;
+  if (!FJournal->Unreadable().empty()) {
+    // Its changes are still to come: nothing is written, and no mail taken, until then.
+    FTrouble[trJournal] = true;
+    DoLog(3, "The mail journal " + FDataDir + "MailJour.jnl cannot be read (" + FJournal->Unreadable() +
+                 "): no mail is taken or delivered until a start can read it.");
+    return;
+  }
+  ReportDamage(Journal, Messages);
+  if (Journal.Clean()) return;
   // What the journal held goes into the index files now, and the journal starts again.
   FFiles->SyncDirectory(FDataDir);
   Checkpoint();
@@ -196,11 +206,13 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
       const auto& Text = Message ? Entries[I].Data : Entries[I].Log;
       const std::string Name = Message ? MailFileName(ID) : LogFileName(ID);
       // Compared whole: a crash may leave an unsynced file of the right size with zeros.
-      // A file that is right is never written again.
+      // A file that is right is never written again, but it may still be in the page cache
+      // alone: the journal goes only once it has been synced.
       std::string OnDisk;
-      if (FFiles->ReadFile(Name, OnDisk) && OnDisk == *Text) continue;
-      // A new name for it: the damaged file may be one of several names of a message.
-      FFiles->DeleteFile(Name);
+      if (FFiles->ReadFile(Name, OnDisk) && OnDisk == *Text) {
+        NoteUnsynced(Name);
+        continue;
+      }
       if (Message) Restored.insert(ID);
       auto& T = Rewrite.try_emplace(ID, TFileTexts{nullptr, nullptr, {}, {}, false, false}).first->second;
       (Message ? T.Owner : T.LogOwner) = Text;
@@ -221,14 +233,22 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
   FFileWake.notify_one();
 }
 
-void TMemoryMailStore::ReportDamage(const std::vector<TJournalDamage>& Damage,
-                                    const std::unordered_set<std::string>& Messages) {
+void TMemoryMailStore::ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages) {
+  std::vector<TJournalDamage> Damage = Journal.Damage;
+  // A record that the last write left unfinished was never acknowledged, and an empty
+  // journal held nothing, unless message files of mails it does not name are there: then
+  // records of acknowledged mails were lost with it.
+  if (Damage.empty() && !Messages.empty() && (Journal.TornTail || Journal.Fresh))
+    Damage.push_back(TJournalDamage{Journal.End, Journal.TornTail ? 1 : 0});
   if (Damage.empty()) return;
   int Records = 0;
   for (auto& D : Damage) Records += D.Records;
-  DoLog(3, "Mail journal damaged: " + FDataDir + "MailJour.jnl at offset " + std::to_string(Damage.front().Offset) +
-               ", " + std::to_string(Records) + " damaged record(s) skipped; " + std::to_string(Messages.size()) +
-               " message file(s) belong to no mail and are kept in " + FDataDir + "mail/.");
+  std::string Text = "Mail journal damaged: " + FDataDir + "MailJour.jnl at offset " +
+                     std::to_string(Damage.front().Offset) + ", " + std::to_string(Records) +
+                     " damaged record(s) skipped; " + std::to_string(Messages.size()) +
+                     " message file(s) belong to no mail and are kept in " + FDataDir + "mail/.";
+  if (Journal.SetAside) Text += " The journal is kept as MailJour.jnl.damaged.";
+  DoLog(3, Text);
 }
 
 // Caller holds FFileMutex and FChangeLock exclusively.
@@ -263,7 +283,11 @@ void TMemoryMailStore::SaveIndexes() {
 }
 
 void TMemoryMailStore::Checkpoint() {
+  // A journal that cannot be read holds changes that the index files lack: nothing is
+  // written over either until a start has read it.
+  if (!FJournal->Unreadable().empty()) return;
   if (!FQueueChanged && !FSentChanged && !FFailedChanged && !FJournal->HasRecords()) return;
+  const std::string SyncFailed = "Cannot sync the mail files in " + FDataDir;
   // The index files may name a mail only once its files are on disk. Most of them get
   // there before the lists are locked, all at once.
   size_t Early;
@@ -273,7 +297,7 @@ void TMemoryMailStore::Checkpoint() {
   }
   if (Early > 0) {
     if (!FFiles->SyncDisk(FDataDir)) {
-      DoLog(3, "Cannot sync the mail files in " + FDataDir);
+      SayTrouble(trSync, SyncFailed);
       return;
     }
     std::lock_guard<std::mutex> U(FUnsyncedLock);
@@ -289,7 +313,7 @@ void TMemoryMailStore::Checkpoint() {
   // the journal holds them.
   FJournal->WaitAll(Error);
   if (!DrainFiles()) {
-    DoLog(3, "Cannot write the mail files in " + FDataDir + "mail/: the mail journal keeps them.");
+    SayTrouble(trFiles, "Cannot write the mail files in " + FDataDir + "mail/: the mail journal keeps them.");
     return;
   }
   std::vector<std::string> Late;
@@ -298,11 +322,12 @@ void TMemoryMailStore::Checkpoint() {
     Late.swap(FUnsynced);
   }
   if (!Late.empty() && !FFiles->SyncFiles(Late, {FDataDir + "mail/", FDataDir + "log/"})) {
-    DoLog(3, "Cannot sync the mail files in " + FDataDir);
+    SayTrouble(trSync, SyncFailed);
     std::lock_guard<std::mutex> U(FUnsyncedLock);
     FUnsynced.insert(FUnsynced.begin(), Late.begin(), Late.end());
     return;
   }
+  SayRecovered(trSync, "The mail files in " + FDataDir + " can be synced again.");
   // An index that could not be written keeps the journal as it is: loading replays it
   // over whatever the index files hold.
   bool AllWritten = true;
@@ -311,7 +336,16 @@ void TMemoryMailStore::Checkpoint() {
     if (WriteIndex(K)) continue;
     ChangedFlagOf(K) = true;
     AllWritten = false;
-    DoLog(3, "Mail index file write error! " + (K == lkQueue ? FQueueFile : K == lkSent ? FSentFile : FFailedFile));
+    SayTrouble(trIndex,
+               "Mail index file write error! " + (K == lkQueue ? FQueueFile : K == lkSent ? FSentFile : FFailedFile));
   }
-  if (AllWritten && !FJournal->Restart(Error)) LogJournalError(Error);
+  if (!AllWritten) return;
+  SayRecovered(trIndex, "The mail index files can be written again.");
+  // The journal keeps room for the filings of the mails still to be delivered.
+  uint64_t Room;
+  {
+    std::lock_guard<std::mutex> L(FQueue.Lock);
+    Room = FilingRoom * (FQueue.Items.size() + 64);
+  }
+  if (!FJournal->Restart(Error, Room)) LogJournalError(Error);
 }

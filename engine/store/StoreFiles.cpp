@@ -18,10 +18,30 @@ bool TDiskStoreFiles::FileExists(const std::string& Path) {
   return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
 }
 
+bool TStoreFiles::ReadFile(const std::string& Path, std::string& Data, std::string& Error) {
+  if (ReadFile(Path, Data)) return true;
+  Error = std::strerror(FileExists(Path) ? EIO : ENOENT);
+  return false;
+}
+
+bool TStoreFiles::RenameFile(const std::string& From, const std::string& To, std::string& Error) {
+  (void)From, (void)To;
+  Error = std::strerror(ENOSYS);
+  return false;
+}
+
 bool TDiskStoreFiles::ReadFile(const std::string& Path, std::string& Data) {
+  std::string Ignored;
+  return ReadFile(Path, Data, Ignored);
+}
+
+bool TDiskStoreFiles::ReadFile(const std::string& Path, std::string& Data, std::string& Error) {
   Data.clear();
   int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) return false;
+  if (Fd < 0) {
+    Error = std::strerror(errno);
+    return false;
+  }
   struct stat St;
   if (::fstat(Fd, &St) == 0 && St.st_size > 0) Data.reserve(size_t(St.st_size));
   char Buf[65536];
@@ -29,6 +49,7 @@ bool TDiskStoreFiles::ReadFile(const std::string& Path, std::string& Data) {
     ssize_t N = ::read(Fd, Buf, sizeof Buf);
     if (N < 0 && errno == EINTR) continue;
     if (N < 0) {
+      Error = std::strerror(errno);
       ::close(Fd);
       return false;
     }
@@ -39,35 +60,61 @@ bool TDiskStoreFiles::ReadFile(const std::string& Path, std::string& Data) {
   return true;
 }
 
-bool TDiskStoreFiles::WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) {
-  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (Fd < 0) {
-    Error = std::strerror(errno);
-    return false;
-  }
+namespace {
+
+bool WriteAll(int Fd, std::string_view Data) {
   const char* P = Data.data();
   size_t Left = Data.size();
   while (Left > 0) {
     ssize_t N = ::write(Fd, P, Left);
     if (N < 0 && errno == EINTR) continue;
-    if (N < 0) {
-      Error = std::strerror(errno);
-      ::close(Fd);
-      return false;
-    }
+    if (N < 0) return false;
     P += N;
     Left -= size_t(N);
   }
-  if (Sync && ::fdatasync(Fd) != 0) {
-    Error = std::strerror(errno);
-    ::close(Fd);
-    return false;
-  }
-  if (::close(Fd) != 0) {
-    Error = std::strerror(errno);
-    return false;
-  }
   return true;
+}
+
+// Writes Data to a file that Flags create; false with errno kept, and the file gone.
+bool WriteNew(const std::string& Path, int Flags, std::string_view Data, bool Sync) {
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | Flags, 0644);
+  if (Fd < 0) return false;
+  bool Ok = WriteAll(Fd, Data) && (!Sync || ::fdatasync(Fd) == 0);
+  const int Err = errno;
+  if (::close(Fd) != 0 && Ok) Ok = false;
+  if (!Ok) {
+    const int CloseErr = errno;
+    ::unlink(Path.c_str());
+    errno = Err ? Err : CloseErr;
+  }
+  return Ok;
+}
+
+}  // namespace
+
+bool TDiskStoreFiles::WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) {
+  // A new name is written directly; a name already there gets a new file.
+  errno = 0;
+  if (WriteNew(Path, O_EXCL, Data, Sync)) return true;
+  if (errno == EEXIST) {
+    const std::string Temp = Path + ".tmp";
+    ::unlink(Temp.c_str());  // left by a crash: never written through
+    errno = 0;
+    if (WriteNew(Temp, O_EXCL, Data, Sync)) {
+      if (::rename(Temp.c_str(), Path.c_str()) == 0) return true;
+      const int Err = errno;
+      ::unlink(Temp.c_str());
+      errno = Err;
+    }
+  }
+  Error = std::strerror(errno);
+  return false;
+}
+
+bool TDiskStoreFiles::RenameFile(const std::string& From, const std::string& To, std::string& Error) {
+  if (::rename(From.c_str(), To.c_str()) == 0) return true;
+  Error = std::strerror(errno);
+  return false;
 }
 
 bool TDiskStoreFiles::LinkFile(const std::string& Existing, const std::string& New) {

@@ -28,9 +28,15 @@ public:
   // The names of the entries of Dir (one scan of the folder).
   virtual bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) = 0;
   virtual bool ReadFile(const std::string& Path, std::string& Data) = 0;
-  // Creates or truncates Path and writes Data; with Sync the data is on disk on return.
-  // On failure Error holds the reason.
+  // The same, with the reason when it fails (strerror's text; ENOENT's for a missing file).
+  virtual bool ReadFile(const std::string& Path, std::string& Data, std::string& Error);
+  // Writes Data as the file Path; with Sync the data is on disk on return. A file already
+  // there is never opened: the new one is written under a temporary name and renamed over
+  // it, so that another name of the old file keeps the old content, and a write that fails
+  // leaves it as it was. On failure Error holds the reason.
   virtual bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) = 0;
+  // Gives the file From the name To (replacing To).
+  virtual bool RenameFile(const std::string& From, const std::string& To, std::string& Error);
   // Makes New a second name of the file Existing (a hard link); false where the folder's
   // filesystem cannot, or New exists.
   virtual bool LinkFile(const std::string& Existing, const std::string& New) {
@@ -58,6 +64,8 @@ public:
   bool FileExists(const std::string& Path) override;
   bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) override;
   bool ReadFile(const std::string& Path, std::string& Data) override;
+  bool ReadFile(const std::string& Path, std::string& Data, std::string& Error) override;
+  bool RenameFile(const std::string& From, const std::string& To, std::string& Error) override;
   bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) override;
   bool LinkFile(const std::string& Existing, const std::string& New) override;
   bool ReplaceFile(const std::string& Path, const std::string& Data) override;

@@ -120,7 +120,10 @@ protected:
     EXPECT_TRUE(Ok) << Recipient << " never reached state " << int(State);
     return ID;
   }
+  // The log file as the store has written it (it writes a delivery's log once its filing is
+  // on disk).
   TLines LogFile(const std::string& ID) {
+    Store->WaitForDisk();
     std::ifstream In(Store->LogFileName(ID));
     TLines L;
     for (std::string S; std::getline(In, S);) {

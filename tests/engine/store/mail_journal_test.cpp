@@ -248,7 +248,8 @@ TEST_F(JournalTest, AFlippedByteCostsThatRecordOnly) {
   struct {
     const char* What;
     int Offset;  // into the damaged record; below 0: from its end
-  } Cases[] = {{"in its message", -20}, {"in its size field", 1}, {"in its epoch", 5}, {"in its checksum", -2}};
+  } Cases[] = {{"in its message", -20},       {"in its size field", 1},  {"in its journal identifier", 5},
+               {"in its operation", 12},      {"in its head's checksum", 15}, {"in its checksum", -2}};
   for (auto& C : Cases) {
     Store.reset();
     std::filesystem::remove_all(DataDir.get());
@@ -262,11 +263,12 @@ TEST_F(JournalTest, AFlippedByteCostsThatRecordOnly) {
     Store.reset();
     Files.Thaw();
     std::string J = Env.ReadFile(DataPath("MailJour.jnl"));
-    // The record of mail 20 (its record's ID field follows the count).
-    size_t Start = 16, Size = 0;
-    for (; Start + 17 < J.size(); Start += Size) {
+    // The record of mail 20 (its record's ID field follows the head and the count).
+    size_t Start = 40, Size = 0;
+    for (; Start + 25 < J.size(); Start += Size) {
       Size = uint8_t(J[Start]) | uint8_t(J[Start + 1]) << 8;
-      if (J[Start + 14] == 2 && J.compare(Start + 15, 2, "20") == 0) break;
+      ASSERT_GT(Size, 0u);
+      if (J[Start + 22] == 2 && J.compare(Start + 23, 2, "20") == 0) break;
     }
     const size_t At = C.Offset >= 0 ? Start + size_t(C.Offset) : Start + Size - size_t(-C.Offset);
     J[At] = char(J[At] ^ 0x20);
