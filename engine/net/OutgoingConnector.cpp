@@ -4,14 +4,20 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <vector>
 
 namespace {
 void GlobalInit() {
@@ -57,6 +63,51 @@ std::string ProxyUrl(const TSocksInfo& Socks) {
 std::string ConnectFailed(const std::string& Host, int Port, int Err) {
   return "Failed to connect to " + Host + " port " + std::to_string(Port) + ": " + std::strerror(Err);
 }
+
+// libcurl runs a proxy's hand-shake inside its connect phase, whose one limit covers the
+// whole phase. The watch gives each reply of the proxy a time-out of its own instead: it
+// expires once a connection to the proxy has been up for the time-out without a byte from
+// it (the kernel counts from the connect or the last data received; a SOCKS client sends
+// each request as soon as the reply before it is in, so that is the wait for one reply).
+// A socket still connecting is not watched.
+class TProxyReplyWatch {
+public:
+  explicit TProxyReplyWatch(int TimeoutMs) : FTimeoutMs(TimeoutMs) {}
+  // libcurl then opens and closes its sockets through the watch, which must outlive Easy.
+  void Install(CURL* Easy) {
+    curl_easy_setopt(Easy, CURLOPT_OPENSOCKETFUNCTION, &TProxyReplyWatch::Open);
+    curl_easy_setopt(Easy, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(Easy, CURLOPT_CLOSESOCKETFUNCTION, &TProxyReplyWatch::Close);
+    curl_easy_setopt(Easy, CURLOPT_CLOSESOCKETDATA, this);
+  }
+  bool Expired() const {
+    if (FTimeoutMs <= 0) return false;
+    for (const curl_socket_t Fd : FSockets) {
+      tcp_info Info{};
+      socklen_t Len = sizeof Info;
+      if (getsockopt(Fd, IPPROTO_TCP, TCP_INFO, &Info, &Len) == 0 && Info.tcpi_state == TCP_ESTABLISHED &&
+          Info.tcpi_last_data_recv >= static_cast<uint32_t>(FTimeoutMs))
+        return true;
+    }
+    return false;
+  }
+
+private:
+  // Both run on the thread that drives the transfer.
+  static curl_socket_t Open(void* Self, curlsocktype, curl_sockaddr* A) {
+    const int Fd = socket(A->family, A->socktype | SOCK_CLOEXEC, A->protocol);
+    if (Fd >= 0) static_cast<TProxyReplyWatch*>(Self)->FSockets.push_back(Fd);
+    return Fd >= 0 ? Fd : CURL_SOCKET_BAD;
+  }
+  static int Close(void* Self, curl_socket_t Fd) {
+    auto& Sockets = static_cast<TProxyReplyWatch*>(Self)->FSockets;
+    Sockets.erase(std::remove(Sockets.begin(), Sockets.end(), Fd), Sockets.end());
+    return close(Fd);
+  }
+
+  const int FTimeoutMs;
+  std::vector<curl_socket_t> FSockets;  // two while the address families race
+};
 
 struct TEasyDeleter {
   void operator()(CURL* E) const { curl_easy_cleanup(E); }
@@ -109,8 +160,9 @@ int TOutgoingConnector::ConnectToAddress(const std::string& Host, int Port, cons
   return Fd;
 }
 
-int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksInfo& Socks,
+int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksInfo& Socks, int ReadTimeoutMs,
                                 const std::atomic<bool>& Abort) {
+  const auto Started = std::chrono::steady_clock::now();
   GlobalInit();
   if (!UsableHost(Host)) throw EConnectError("Invalid host name: " + Host);
   if (Socks.Version != TSocksVersion::svNoSocks && !UsableHost(Socks.Host))
@@ -127,6 +179,7 @@ int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksI
     const int Fd = ConnectToAddress(Host, Port, Abort);
     if (Fd >= 0) return Fd;
   }
+  TProxyReplyWatch Watch(ReadTimeoutMs);  // outlives Easy, which closes its sockets through it
   std::unique_ptr<CURL, TEasyDeleter> Easy(curl_easy_init());
   std::unique_ptr<CURLM, TMultiDeleter> Multi(curl_multi_init());
   if (!Easy || !Multi) throw EConnectError("Out of memory");
@@ -148,6 +201,13 @@ int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksI
   if (Login) {
     curl_easy_setopt(Easy.get(), CURLOPT_PROXYUSERNAME, Socks.Username.c_str());
     curl_easy_setopt(Easy.get(), CURLOPT_PROXYPASSWORD, Socks.Password.c_str());
+  }
+  if (!Proxy.empty()) {
+    // The watch bounds each reply of the hand-shake; libcurl's limit of the whole phase
+    // (300 s unless set) would cut a slow but steady proxy short, and the TCP connect to
+    // the proxy, like a direct one, lasts until the system gives up.
+    Watch.Install(Easy.get());
+    curl_easy_setopt(Easy.get(), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::numeric_limits<int32_t>::max()));
   }
 
   {
@@ -172,6 +232,11 @@ int TOutgoingConnector::Connect(const std::string& Host, int Port, const TSocksI
         curl_multi_remove_handle(Multi.get(), Easy.get());
         throw EConnectError("Connection attempt cancelled");
       }
+    }
+    if (Watch.Expired()) {
+      curl_multi_remove_handle(Multi.get(), Easy.get());
+      const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Started);
+      throw EConnectError("Connection timed out after " + std::to_string(Ms.count()) + " milliseconds");
     }
     int Running = 0;
     const CURLMcode M = curl_multi_perform(Multi.get(), &Running);

@@ -23,9 +23,12 @@ public:
 
   // Connects to Host:Port and returns the connected socket (blocking mode; the caller owns
   // it). Raises EConnectError with libcurl's message when the attempt fails, and when
-  // Abort becomes true or Cancel is called while it runs. There is no time-out of our own:
-  // the attempt lasts until the system (or libcurl's connect limit) gives up.
-  int Connect(const std::string& Host, int Port, const TSocksInfo& Socks, const std::atomic<bool>& Abort);
+  // Abort becomes true or Cancel is called while it runs. The TCP connect has no time-out
+  // of our own: it lasts until the system (or, for a host name without a proxy, libcurl's
+  // connect limit) gives up. Through a proxy, each of the proxy's replies is a read like
+  // the server's: it must come within ReadTimeoutMs (0 or less: no limit).
+  int Connect(const std::string& Host, int Port, const TSocksInfo& Socks, int ReadTimeoutMs,
+              const std::atomic<bool>& Abort);
 
   // Wakes a Connect running on another thread so that it looks at its Abort flag at once.
   void Cancel();

@@ -215,7 +215,7 @@ int32_t TzqSMTPClient::Dialogue(const std::string& Host, int32_t Port, const std
   // 5. The connect step.
   try {
     if (Stopped) return Result;
-    const int Fd = FConnector.Connect(Host, Port, SocksInfo, Stopped);
+    const int Fd = FConnector.Connect(Host, Port, SocksInfo, Timeout, Stopped);
     {
       std::lock_guard<std::mutex> G(FLock);
       FConnection = std::make_shared<TTcpConnection>(Fd);

@@ -401,6 +401,27 @@ private slots:
     Verify(true);
   }
 
+  // A menu click toggles a checkable item by itself; choosing the column in force again
+  // (which for Queue does nothing) must still leave its item, and only it, checked.
+  void SortByTheCurrentColumnAgainKeepsItsMark_data() {
+    QTest::addColumn<QString>("Item");
+    for (const char* Name : {"MISort0", "MISort1", "MISort2", "MISort3", "MISort4", "MISort5", "MISort6"})
+      QTest::newRow(Name) << QString::fromLatin1(Name);
+  }
+  void SortByTheCurrentColumnAgainKeepsItsMark() {
+    QFETCH(QString, Item);
+    W->Start(true);
+    QAction* Chosen = Action(Item.toLatin1().constData());
+    const int Column = Chosen->data().toInt();
+    W->Form->SortByColumn(Column == 5 ? 4 : 5);  // somewhere else first
+    Chosen->trigger();
+    Chosen->trigger();
+    QCOMPARE(W->Form->SortColumn(), Column);
+    for (const char* Name : {"MISort0", "MISort1", "MISort2", "MISort3", "MISort4", "MISort5", "MISort6"})
+      QVERIFY2(Action(Name)->isChecked() == (Action(Name) == Chosen), Name);
+    QCOMPARE(W->List()->header()->sortIndicatorSection(), Column == 0 ? -1 : Column);
+  }
+
   void RowTextsAndStateImages() {
     W->Start(true);
     const std::string A = W->Add({.From = "<w\xC3\xBCrde@x.test>", .Size = 1234});

@@ -41,7 +41,12 @@ void TFormMain::SortByColumn(int Column) {
   SortList();
 }
 
-void TFormMain::OnSortMenu(QAction* Item) { SortByColumn(Item->data().toInt()); }
+// A click toggles the checkable item by itself, the current column's too, which the sort
+// may then leave alone (Queue again does nothing): the marks are set back after it.
+void TFormMain::OnSortMenu(QAction* Item) {
+  SortByColumn(Item->data().toInt());
+  UpdateSortMenu();
+}
 
 // Each direction item sets its own direction: choosing the one in force changes nothing.
 void TFormMain::OnSortOrder(uint8_t Direction) {

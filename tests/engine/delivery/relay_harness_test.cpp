@@ -18,6 +18,7 @@
 #include "support/LoopbackDNS.h"
 #include "support/LoopbackSockets.h"
 #include "support/ScriptedSmtpPeer.h"
+#include "support/SilentServer.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -146,3 +147,53 @@ TEST_F(RelayHarness, AnOutputReaderThatFallsBehindDoesNotHoldUpDelivery) {
   ASSERT_EQ(Next.size(), static_cast<size_t>(Mails));
   for (const auto& [ID, N] : Next) EXPECT_EQ(N, 101) << ID;
 }
+
+namespace {
+struct TStalledProxyCase {
+  const char* Name;
+  int SocksVersion;  // as the options dialog stores it
+};
+
+struct StalledProxy : RelayHarness, ::testing::WithParamInterface<TStalledProxyCase> {};
+}  // namespace
+
+// A SOCKS proxy that takes the connection and never answers: the attempt fails once the
+// sender's time-out has passed without a reply, as a failed connection, and nothing goes
+// out around the proxy.
+TEST_P(StalledProxy, FailsTheAttemptAfterTheSenderTimeout) {
+  constexpr int TimeoutSeconds = 2;
+  TSilentServer Proxy;
+  WriteHarnessRegistry(Env, Port, Dns.Address(),
+                       RegistryDword("UseSocksProxy", 1) + RegistryDword("SocksVersion", GetParam().SocksVersion) +
+                           "\"SocksHost\"=\"127.0.0.1\"\r\n" + RegistryDword("SocksPort", Proxy.Port()) +
+                           RegistryDword("SenderConntecTimeout", TimeoutSeconds));
+  const std::string Out = Env.Root() + "relay.out";
+  TChildProcess Relay;
+  ASSERT_TRUE(Relay.Start({Harness}, Out));
+  ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port)))
+      << Env.ReadFile(Out);
+
+  TzqSMTPClient Client;
+  Client.Timeout = 5000;
+  ASSERT_EQ(Client.SendMail("127.0.0.1", Port, "alice@origin.test", "bob@dest.test", {"Subject: stalled", "", "hi"}),
+            scAccepted);
+  // Within a few times the time-out, not libcurl's five minutes.
+  EXPECT_TRUE(WaitForOutput(Env, Out, "log 3 Message from alice@origin.test delivered to bob@dest.test failed.",
+                            4 * TimeoutSeconds * 1000))
+      << Env.ReadFile(Out);
+  EXPECT_TRUE(WaitForOutput(Env, Out, "notice 0 1 6", 2000)) << Env.ReadFile(Out);  // added to the failed list
+  // The mail's own log: a failed connection.
+  const std::string Log = Env.ReadFile(Env.DataHome() + "quillon/data/log/1.log");
+  for (const std::string& Lines : {"\r\nConnect " + Mx.IP() + " failed\r\nError: Connection timed out after ",
+                                   std::string("\r\nError: Can not connect host.\r\nMail delivered Failed.\r\n")})
+    EXPECT_NE(Log.find(Lines), std::string::npos) << Lines << "\n" << Log;
+  EXPECT_EQ(Proxy.Connections(), 1);
+  EXPECT_TRUE(Proxy.WaitClosed(1, 2000));  // the attempt let go of the proxy's connection
+  EXPECT_EQ(Mx.SessionCount(), 0u);
+  EXPECT_EQ(Relay.Stop(10000), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySocksVersion, StalledProxy,
+                         ::testing::Values(TStalledProxyCase{"Socks5", 0}, TStalledProxyCase{"Socks4", 1},
+                                           TStalledProxyCase{"Socks4A", 2}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });

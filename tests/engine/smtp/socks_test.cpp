@@ -3,8 +3,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "engine/smtp/zqSMTPClient.h"
 #include "support/ChildProcess.h"
@@ -48,6 +52,59 @@ private:
   }
   mutable std::mutex FLock;
   std::vector<std::vector<int>> FOffers;
+};
+
+// A SOCKS 5 proxy that wants a login and answers each of its three replies (method,
+// login, connect) after DelayMs, or never from reply StallAt on. Past the hand-shake it
+// stands in for the exchanger itself with a greeting of 554.
+class TSlowSocks5 : public TLoopbackServer {
+public:
+  static constexpr int NoStall = 3;
+  TSlowSocks5(int DelayMs, int StallAt) : TLoopbackServer("127.0.0.1", 0), FDelay(DelayMs), FStallAt(StallAt) {
+    StartAccepting();
+  }
+  ~TSlowSocks5() override { Stop(); }
+
+private:
+  // False when the client went away or the server stops.
+  bool Read(int Fd, size_t Len, std::string& In) {
+    In.clear();
+    while (In.size() < Len) {
+      if (Stopping()) return false;
+      pollfd P{Fd, POLLIN, 0};
+      if (poll(&P, 1, 20) <= 0) continue;
+      char Buf[256];
+      const ssize_t N = recv(Fd, Buf, std::min(sizeof Buf, Len - In.size()), 0);
+      if (N <= 0) return false;
+      In.append(Buf, static_cast<size_t>(N));
+    }
+    return true;
+  }
+  // Waits before reply Step (forever from StallAt on), then sends it.
+  bool Answer(int Fd, int Step, const std::string& Reply) {
+    const auto Until = std::chrono::steady_clock::now() + std::chrono::milliseconds(FDelay);
+    while (!Stopping() && (Step >= FStallAt || std::chrono::steady_clock::now() < Until)) {
+      pollfd P{Fd, POLLRDHUP, 0};
+      if (poll(&P, 1, 10) > 0) return false;  // the client gave up
+    }
+    return !Stopping() && send(Fd, Reply.data(), Reply.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(Reply.size());
+  }
+  void Serve(int Fd) override {
+    std::string In, More;
+    if (!Read(Fd, 2, In) || !Read(Fd, static_cast<unsigned char>(In[1]), More) || !Answer(Fd, 0, {5, 2})) return;
+    // Login: version, user, password, each name with its length in front.
+    if (!Read(Fd, 2, In) || !Read(Fd, static_cast<unsigned char>(In[1]) + 1u, More) ||
+        !Read(Fd, static_cast<unsigned char>(More.back()), In) || !Answer(Fd, 1, {1, 0}))
+      return;
+    // CONNECT to an IPv4 address: 4 bytes of head, 4 of address, 2 of port.
+    if (!Read(Fd, 10, In) || !Answer(Fd, 2, std::string("\x05\x00\x00\x01\0\0\0\0\0\0", 10))) return;
+    const std::string Greeting = "554 not here\r\n";
+    send(Fd, Greeting.data(), Greeting.size(), MSG_NOSIGNAL);
+    while (Read(Fd, 1, In)) {
+    }
+  }
+  const int FDelay;
+  const int FStallAt;
 };
 
 struct SocksProxy : ::testing::Test {
@@ -164,5 +221,48 @@ TEST_F(SocksProxy, StoredVersionOutsideTheListStillUsesTheProxy) {
   UseSocksProxy = false;
   SocksVersion = 0;
   EXPECT_EQ(Proxy.Offers(), (std::vector<std::vector<int>>{{0}, {0}}));
+  EXPECT_TRUE(Peer.Sessions().empty());
+}
+
+// Each reply of the proxy's hand-shake is a read of its own with the client's time-out:
+// replies that each come in time pass even when together they take longer than it, and a
+// reply that never comes fails the connection within that time-out of the one before.
+TEST_F(SocksProxy, EachProxyReplyIsAReadWithTheTimeout) {
+  Client.Timeout = 1000;
+  struct TCase {
+    int DelayMs, StallAt;
+  };
+  for (const TCase C : {TCase{600, TSlowSocks5::NoStall}, TCase{0, 0}, TCase{600, 1}, TCase{0, 2}}) {
+    SCOPED_TRACE(testing::Message() << "delay " << C.DelayMs << ", stall at " << C.StallAt);
+    TSlowSocks5 Proxy(C.DelayMs, C.StallAt);
+    UseProxy(TSocksVersion::svSocks5, Proxy.Port(), "relay", "s3cret");
+    // A hang (libcurl's own limit is five minutes) is cut short and fails the case.
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool Finished = false;
+    std::thread Guard([&] {
+      std::unique_lock<std::mutex> L(Lock);
+      if (!Done.wait_for(L, std::chrono::seconds(8), [&] { return Finished; })) Client.Stop();
+    });
+    const auto Start = std::chrono::steady_clock::now();
+    const int Result = Send();
+    const auto Took = std::chrono::steady_clock::now() - Start;
+    {
+      std::lock_guard<std::mutex> L(Lock);
+      Finished = true;
+    }
+    Done.notify_one();
+    Guard.join();
+    EXPECT_LT(Took, std::chrono::seconds(4));
+    if (C.StallAt == TSlowSocks5::NoStall) {
+      EXPECT_EQ(Result, scOtherFailure);  // the stand-in's greeting
+      EXPECT_EQ(Client.LastResponse.Code, 554);
+    } else {
+      EXPECT_EQ(Result, scConnectFailed);
+      std::string Log;
+      for (const std::string& L : LogLines) Log += L + "\n";
+      EXPECT_NE(Log.find("\nConnect 127.0.0.2 failed\nError: Connection timed out after "), std::string::npos) << Log;
+    }
+  }
   EXPECT_TRUE(Peer.Sessions().empty());
 }
