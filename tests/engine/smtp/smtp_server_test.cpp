@@ -9,6 +9,7 @@
 
 #include "engine/net/Base64.h"
 #include "engine/smtp/zqSMTPServer.h"
+#include "engine/store/MailStore.h"
 #include "support/LineClient.h"
 
 namespace {
@@ -343,10 +344,14 @@ TEST_F(SmtpServer, RefusalsByTheMessageHandler) {
   Start();
   auto C = Client();
   const std::vector<std::pair<std::function<void()>, std::string>> Table = {
-      {[] { throw EVexaTooCannotSaveMail("Too many mails received!"); }, "500 Can not save mail. Too many mails received!"},
+      // The sender may try these again later: 4xx.
+      {[] { throw EVexaTooCannotSaveMail("Too many mails received!"); }, "452 Can not save mail. Too many mails received!"},
+      {[] { throw EVexaMailStoreFull(); }, "452 Can not save mail. Insufficient storage!"},
+      {[] { throw EVexaMailJournalWriteError(); }, "451 Can not save mail. Unknow Error!"},
+      {[] { throw std::runtime_error("I/O error"); }, "451 Can not save mail. Unknow Error!"},
+      {[] { throw 42; }, "451 Can not save mail. Unknow Error!"},
+      // This message will never be taken.
       {[] { throw EVexaAttachmentFilter("Illegal attachment"); }, "500 Mail contains illegal attachment!"},
-      {[] { throw std::runtime_error("disk full"); }, "500 Can not save mail. Unknow Error!"},
-      {[] { throw 42; }, "500 Can not save mail. Unknow Error!"},
   };
   for (const auto& [Raise, Want] : Table) {
     Refuse = Raise;
