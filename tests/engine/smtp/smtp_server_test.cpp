@@ -226,6 +226,37 @@ TEST_F(SmtpServer, MessageSizeLimit) {
   EXPECT_EQ(std::vector<std::string>{"small"}, Mails[2].Data);
 }
 
+// A line holds at most 16384 characters as the client sends them, a data line's leading dot
+// counted; one more ends the connection without a reply, and its message is not taken.
+TEST_F(SmtpServer, OverLongLinesEndTheConnectionUnanswered) {
+  const size_t Max = TTcpConnection::MaxLineLength;
+  ASSERT_EQ(16384u, Max);
+  Start();
+  auto C = Client();
+  EXPECT_EQ("250 OK", C.Cmd("NOOP " + std::string(Max - 5, 'n')));
+  const std::string AtLimit = "." + std::string(Max - 1, 'x');
+  EXPECT_EQ("250 OK", Send(C, {"Subject: at the limit", AtLimit}));
+  const struct {
+    const char* Phase;
+    std::string Line;
+  } Cases[] = {{"command", "NOOP " + std::string(Max - 4, 'n')},
+               // Max characters once its dot is gone.
+               {"data", "." + std::string(Max, 'x')}};
+  for (const auto& K : Cases) {
+    auto D = Client();
+    if (K.Line[0] == '.') {
+      D.Cmd("RCPT TO:<r@x.y>");
+      EXPECT_EQ("354 Start mail input; end with <CRLF>.<CRLF>", D.Cmd("DATA"));
+    }
+    D.Conn().Write(K.Line + "\r\n.\r\nNOOP\r\n");
+    EXPECT_EQ("<closed>", D.Read()) << K.Phase;
+  }
+  EXPECT_EQ("250 OK", C.Cmd("NOOP"));  // other sessions go on
+  std::lock_guard<std::mutex> L(M);
+  ASSERT_EQ(1u, Mails.size());
+  EXPECT_EQ(AtLimit, Mails[0].Data.at(1));  // kept as sent
+}
+
 TEST_F(SmtpServer, SilentClientsAreDisconnected) {
   EXPECT_EQ(300 * 1000, S.IdleTimeout.load());
   S.IdleTimeout = 200;
