@@ -24,9 +24,10 @@ const char* const SNoLoginUser = "SMTP login is required, but no user name is se
 // the system choose.
 bool UsablePort(int Port, bool AllowAny) { return Port <= 65535 && (Port >= 1 || (AllowAny && Port == 0)); }
 
-void Refuse(TzqSMTPServerThread& Thread, const char* Text) {
+// Code 500 for a client that is never let in, 421 for one that may try again later.
+void Refuse(TzqSMTPServerThread& Thread, int Code, const char* Text) {
   try {
-    Thread.Connection.WriteLn(std::string("500 ") + Text);
+    Thread.Connection.WriteLn(std::to_string(Code) + " " + Text);
   } catch (const ESocketError&) {
     // The client is gone already.
   }
@@ -183,8 +184,8 @@ void TMailReceiver::ClientConnect(TzqSMTPServerThread& Thread) {
   const std::string Peer = Thread.Connection.PeerIP();
   // A client on this machine connects from the address it connects to, whichever that is.
   const bool Local = Peer == Thread.Connection.LocalIP();
-  if (LocalUserOnly && !Local) return Refuse(Thread, SLocalUserOnly);
-  if (!LocalUserOnly && !Local && !IPAllowed(Peer)) return Refuse(Thread, SIPBlocked);
+  if (LocalUserOnly && !Local) return Refuse(Thread, 500, SLocalUserOnly);
+  if (!LocalUserOnly && !Local && !IPAllowed(Peer)) return Refuse(Thread, 500, SIPBlocked);
   {
     std::lock_guard<std::mutex> Lock(SlotsLock);
     auto It = std::find_if(Slots.begin(), Slots.end(), [](const auto& S) { return S->Free; });
@@ -196,7 +197,7 @@ void TMailReceiver::ClientConnect(TzqSMTPServerThread& Thread) {
       Thread.Slot = &S;
     }
   }
-  if (!Thread.Slot) return Refuse(Thread, STooManyConnections);
+  if (!Thread.Slot) return Refuse(Thread, 421, STooManyConnections);
   DoLog(1, LangFmt(25, Peer));
 }
 

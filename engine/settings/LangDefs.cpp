@@ -121,6 +121,8 @@ const char* const EnglishTexts[LangStringCount] = {
     "The mail domain can not contain ';'.",                // 105
     "The mail address can not contain ';'.",               // 106
     "The domain name can not contain ';'.",                // 107
+    // The update's package that no program of the desktop would open.
+    "Can not open the downloaded update file %s. Please install it by hand.",  // 108
 };
 
 bool Blank(const std::string& S) { return Trim(S).empty(); }

@@ -8,7 +8,7 @@
 
 class TIniFile;
 
-constexpr int LangStringCount = 108;
+constexpr int LangStringCount = 109;
 
 class TLangStrings {
 public:

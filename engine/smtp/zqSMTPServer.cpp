@@ -152,15 +152,17 @@ void TzqSMTPServer::HandOver(TzqSMTPServerThread& T) {
       Answer = "500 Mail size exceeds the limit of " + std::to_string(MaxMessageSize) + " bytes!";
     else
       DoMailReceived(T);
-  } catch (const EVexaTooCannotSaveMail&) {
-    Answer = "500 Can not save mail. Too many mails received!";
   } catch (const EVexaAttachmentFilter&) {
     Answer = "500 Mail contains illegal attachment!";
+  } catch (const EVexaTooCannotSaveMail&) {
+    // The refusals below hold only for now: a 4xx lets the client send the message again
+    // later, where a 5xx would make its server bounce it.
+    Answer = "452 Can not save mail. Too many mails received!";
   } catch (const EVexaMailStoreFull&) {
-    // Only for now: the client may try again later.
     Answer = "452 Can not save mail. Insufficient storage!";
   } catch (...) {
-    Answer = "500 Can not save mail. Unknow Error!";
+    // The journal could not be read or written, an I/O error: nothing of the message was kept.
+    Answer = "451 Can not save mail. Unknow Error!";
   }
   T.State = ssCommand;
   T.MailFrom.clear();

@@ -13,7 +13,9 @@
 #include "engine/net/TcpServer.h"
 #include "engine/store/MailData.h"
 
-// Raised by an OnMailReceived handler to refuse a message; the server answers with a 500 line.
+// Raised by an OnMailReceived handler to refuse a message: a store holding too many mails
+// is answered with a 452 line (the client may try again later), a blocked attachment with a
+// 500 line.
 class EVexaTooCannotSaveMail : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;

@@ -1,7 +1,8 @@
 // The download window against a loopback HTTP server of the test: a complete download
-// handed to the desktop and the program ended, a cut or refused transfer, Cancel during
-// the transfer and before it, a server that stalls, a quit during the transfer, the "qvu"
-// names beside an old file that cannot go, and an update folder that is not ours.
+// handed to the desktop and the program ended, a package nothing on the desktop opens, a
+// cut or refused transfer, Cancel during the transfer and before it, a server that stalls,
+// a quit during the transfer, the "qvu" names beside an old file that cannot go, and an
+// update folder that is not ours.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,13 +72,15 @@ class TestUpdateDownload : public QObject {
   }
   QString Text(TFormUpdate& F, const char* Label) { return F.findChild<QLabel*>(Label)->text(); }
 
-  void VerifyRestored() {
+  // The server and the tray icon back, the program still running; Opened: the files handed
+  // to the desktop meanwhile.
+  void VerifyRestored(size_t Opened = 0) {
     QCOMPARE(Host->Stops, 1);
     QCOMPARE(Host->Starts, 1);
     QVERIFY(Host->Running);
     QCOMPARE(Host->Tray, std::vector<bool>({false, true}));
     QCOMPARE(Host->Quits, 0);
-    QVERIFY(Desktop->Opened.empty());
+    QCOMPARE(Desktop->Opened.size(), Opened);
   }
 
   // The real main window, its server running, with the update windows' host its own.
@@ -146,6 +149,23 @@ private slots:
     struct stat St;
     QCOMPARE(::stat(Folder().c_str(), &St), 0);
     QCOMPARE(St.st_mode & 0777, mode_t(0700));
+  }
+
+  // The file came, but nothing on the desktop opens it: the user learns where it is, and
+  // the program stays with its server running.
+  void NothingOpensThePackage() {
+    Server->Answer(Path, THttpAnswer{200, "OK", Package(5000)});
+    Desktop->Accept = false;
+    auto F = Run();
+    const std::string File = Folder() + FileName;
+    QCOMPARE(Desktop->Opened, std::vector<QUrl>({QUrl::fromLocalFile(QString::fromStdString(File))}));
+    QCOMPARE(Boxes->Boxes.size(), size_t(1));
+    QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Error);
+    QCOMPARE(Boxes->Boxes[0].Text, QString::fromStdString("Can not open the downloaded update file " + File +
+                                                          ". Please install it by hand."));
+    QCOMPARE(Env->ReadFile(File), Package(5000));
+    VerifyRestored(1);
+    QVERIFY(!F->isVisible());
   }
 
   void FailedDownload_data() {
@@ -351,14 +371,24 @@ private slots:
     VerifyRestored();
   }
 
-  // The main window's own server: stopped for the download, started again after it failed.
+  // The main window's own server: stopped for the download, started again after it failed
+  // or when nothing opened the package.
+  void MainWindowServerDuringTheDownload_data() {
+    QTest::addColumn<int>("Status");
+    QTest::addColumn<bool>("Opens");
+    QTest::newRow("download fails") << 404 << true;
+    QTest::newRow("nothing opens the package") << 200 << false;
+  }
   void MainWindowServerDuringTheDownload() {
+    QFETCH(int, Status);
+    QFETCH(bool, Opens);
     auto MainWindow = StartMainWindow();
     TFormMain& Main = *MainWindow;
     QVERIFY(Main.ServerRunning());
-    THttpAnswer Gone{404, "Not Found", ""};
-    Gone.HoldBeforeHeaders = true;
-    Server->Answer(Path, Gone);
+    THttpAnswer Answer{Status, Status == 200 ? "OK" : "Not Found", Package(100)};
+    Answer.HoldBeforeHeaders = true;
+    Server->Answer(Path, Answer);
+    Desktop->Accept = Opens;
     bool StoppedMeanwhile = false;
     TFormUpdate F(&Main, TAvailableRelease{"9.0.0.1", Server->URL(Path)});
     WhenReady([&] { return Server->Requests(Path) == 1; }, [&] {

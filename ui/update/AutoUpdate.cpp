@@ -149,8 +149,8 @@ void TFormUpdate::RestoreServer() {
   if (Host.ShowTrayIcon) Host.ShowTrayIcon(true);
 }
 
-void TFormUpdate::Failed(const std::string& Reason) {
-  ErrorBox(LangFmt(98, Reason));
+void TFormUpdate::GiveUp(const std::string& Message) {
+  ErrorBox(Message);
   RestoreServer();
   QDialog::done(QDialog::Rejected);
 }
@@ -226,11 +226,16 @@ void TFormUpdate::Download() {
   else if (!Closed)
     Failure = "Write error";
   if (!Failure.empty()) {
-    Failed(Failure);
+    GiveUp(LangFmt(98, Failure));
     return;
   }
 
-  Desktop().OpenUrl(QUrl::fromLocalFile(QString::fromStdString(Path)));
+  // Nothing on the desktop opens the package: ending now would leave no server and nothing
+  // installed. The file stays for the user to install.
+  if (!Desktop().OpenUrl(QUrl::fromLocalFile(QString::fromStdString(Path)))) {
+    GiveUp(LangFmt(108, Path));
+    return;
+  }
   QDialog::done(QDialog::Rejected);
   if (UpdateHost().QuitProgram) UpdateHost().QuitProgram();
 }

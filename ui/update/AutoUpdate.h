@@ -1,7 +1,8 @@
 #pragma once
 // The download window: stops the mail server, fetches the release's package on the GUI
 // thread with progress, rate and time left, hands it to the desktop's package installer
-// and ends the program. A failure or Cancel restarts the server.
+// and ends the program. A failure, Cancel, or a desktop that cannot open the package
+// restarts the server, and the program goes on.
 #include <QDialog>
 #include <cstdint>
 #include <string>
@@ -51,8 +52,8 @@ private:
   static void ProcessMessages();
   // The program ends (its quit routine ran).
   static bool Quitting();
-  // Entry 98 with Reason, the server back, the window closed.
-  void Failed(const std::string& Reason);
+  // Message in an error box, the server back, the window closed; the program goes on.
+  void GiveUp(const std::string& Message);
 
   const TAvailableRelease FRelease;
   int64_t FTotalSize = 0;

@@ -21,7 +21,7 @@ TEST_F(MailReceiverMT, SlotsRunOutAndComeBack) {
   SMTPMaxConnections = 3;
   Receiver->Start();
   auto A = Client(), B = Client(), C = Client();
-  EXPECT_EQ("500 Too many connection. Try again later.", FirstLine(""));
+  EXPECT_EQ("421 Too many connection. Try again later.", FirstLine(""));
   EXPECT_EQ(0u, FreeSlots(*Receiver));
   {
     std::lock_guard<std::mutex> L(Receiver->SlotsLock);
@@ -38,7 +38,7 @@ TEST_F(MailReceiverMT, SlotsRunOutAndComeBack) {
   EXPECT_TRUE(WaitForLog("Mail client from 127.0.0.1 disconnected"));
   auto D = Client();
   EXPECT_EQ("250 OK", D.Cmd("NOOP"));
-  EXPECT_EQ("500 Too many connection. Try again later.", FirstLine(""));
+  EXPECT_EQ("421 Too many connection. Try again later.", FirstLine(""));
   A.Conn().Disconnect();  // a client that just goes away frees its slot too
   for (int I = 0; I < 1000 && FreeSlots(*Receiver) == 0; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   EXPECT_EQ(1u, FreeSlots(*Receiver));
@@ -69,7 +69,7 @@ TEST_F(MailReceiverMT, StopEndsEveryConnectionPromptly) {
   Receiver->Start();
   std::vector<TLineClient> Again;
   for (int I = 0; I < 10; ++I) Again.push_back(Client());
-  EXPECT_EQ("500 Too many connection. Try again later.", FirstLine(""));
+  EXPECT_EQ("421 Too many connection. Try again later.", FirstLine(""));
 }
 
 TEST_F(MailReceiverMT, ParallelSessions) {

@@ -302,10 +302,10 @@ TEST_F(MailReceiver, RefusedMailsKeepTheConnection) {
   Store.WaitingCount = 5000;
   EXPECT_EQ("250 OK", SendMail(C, "a@b.c", {"x"}));
   Store.WaitingCount = 5001;
-  EXPECT_EQ("500 Can not save mail. Too many mails received!", SendMail(C, "a@b.c", {"x"}));
+  EXPECT_EQ("452 Can not save mail. Too many mails received!", SendMail(C, "a@b.c", {"x"}));
   Store.WaitingCount = 0;
   Store.FailAdd = true;
-  EXPECT_EQ("500 Can not save mail. Unknow Error!", SendMail(C, "a@b.c", {"x"}));
+  EXPECT_EQ("451 Can not save mail. Unknow Error!", SendMail(C, "a@b.c", {"x"}));
   Store.FailAdd = false;
   EXPECT_EQ("250 OK", SendMail(C, "a@b.c", {"x"}));
   EXPECT_EQ(3u, Store.Mails().size());

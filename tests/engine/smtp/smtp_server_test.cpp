@@ -9,6 +9,7 @@
 
 #include "engine/net/Base64.h"
 #include "engine/smtp/zqSMTPServer.h"
+#include "engine/store/MailStore.h"
 #include "support/LineClient.h"
 
 namespace {
@@ -225,12 +226,50 @@ TEST_F(SmtpServer, MessageSizeLimit) {
   EXPECT_EQ(std::vector<std::string>{"small"}, Mails[2].Data);
 }
 
+// A line holds at most 16384 characters as the client sends them, a data line's leading dot
+// counted; one more ends the connection without a reply, and its message is not taken.
+TEST_F(SmtpServer, OverLongLinesEndTheConnectionUnanswered) {
+  const size_t Max = TTcpConnection::MaxLineLength;
+  ASSERT_EQ(16384u, Max);
+  Start();
+  auto C = Client();
+  EXPECT_EQ("250 OK", C.Cmd("NOOP " + std::string(Max - 5, 'n')));
+  const std::string AtLimit = "." + std::string(Max - 1, 'x');
+  EXPECT_EQ("250 OK", Send(C, {"Subject: at the limit", AtLimit}));
+  const struct {
+    const char* Phase;
+    std::string Line;
+  } Cases[] = {{"command", "NOOP " + std::string(Max - 4, 'n')},
+               // Max characters once its dot is gone.
+               {"data", "." + std::string(Max, 'x')}};
+  for (const auto& K : Cases) {
+    auto D = Client();
+    if (K.Line[0] == '.') {
+      D.Cmd("RCPT TO:<r@x.y>");
+      EXPECT_EQ("354 Start mail input; end with <CRLF>.<CRLF>", D.Cmd("DATA"));
+    }
+    D.Conn().Write(K.Line + "\r\n.\r\nNOOP\r\n");
+    EXPECT_EQ("<closed>", D.Read()) << K.Phase;
+  }
+  EXPECT_EQ("250 OK", C.Cmd("NOOP"));  // other sessions go on
+  std::lock_guard<std::mutex> L(M);
+  ASSERT_EQ(1u, Mails.size());
+  EXPECT_EQ(AtLimit, Mails[0].Data.at(1));  // kept as sent
+}
+
 TEST_F(SmtpServer, SilentClientsAreDisconnected) {
   EXPECT_EQ(300 * 1000, S.IdleTimeout.load());
   S.IdleTimeout = 200;
+  // Small send buffers: the replies to a client that never reads stall soon, not after
+  // megabytes of them.
+  S.OnConnect = [](TPeerThread& T) {
+    const int Small = 4096;
+    setsockopt(T.Connection.Handle(), SOL_SOCKET, SO_SNDBUF, &Small, sizeof Small);
+  };
   Start();
   auto WaitForDisconnects = [&](int N) {
-    for (int I = 0; I < 500 && Disconnects < N; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Up to 20 s: a guard against a hang on a loaded machine, not a figure to meet.
+    for (int I = 0; I < 2000 && Disconnects < N; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return Disconnects.load();
   };
   {
@@ -343,10 +382,14 @@ TEST_F(SmtpServer, RefusalsByTheMessageHandler) {
   Start();
   auto C = Client();
   const std::vector<std::pair<std::function<void()>, std::string>> Table = {
-      {[] { throw EVexaTooCannotSaveMail("Too many mails received!"); }, "500 Can not save mail. Too many mails received!"},
+      // The sender may try these again later: 4xx.
+      {[] { throw EVexaTooCannotSaveMail("Too many mails received!"); }, "452 Can not save mail. Too many mails received!"},
+      {[] { throw EVexaMailStoreFull(); }, "452 Can not save mail. Insufficient storage!"},
+      {[] { throw EVexaMailJournalWriteError(); }, "451 Can not save mail. Unknow Error!"},
+      {[] { throw std::runtime_error("I/O error"); }, "451 Can not save mail. Unknow Error!"},
+      {[] { throw 42; }, "451 Can not save mail. Unknow Error!"},
+      // This message will never be taken.
       {[] { throw EVexaAttachmentFilter("Illegal attachment"); }, "500 Mail contains illegal attachment!"},
-      {[] { throw std::runtime_error("disk full"); }, "500 Can not save mail. Unknow Error!"},
-      {[] { throw 42; }, "500 Can not save mail. Unknow Error!"},
   };
   for (const auto& [Raise, Want] : Table) {
     Refuse = Raise;
