@@ -204,12 +204,14 @@ TEncodedMail TMailJournal::EncodeNew(const std::vector<const TMailRecord*>& Recs
 }
 
 uint64_t TMailJournal::Append(std::shared_ptr<const std::string> Bytes, std::function<void()> Undo,
-                              std::function<void(bool)> Done, uint64_t RoomAfter) {
+                              std::function<void(bool)> Done, uint64_t RoomAfter,
+                              std::shared_ptr<const std::string> Fallback) {
   uint64_t Seq;
   {
     std::lock_guard<std::mutex> L(FLock);
     Seq = ++FLastSeq;
-    FPending.push_back(TPending{Seq, std::move(Bytes), std::move(Undo), std::move(Done), RoomAfter});
+    FPending.push_back(
+        TPending{Seq, std::move(Bytes), std::move(Undo), std::move(Done), RoomAfter, std::move(Fallback)});
   }
   FDone.notify_all();
   return Seq;
@@ -294,12 +296,15 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
     Failed = std::move(Batch);
   } else {
     // In order, as far as there is room: a change that can be taken back needs the room
-    // that the mails already taken still need behind it, or it is refused; a kept change
-    // that finds no room waits, and every later change with it.
+    // that the mails already taken still need behind it, or it is refused; so does a kept
+    // change whole, where its fallback can take its place. A kept change that finds no room
+    // waits, and every later change with it.
     bool Stop = false;
     for (auto& E : Batch) {
-      const uint64_t Need = FPos + Total + E.Bytes->size() + (E.Undo ? E.RoomAfter : 0);
-      if (!Stop && Grow(Need, Error)) {
+      const uint64_t Need = FPos + Total + E.Bytes->size() + (E.Undo || E.Fallback ? E.RoomAfter : 0);
+      const bool Fits = !Stop && Grow(Need, Error);
+      if (!Fits && !Stop && E.Fallback && Grow(FPos + Total + E.Fallback->size(), Error)) E.Bytes = E.Fallback;
+      if (Fits || E.Bytes == E.Fallback) {
         Total += E.Bytes->size();
         Written.push_back(std::move(E));
         continue;

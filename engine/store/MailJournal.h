@@ -66,9 +66,12 @@ public:
   // (true) or failed and undone (false), without any lock of the journal. A writer
   // thread of the journal writes what is queued whenever nobody waits for it. A change
   // that can be taken back is written only with RoomAfter bytes of room behind it (else it
-  // fails for lack of space); the others use that room. Answers the change's number.
+  // fails for lack of space); the others use that room. A kept change with a Fallback (a
+  // shorter record of what matters most) goes whole only with that room behind it, else its
+  // Fallback goes. Answers the change's number.
   uint64_t Append(std::shared_ptr<const std::string> Bytes, std::function<void()> Undo,
-                  std::function<void(bool)> Done = nullptr, uint64_t RoomAfter = 0);
+                  std::function<void(bool)> Done = nullptr, uint64_t RoomAfter = 0,
+                  std::shared_ptr<const std::string> Fallback = nullptr);
   // Until change Seq is on disk (true), or failed and undone, or kept while the journal
   // cannot be written (false, Error says why).
   bool Wait(uint64_t Seq, std::string& Error);
@@ -115,6 +118,7 @@ private:
     std::function<void()> Undo;
     std::function<void(bool)> Done;
     uint64_t RoomAfter = 0;
+    std::shared_ptr<const std::string> Fallback;
   };
   using TDoneList = std::vector<std::pair<std::function<void(bool)>, bool>>;
   // Writes the queued changes; FLock held on entry and on return (released meanwhile).

@@ -179,20 +179,21 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
     }
   }
 
-  // Out of the waiting list and into its new place. The finisher does not wait for the
-  // sync: it goes on with the next delivery, whose changes share the sync. The filing is
-  // never taken back: the exchanger has answered, so a disk that cannot take it keeps it
-  // waiting in memory, and only a crash before it is on disk delivers the mail again. It
-  // goes as two changes: the filing alone, small enough for the room that the mail's
-  // acceptance kept in the journal, then the filing with the log and the failure notice.
+  // Out of the waiting list and into its new place, with its log and its notice, as one
+  // change of the journal. The finisher does not wait for the sync: it goes on with the
+  // next delivery, whose change shares the sync. The change is never taken back: the
+  // exchanger has answered, so a disk that cannot take it keeps it waiting in memory, and
+  // only a crash before it is on disk delivers the mail again. Where the journal has no
+  // room for all of it, the filing alone goes, in the room that the mail's acceptance kept
+  // for it (its log and notice then reach their files without the journal's copy).
   auto Notice = std::make_shared<TNewMail>(std::move(NoticeMail));
-  auto Filed = [this, Target, ID](bool) {
-    if (Target < 0) DeleteMailFiles(ID);
-  };
-  auto Logged = [this, Notice, Target, ID](bool) {
+  auto Done = [this, Notice, Target, ID](bool) {
     QueueFiles(TFileJob{Notice->IDs, Notice->Texts});
     AnnounceNew(*Notice);
-    if (Target >= 0) QueueFiles(TFileJob{{ID}, nullptr});
+    if (Target < 0)
+      DeleteMailFiles(ID);
+    else
+      QueueFiles(TFileJob{{ID}, nullptr});
   };
   std::shared_lock<std::shared_mutex> C(FChangeLock);
   EncodeNew(*Notice);
@@ -203,20 +204,24 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   if (!R) return false;  // deleted meanwhile: nothing to file, no notice
   FQueueChanged = true;
   PostNotice(naRemoved, *R, R->Rec.State);
-  auto Details = Notice->Encoded.Bytes ? Notice->Encoded.Bytes : std::make_shared<std::string>();
+  auto Bytes = Notice->Encoded.Bytes ? Notice->Encoded.Bytes : std::make_shared<std::string>();
+  // The room that the other mails to deliver (this one's notice among them) keep.
+  const uint64_t Room = FilingRoom * (FQueue.Items.size() + Notice->Records.size());
+  auto Filing = std::make_shared<const std::string>(Target < 0 ? FJournal->Encode(joDelete, lkQueue, Rec)
+                                                                : FJournal->Encode(joPut, uint8_t(Target), Rec));
   if (Target < 0) {
     RemoveFromAll(R.get());
-    Journal(FJournal->Encode(joDelete, lkQueue, Rec), Filed);
+    *Bytes += *Filing;
     PointTexts(*Notice);
-    if (!Details->empty()) InsertNew(*Notice, Journal(Details, {}, Logged));
+    InsertNew(*Notice, FJournal->Append(Bytes, nullptr, Done, Room, Filing));
     return false;
   }
   R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
-  const uint64_t Seq = Journal(FJournal->Encode(joPut, uint8_t(Target), Rec), Filed);
-  *Details += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, LogText.get());
+  *Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, LogText.get());
   PointTexts(*Notice);
   PendLog(ID, LogText);
-  InsertNew(*Notice, Journal(Details, {}, Logged));
+  const uint64_t Seq = FJournal->Append(Bytes, nullptr, Done, Room, Filing);
+  InsertNew(*Notice, Seq);
   {
     // Filed as far as anyone who looks can tell: what a wait for the disk waits for is queued.
     std::lock_guard<std::mutex> A(FAllMailsLock);

@@ -247,8 +247,8 @@ void TMemoryMailStore::ReportDamage(const TJournalRead& Journal, const std::unor
                      std::to_string(Damage.front().Offset) + ", " + std::to_string(Records) +
                      " damaged record(s) skipped; " + std::to_string(Messages.size()) +
                      " message file(s) belong to no mail and are kept in " + FDataDir + "mail/.";
-  if (Journal.SetAside) Text += " The journal is kept as MailJour.jnl.damaged.";
   DoLog(3, Text);
+  if (Journal.SetAside) DoLog(1, "The damaged mail journal is kept as " + FDataDir + "MailJour.jnl.damaged.");
 }
 
 // Caller holds FFileMutex and FChangeLock exclusively.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -35,14 +36,28 @@ public:
   std::mutex Lock;
   std::set<std::string> FailWrites;    // WriteFile of a path ending so fails
   std::set<std::string> FailReplaces;  // ReplaceFile of a path ending so fails
+  std::set<std::string> FailReads;     // ReadFile of a path ending so fails (an I/O error)
   std::atomic<int> Replaces{0};
   std::atomic<int> Writes{0};  // WriteFile calls
+  std::map<std::string, int> WritesOf;  // WriteFile calls by path (under Lock)
   std::atomic<int> Syncs{0};
   // Bytes the journal may still take before the disk is full (-1: no limit).
   std::atomic<int64_t> JournalSpace{-1};
 
+  using TDiskStoreFiles::ReadFile;
+  bool ReadFile(const std::string& Path, std::string& Data, std::string& Error) override {
+    if (Matches(FailReads, Path)) {
+      Error = "Input/output error";
+      return false;
+    }
+    return TDiskStoreFiles::ReadFile(Path, Data, Error);
+  }
   bool WriteFile(const std::string& Path, std::string_view Data, bool Sync, std::string& Error) override {
     ++Writes;
+    {
+      std::lock_guard<std::mutex> L(Lock);
+      ++WritesOf[Path];
+    }
     if (Frozen || Matches(FailWrites, Path)) {
       Error = "No space left on device";
       return false;
@@ -112,6 +127,9 @@ public:
       TDiskStoreFiles::WriteFile(J->Path, Disk, true, Ignored);
     }
   }
+  // The program is killed: nothing more reaches the disk from it, and what it wrote stays in
+  // the page cache, unsynced, for a later Crash to lose.
+  void Kill() { Frozen = true; }
   void Thaw() { Frozen = false; }
   std::atomic<bool> FailJournalSync{false};
 
@@ -287,6 +305,14 @@ protected:
     TMailRecord R;
     Store->GetMailRecord(ID, R);
     return R;
+  }
+  // Every mail the store holds, as ID and state.
+  std::map<std::string, int> States() {
+    std::map<std::string, int> Out;
+    TMailRecord R;
+    for (bool Ok = Store->FindFirst({0, 1, 2, 3}, TMailStateSet::FromBits(0xFF), R); Ok; Ok = Store->FindNext(R))
+      Out[R.ID.str()] = R.State;
+    return Out;
   }
   // Every record the enumeration gives for the states, as their IDs.
   std::vector<std::string> IDs(TMailStateSet States) {

@@ -19,14 +19,6 @@ namespace {
 
 class JournalTest : public StoreTest {
 protected:
-  // Every mail the store holds, as ID and state.
-  std::map<std::string, int> States() {
-    std::map<std::string, int> Out;
-    TMailRecord R;
-    for (bool Ok = Store->FindFirst({0, 1, 2, 3}, TMailStateSet::FromBits(0xFF), R); Ok; Ok = Store->FindNext(R))
-      Out[R.ID.str()] = R.State;
-    return Out;
-  }
   // The machine stops and the program starts again on what the disk kept.
   void CrashAndRestart() {
     Files.Crash();
