@@ -135,6 +135,11 @@ TJournalRead ReadJournal(const std::string& Bytes) {
   if (End >= LegacyHeaderSize && std::memcmp(P, LegacyMagic, 8) == 0 && GetU32(P + 12) == Crc32(P, 12))
     return ReadLegacy(P, End);
   TJournalRead J;
+  // Too short for a header: it was being written as the journal began.
+  if (End < HeaderSize) {
+    J.Fresh = true;
+    return J;
+  }
   // Which journal it is: the first copy of the header, else the second, else the head of the
   // record that every start of the journal writes first.
   bool HeaderDamaged = true;
@@ -145,7 +150,7 @@ TJournalRead ReadJournal(const std::string& Bytes) {
     if (J.ID == 0 || !HeadOf(P + HeaderSize, End - HeaderSize, J.ID)) {
       J.ID = 0;
       // Zeros behind a header that is not whole: it was being written as the journal began.
-      if (AllZero(P + std::min(End, HeaderSize), P + End)) {
+      if (AllZero(P + HeaderSize, P + End)) {
         J.Fresh = true;
         return J;
       }
@@ -155,7 +160,7 @@ TJournalRead ReadJournal(const std::string& Bytes) {
     }
   }
   if (HeaderDamaged) J.Damage.push_back(TJournalDamage{0, 0});
-  size_t Pos = std::min(End, HeaderSize);
+  size_t Pos = HeaderSize;
   while (Pos < End) {
     if (const size_t Size = ValidRecord(P + Pos, End - Pos, J.ID)) {
       DecodeRecord(P + Pos, P[Pos + 12], P[Pos + 13], HeadSize, J.Entries);
@@ -178,5 +183,9 @@ TJournalRead ReadJournal(const std::string& Bytes) {
     Pos = Next;
   }
   J.End = Pos;
+  // What is left behind the last record is zeroed before anything is written after it.
+  size_t Last = End;
+  while (Last > Pos && P[Last - 1] == 0) --Last;
+  J.Leftover = Last - Pos;
   return J;
 }

@@ -29,7 +29,8 @@ struct TJournalRead {
   std::vector<TJournalEntry> Entries;
   std::vector<TJournalDamage> Damage;
   uint64_t ID = 0;   // the journal's identifier
-  uint64_t End = 0;  // behind the last whole record: the next one goes here
+  uint64_t End = 0;       // behind the last whole record: the next one goes here
+  uint64_t Leftover = 0;  // bytes behind End up to the last one that is not zero
   // No journal of ours (empty, or a header torn as it was first written): it gets one.
   bool Fresh = false;
   // Whose records it holds cannot be told: nothing of it is replayed, and it is kept under

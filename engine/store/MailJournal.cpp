@@ -151,6 +151,10 @@ TJournalRead TMailJournal::Open() {
   // first gets its header, before its first record.
   FNeedHeader = J.Fresh || J.SetAside;
   if (FNeedHeader) FID = NewJournalID();
+  // A torn or damaged end must not read as records after the next ones.
+  FInvalidLen = J.Leftover;
+  // Nothing can be filed while it cannot be written: delivery waits.
+  if (!FFile) FStalled = true;
   FHasRecords = !J.Clean();
   return J;
 }

@@ -284,3 +284,27 @@ TEST_F(JournalDamage, AJournalThatIsAFolderIsLeftAlone) {
   Store.reset();
   EXPECT_TRUE(std::filesystem::is_directory(DataPath("MailJour.jnl")));
 }
+
+TEST_F(JournalDamage, AJournalOfTheEarlierLayoutIsReadOnce) {
+  // Killed by an earlier version: its journal holds a mail that no index file lists yet.
+  Store.reset();
+  std::string J(LegacyMagic, 8);
+  PutU32(J, 7);
+  PutU32(J, Crc32(J.data(), J.size()));
+  std::string Rec = ForgedLegacy(7, joNew, "1");
+  J += Rec + std::string(4096, '\0');
+  SetJournal(J);
+  Open();
+  EXPECT_EQ(States(), Waiting(1, 1));
+  EXPECT_EQ(Record("1").MailFrom.str(), "<evil@x.example>");
+  auto D = Store->LoadMailData("1");
+  ASSERT_TRUE(D);
+  EXPECT_EQ(D->Data, (std::vector<std::string>{"Subject: forged", "", "hello"}));
+  // Written anew in the present layout, and read as such from then on.
+  EXPECT_EQ(Journal().compare(0, 8, std::string(Magic, 8)), 0);
+  EXPECT_EQ(Add("b@x.example"), "2");
+  Kill();
+  Open();
+  EXPECT_EQ(States(), Waiting(1, 2));
+  EXPECT_EQ(Red(), std::vector<std::string>{});
+}
