@@ -279,7 +279,7 @@ TEST_F(StoreTest, AMailWhoseFilesCannotBeWrittenIsKeptByTheJournal) {
   auto L = LogTexts();
   // Said once, not again at the save that finds it still unwritten.
   EXPECT_EQ(std::count_if(L.begin(), L.end(), [](auto& T) { return T.rfind("3 Cannot", 0) == 0; }), 1);
-  EXPECT_EQ(L.back().rfind("3 Cannot create file of mail 2.", 0), 0u) << L.back();
+  EXPECT_TRUE(std::any_of(L.begin(), L.end(), [](auto& T) { return T.rfind("3 Cannot create file of mail 2.", 0) == 0; }));
   Store.reset();
   Files.FailWrites.clear();
   Open();
