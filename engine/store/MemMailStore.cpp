@@ -405,7 +405,7 @@ int TMemoryMailStore::StoreMail(TMailData& Mail) {
     // The files are written from the journal's copy once it is on disk: the mail client's
     // answer waits for the sync alone. It goes in only with room for the filings of every
     // mail to deliver, its own included.
-    const uint64_t Room = FilingRoom * (FQueue.Items.size() + New.Records.size());
+    const uint64_t Room = FilingRoom * (FQueue.Items.size() + uint64_t(FRetrying.load()) + New.Records.size());
     Seq = Journal(
         New.Encoded.Bytes, New.IDs,
         [this, Job = TFileJob{New.IDs, New.Texts}](bool Ok) {
@@ -438,6 +438,7 @@ bool TMemoryMailStore::ChangeMailState(const std::string& ID, TMailState OldStat
         PostNotice(naRemoved, *R, OldState);
       }
       SetRecordState(*R, msRequeued);
+      if (R->RetryCountdown >= 0) --FRetrying;
       R->RetryCountdown = -1;
       std::lock_guard<std::mutex> L(FQueue.Lock);
       Seq = Journal(FJournal->Encode(joPut, lkQueue, R->Rec), [this](bool) {
@@ -501,6 +502,7 @@ void TMemoryMailStore::DeleteWhere(TListKind Kind, const std::function<bool(cons
         continue;
       }
       Ptrs.push_back(List.Items[I].get());
+      if (Kind == lkFailed && List.Items[I]->RetryCountdown >= 0) --FRetrying;
       Gone.push_back(std::move(List.Items[I]));
     }
     List.Items.resize(Keep);

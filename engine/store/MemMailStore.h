@@ -224,6 +224,8 @@ private:
   // Journal room kept for each mail still to be delivered: its filing (and a retry's
   // requeue), so that a full disk refuses new mail before it holds up a delivery's filing.
   static constexpr uint64_t FilingRoom = 1024;
+  // Failed mails with a retry to come: they need that room too.
+  std::atomic<int64_t> FRetrying{0};
 
   TStoreFiles* FFiles;
   std::function<TDateTime()> FClock;

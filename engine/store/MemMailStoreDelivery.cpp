@@ -206,7 +206,7 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
   PostNotice(naRemoved, *R, R->Rec.State);
   auto Bytes = Notice->Encoded.Bytes ? Notice->Encoded.Bytes : std::make_shared<std::string>();
   // The room that the other mails to deliver (this one's notice among them) keep.
-  const uint64_t Room = FilingRoom * (FQueue.Items.size() + Notice->Records.size());
+  const uint64_t Room = FilingRoom * (FQueue.Items.size() + uint64_t(FRetrying.load()) + Notice->Records.size());
   auto Filing = std::make_shared<const std::string>(Target < 0 ? FJournal->Encode(joDelete, lkQueue, Rec)
                                                                 : FJournal->Encode(joPut, uint8_t(Target), Rec));
   if (Target < 0) {
@@ -217,6 +217,7 @@ bool TMemoryMailStore::MailDone(TMailData& Mail) {
     return false;
   }
   R->RetryCountdown = Target == lkFailed ? RetryDelay(Rec.FailedAttempts) : -1;
+  if (R->RetryCountdown >= 0) ++FRetrying;
   *Bytes += FJournal->Encode(joPut, uint8_t(Target), Rec, nullptr, LogText.get());
   PointTexts(*Notice);
   PendLog(ID, LogText);
@@ -276,6 +277,7 @@ void TMemoryMailStore::Tick() {
         continue;
       }
       std::unique_ptr<TStoreRecord> Due = std::move(FFailed.Items[I]);
+      --FRetrying;
       FFailed.Items.erase(FFailed.Items.begin() + std::ptrdiff_t(I));
       FFailedChanged = true;
       PostNotice(naRemoved, *Due, msFailed);

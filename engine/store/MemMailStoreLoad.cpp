@@ -83,6 +83,7 @@ void TMemoryMailStore::Load() {
       const std::string ID = R.Rec.ID.str();
       if (!Messages.count(ID)) continue;
       R.RetryCountdown = R.Rec.State == msFailed ? RetryDelay(R.Rec.FailedAttempts) : -1;
+      if (K == lkFailed && R.RetryCountdown >= 0) ++FRetrying;
       // A number the 32-bit counter cannot go past (only a damaged file holds one) must not
       // make it wrap: the next IDs would be negative and too long for the record.
       int64_t V;
@@ -345,7 +346,7 @@ void TMemoryMailStore::Checkpoint() {
   uint64_t Room;
   {
     std::lock_guard<std::mutex> L(FQueue.Lock);
-    Room = FilingRoom * (FQueue.Items.size() + 64);
+    Room = FilingRoom * (FQueue.Items.size() + uint64_t(FRetrying.load()) + 64);
   }
   if (!FJournal->Restart(Error, Room)) LogJournalError(Error);
 }
