@@ -153,6 +153,7 @@ TJournalRead TMailJournal::Open() {
   if (FNeedHeader) FID = NewJournalID();
   // A torn or damaged end must not read as records after the next ones.
   FInvalidLen = J.Leftover;
+  FDirtyEnd = J.Legacy || J.Fresh || J.SetAside ? FAllocated : J.End + J.Leftover;
   // Nothing can be filed while it cannot be written: delivery waits.
   if (!FFile) FStalled = true;
   FHasRecords = !J.Clean();
@@ -239,15 +240,16 @@ bool TMailJournal::Repair(std::string& Error) {
     FFile.reset();
     if (!FFiles.RenameFile(FPath, FPath + ".damaged", Error)) return false;
     FSetAside = false;
-    FAllocated = 0;
+    FAllocated = FDirtyEnd = 0;
   }
   if (!FFile) FFile = FFiles.OpenJournalFile(FPath, Error);
   if (!FFile) return false;
   if (FNeedHeader) {
-    // The header, then zeros over what is kept of the old records: room for the changes to
-    // come. The rest of the file goes back to the disk.
+    // The header, then zeros over what is kept of the old records (behind them the file
+    // holds zeros already): room for the changes to come. The rest of the file goes back to
+    // the disk.
     const uint64_t Keep = HeaderSize + FKeep;
-    const uint64_t Zeros = std::min(Keep, std::max<uint64_t>(FAllocated, HeaderSize)) - HeaderSize;
+    const uint64_t Zeros = std::min(Keep, std::max<uint64_t>(FDirtyEnd, HeaderSize)) - HeaderSize;
     std::string H = HeaderCopy(FID) + HeaderCopy(FID);
     H.resize(size_t(HeaderSize + Zeros), '\0');
     if (!FFile->WriteAt(0, H, Error) || !FFile->Sync(Error)) return false;
@@ -256,7 +258,7 @@ bool TMailJournal::Repair(std::string& Error) {
       if (!FFile->Truncate(Keep, Error)) return false;
       FAllocated = Keep;
     }
-    FPos = HeaderSize;
+    FPos = FDirtyEnd = HeaderSize;
     FNeedHeader = false;
     FInvalidLen = 0;
   }
@@ -318,6 +320,7 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
     }
   }
   if (!Written.empty()) {
+    FDirtyEnd = std::max(FDirtyEnd, FPos + Total);
     uint64_t At = FPos;
     bool Wrote = true;
     for (auto& E : Written) {

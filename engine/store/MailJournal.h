@@ -157,6 +157,7 @@ private:
   std::string FError;
   uint64_t FPos = 0;                 // the end of the whole records: the next one goes here
   uint64_t FAllocated = 0;           // the file's size: bytes written (zeros ahead of FPos)
+  uint64_t FDirtyEnd = 0;            // behind it the file holds nothing but zeros
   bool FNeedHeader = false;          // a fresh start is still to be written (header and zeros)
   bool FSetAside = false;            // the file goes under another name before the fresh start
   bool FLegacy = false;              // of the earlier layout: nothing is appended before a fresh start
