@@ -167,7 +167,10 @@ TJournalRead ReadJournal(const std::string& Bytes) {
       Pos += Size;
       continue;
     }
-    if (AllZero(P + Pos, P + End)) break;
+    if (AllZero(P + Pos, P + End)) {
+      J.End = Pos;
+      return J;  // nothing behind the last record
+    }
     int Heads = 0;
     const size_t Next = NextRecord(P, Pos, End, J.ID, Heads);
     if (Next == 0) {
@@ -183,7 +186,8 @@ TJournalRead ReadJournal(const std::string& Bytes) {
     Pos = Next;
   }
   J.End = Pos;
-  // What is left behind the last record is zeroed before anything is written after it.
+  // What is left behind the last record (damage, a torn write) is zeroed before anything is
+  // written after it.
   size_t Last = End;
   while (Last > Pos && P[Last - 1] == 0) --Last;
   J.Leftover = Last - Pos;
