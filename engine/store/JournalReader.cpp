@@ -106,6 +106,12 @@ size_t NextRecord(const uint8_t* P, size_t Pos, size_t End, uint64_t ID, int& He
   return 0;
 }
 
+// The end of the bytes that are not zero, from Pos.
+size_t LastNonZero(const uint8_t* P, size_t Pos, size_t End) {
+  while (End > Pos && P[End - 1] == 0) --End;
+  return End;
+}
+
 TJournalRead ReadLegacy(const uint8_t* P, size_t End) {
   TJournalRead J;
   const uint32_t Epoch = GetU32(P + 8);
@@ -114,9 +120,32 @@ TJournalRead ReadLegacy(const uint8_t* P, size_t End) {
     DecodeRecord(P + Pos, P[Pos + 8], P[Pos + 9], LegacyHeadSize, J.Entries);
     Pos += Size;
   }
+  J.End = Pos;
+  const size_t Last = LastNonZero(P, Pos, End);
+  // Its records carry nothing that a message could not, so nothing is read past damage. A
+  // record that the last write did not finish (its head, and nothing behind what it claims)
+  // is its torn tail; anything else was damaged, and the file is kept as it is.
+  const bool Torn = Last > Pos && End - Pos >= LegacyHeadSize && GetU32(P + Pos + 4) == Epoch &&
+                    uint64_t(Pos) + GetU32(P + Pos) >= Last;
+  if (Last > Pos && !Torn) {
+    // The whole records behind it, as far as they can be told, were lost with it.
+    int Lost = 1;
+    for (size_t At = Pos + 1; At + LegacyHeadSize + 4 <= Last;) {
+      const size_t Size = ValidLegacyRecord(P + At, End - At, Epoch);
+      if (Size == 0) {
+        ++At;
+        continue;
+      }
+      ++Lost;
+      At += Size;
+    }
+    J.Damage.push_back(TJournalDamage{Pos, Lost});
+    J.SetAside = true;
+  }
+  J.TornTail = Torn;
   // Its records are replayed and saved; with none, nothing of it is needed any more.
   J.Legacy = !J.Entries.empty();
-  J.Fresh = J.Entries.empty();
+  J.Fresh = J.Entries.empty() && !J.SetAside;
   return J;
 }
 
@@ -161,6 +190,15 @@ TJournalRead ReadJournal(const std::string& Bytes) {
   }
   if (HeaderDamaged) J.Damage.push_back(TJournalDamage{0, 0});
   size_t Pos = HeaderSize;
+  // Every start writes its first record right behind the header: a head of another journal
+  // there is what a start that was cut short left of the one before, whose changes the index
+  // files hold. It is zeroed before anything is written behind it.
+  if (!ValidRecord(P + Pos, End - Pos, J.ID) && End >= Pos + HeadSize && GetU64(P + Pos + 4) != J.ID &&
+      HeadOf(P + Pos, End - Pos, GetU64(P + Pos + 4))) {
+    J.End = Pos;
+    J.Leftover = LastNonZero(P, Pos, End) - Pos;
+    return J;
+  }
   while (Pos < End) {
     if (const size_t Size = ValidRecord(P + Pos, End - Pos, J.ID)) {
       DecodeRecord(P + Pos, P[Pos + 12], P[Pos + 13], HeadSize, J.Entries);
@@ -188,8 +226,6 @@ TJournalRead ReadJournal(const std::string& Bytes) {
   J.End = Pos;
   // What is left behind the last record (damage, a torn write) is zeroed before anything is
   // written after it.
-  size_t Last = End;
-  while (Last > Pos && P[Last - 1] == 0) --Last;
-  J.Leftover = Last - Pos;
+  J.Leftover = LastNonZero(P, Pos, End) - Pos;
   return J;
 }

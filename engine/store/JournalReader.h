@@ -33,8 +33,9 @@ struct TJournalRead {
   uint64_t Leftover = 0;  // bytes behind End up to the last one that is not zero
   // No journal of ours (empty, or a header torn as it was first written): it gets one.
   bool Fresh = false;
-  // Whose records it holds cannot be told: nothing of it is replayed, and it is kept under
-  // another name rather than written over.
+  // Kept under another name rather than written over: whose records it holds cannot be told
+  // (nothing of it is replayed), or it is of the earlier layout and damaged (what stands
+  // before the damage is replayed).
   bool SetAside = false;
   // Of the earlier layout: written anew at the first save, nothing appended before.
   bool Legacy = false;

@@ -136,17 +136,25 @@ TJournalRead TMailJournal::Open() {
   std::string Bytes, Error;
   if (!FFiles.ReadFile(FPath, Bytes, Error) && Error != std::strerror(ENOENT)) {
     // Whatever it holds is still to be replayed by a start that can read it.
-    FUnreadable = Error;
+    FUnusable = Error;
     TJournalRead J;
     return J;
   }
   TJournalRead J = ReadJournal(Bytes);
-  FFile = FFiles.OpenJournalFile(FPath, FOpenError);
+  FFile = FFiles.OpenJournalFile(FPath, Error);
+  if (!FFile) {
+    // Its changes can be shown, but none can follow them: what is filed meanwhile would be
+    // lost, and a delivery could go out again after the next start.
+    FUnusable = Error;
+    FUnwritable = true;
+    return J;
+  }
   FAllocated = Bytes.size();
   FID = J.ID;
   FPos = J.End;
   FLegacy = J.Legacy;
   FSetAside = J.SetAside;
+  if (FSetAside) FSetAsideName = FreeSetAsideName();
   // Anything but a clean journal starts again at the save that follows loading; a new one
   // first gets its header, before its first record.
   FNeedHeader = J.Fresh || J.SetAside;
@@ -154,8 +162,6 @@ TJournalRead TMailJournal::Open() {
   // A torn or damaged end must not read as records after the next ones.
   FInvalidLen = J.Leftover;
   FDirtyEnd = J.Legacy || J.Fresh || J.SetAside ? FAllocated : J.End + J.Leftover;
-  // Nothing can be filed while it cannot be written: delivery waits.
-  if (!FFile) FStalled = true;
   FHasRecords = !J.Clean();
   return J;
 }
@@ -222,13 +228,16 @@ uint64_t TMailJournal::Append(std::shared_ptr<const std::string> Bytes, std::fun
   return Seq;
 }
 
-bool TMailJournal::IsUndone(uint64_t Seq) const {
-  return std::find(FUndone.begin(), FUndone.end(), Seq) != FUndone.end();
+// Never over one set aside before.
+std::string TMailJournal::FreeSetAsideName() const {
+  std::string Name = FPath + ".damaged";
+  for (int N = 1; FFiles.FileExists(Name); ++N) Name = FPath + ".damaged." + std::to_string(N);
+  return Name;
 }
 
 bool TMailJournal::Repair(std::string& Error) {
-  if (!FUnreadable.empty()) {
-    Error = FUnreadable;
+  if (!FUnusable.empty()) {
+    Error = FUnusable;
     return false;
   }
   if (FLegacy) {
@@ -236,38 +245,50 @@ bool TMailJournal::Repair(std::string& Error) {
     return false;
   }
   if (FSetAside) {
-    // Records that cannot be told from anything else: kept for whoever looks into them.
+    // Records that cannot be trusted: kept for whoever looks into them.
     FFile.reset();
-    if (!FFiles.RenameFile(FPath, FPath + ".damaged", Error)) return false;
+    if (FFiles.FileExists(FSetAsideName)) FSetAsideName = FreeSetAsideName();
+    if (!FFiles.RenameFile(FPath, FSetAsideName, Error)) return false;
     FSetAside = false;
     FAllocated = FDirtyEnd = 0;
   }
   if (!FFile) FFile = FFiles.OpenJournalFile(FPath, Error);
   if (!FFile) return false;
   if (FNeedHeader) {
-    // The header, then zeros over what is kept of the old records (behind them the file
-    // holds zeros already): room for the changes to come. The rest of the file goes back to
-    // the disk.
+    // The header first, on disk before any old record goes: a crash then leaves the old
+    // journal whole, or records of another journal behind the new header, never the old
+    // header over what is left of its records. Then the rest of the file goes back to the
+    // disk, and what is kept of the old records is zeroed (behind them the file holds zeros
+    // already).
     const uint64_t Keep = HeaderSize + FKeep;
-    const uint64_t Zeros = std::min(Keep, std::max<uint64_t>(FDirtyEnd, HeaderSize)) - HeaderSize;
-    std::string H = HeaderCopy(FID) + HeaderCopy(FID);
-    H.resize(size_t(HeaderSize + Zeros), '\0');
-    if (!FFile->WriteAt(0, H, Error) || !FFile->Sync(Error)) return false;
-    FAllocated = std::max<uint64_t>(FAllocated, H.size());
+    const uint64_t Old = std::min(Keep, std::max<uint64_t>(FDirtyEnd, HeaderSize));
+    if (!FFile->WriteAt(0, HeaderCopy(FID) + HeaderCopy(FID), Error) || !FFile->Sync(Error)) return false;
+    FAllocated = std::max<uint64_t>(FAllocated, HeaderSize);
     if (FAllocated > Keep) {
       if (!FFile->Truncate(Keep, Error)) return false;
       FAllocated = Keep;
     }
+    if (!ZeroOut(HeaderSize, Old, Error)) return false;
     FPos = FDirtyEnd = HeaderSize;
     FNeedHeader = false;
     FInvalidLen = 0;
   }
   if (FInvalidLen > 0) {
     // Records of a failed write must not read as the journal's next ones after a crash.
-    if (!FFile->WriteAt(FPos, std::string(size_t(FInvalidLen), '\0'), Error) || !FFile->Sync(Error)) return false;
+    if (!ZeroOut(FPos, FPos + FInvalidLen, Error)) return false;
     FInvalidLen = 0;
   }
   return true;
+}
+
+bool TMailJournal::ZeroOut(uint64_t From, uint64_t To, std::string& Error) {
+  // The head at From goes last, each part synced: until everything behind it is zero, it
+  // tells what the bytes behind it are (a torn record, or the journal before), and once it
+  // is gone nothing is left behind it. The page cache may write pages out in any order.
+  const uint64_t Head = std::min<uint64_t>(To, From + HeadSize);
+  if (To > Head && (!FFile->WriteAt(Head, std::string(size_t(To - Head), '\0'), Error) || !FFile->Sync(Error)))
+    return false;
+  return Head == From || (FFile->WriteAt(From, std::string(size_t(Head - From), '\0'), Error) && FFile->Sync(Error));
 }
 
 bool TMailJournal::Grow(uint64_t End, std::string& Error) {
@@ -340,7 +361,7 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
   FWriting = false;
   if (!Written.empty()) {
     FPos += Total;
-    FSynced = Written.back().Seq;
+    FWrittenTo = Written.back().Seq;
     FHasRecords = true;
     const size_t Before = Finished.size();
     for (auto& E : Written)
@@ -352,6 +373,10 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
   if (!Failed.empty()) FError = Error;
   for (auto& E : Failed) (E.Undo ? FToUndo : Kept).push_back(std::move(E));
   FFailing = !FToUndo.empty();
+  // Up to the first change still to be taken back: a mail refused for room must not count as
+  // on disk because a later, smaller one of its batch was written.
+  if (!FFailing) FSynced = std::max(FSynced.load(), FWrittenTo);
+  else FSynced = std::max(FSynced.load(), std::min(FWrittenTo, FToUndo.front().Seq - 1));
   if (!Kept.empty()) {
     FPending.insert(FPending.begin(), std::make_move_iterator(Kept.begin()), std::make_move_iterator(Kept.end()));
     if (!FStalled) {
@@ -366,11 +391,14 @@ bool TMailJournal::WriteBatch(std::unique_lock<std::mutex>& L, std::string& Erro
   return Failed.empty();
 }
 
-bool TMailJournal::Wait(uint64_t Seq, std::string& Error) {
+bool TMailJournal::Wait(uint64_t Seq, std::string& Error) { return WaitFor(Seq, Error, true); }
+
+bool TMailJournal::WaitFor(uint64_t Seq, std::string& Error, bool Forget) {
   std::unique_lock<std::mutex> L(FLock);
   bool Tried = false;
   for (;;) {
-    if (IsUndone(Seq)) {
+    if (auto U = FUndone.find(Seq); U != FUndone.end()) {
+      if (Forget) FUndone.erase(U);
       Error = FError;
       return false;
     }
@@ -407,7 +435,8 @@ bool TMailJournal::WaitAll(std::string& Error) {
     std::lock_guard<std::mutex> L(FLock);
     Last = FLastSeq;
   }
-  const bool Ok = Last == 0 || Wait(Last, Error);
+  // Asks without taking the answer from the change's own appender.
+  const bool Ok = Last == 0 || WaitFor(Last, Error, false);
   std::unique_lock<std::mutex> L(FLock);
   FDone.wait(L, [this] { return FDoneRunning == 0; });
   return Ok;
@@ -427,9 +456,10 @@ void TMailJournal::RunUndos() {
     if (U.Done) Finished.emplace_back(std::move(U.Done), false);
   {
     std::lock_guard<std::mutex> L(FLock);
-    for (auto& U : Undos) FUndone.push_back(U.Seq);
+    for (auto& U : Undos) FUndone.insert(U.Seq);
     if (!Finished.empty()) ++FDoneRunning;
     FFailing = false;
+    FSynced = std::max(FSynced.load(), FWrittenTo);
     FDone.notify_all();
   }
   RunDone(Finished);
@@ -459,8 +489,8 @@ bool TMailJournal::Flush(std::string& Error) {
 bool TMailJournal::Restart(std::string& Error, uint64_t Room) {
   std::unique_lock<std::mutex> L(FLock);
   while (FWriting) FDone.wait(L);
-  if (!FUnreadable.empty()) {
-    Error = FUnreadable;
+  if (!FUnusable.empty()) {
+    Error = FUnusable;
     return false;
   }
   FID = NewJournalID();

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -48,10 +49,16 @@ public:
   TMailJournal(const TMailJournal&) = delete;
   TMailJournal& operator=(const TMailJournal&) = delete;
 
-  // Reads the file and opens it for writing. A file that cannot be read is never written:
-  // Unreadable says why, and every change fails until a start can read it.
+  // Reads the file and opens it for writing. A file that cannot be read, or read but not
+  // written, is never written: Unusable says why, and every change fails until a start can
+  // use it.
   TJournalRead Open();
-  const std::string& Unreadable() const { return FUnreadable; }
+  const std::string& Unusable() const { return FUnusable; }
+  // It could be read, but not opened for writing.
+  bool Unwritable() const { return FUnwritable; }
+  // Where a journal that is set aside goes (the first of MailJour.jnl.damaged, .damaged.1,
+  // ... that is not taken); empty when none is.
+  const std::string& SetAsideName() const { return FSetAsideName; }
   // The bytes of one record of the journal as it is now. The caller holds the store's change
   // lock, so that the journal cannot start again before the record is appended.
   std::string Encode(TJournalOp Op, uint8_t List, const TMailRecord& Rec, const std::string* Data = nullptr,
@@ -73,7 +80,8 @@ public:
                   std::function<void(bool)> Done = nullptr, uint64_t RoomAfter = 0,
                   std::shared_ptr<const std::string> Fallback = nullptr);
   // Until change Seq is on disk (true), or failed and undone, or kept while the journal
-  // cannot be written (false, Error says why).
+  // cannot be written (false, Error says why). Only the change's own appender asks about
+  // one that can be undone, and it asks once: the answer is then forgotten.
   bool Wait(uint64_t Seq, std::string& Error);
   // Until every change queued so far is on disk (true) or cannot be, and the Done calls
   // of what was written have run.
@@ -98,10 +106,15 @@ public:
     std::lock_guard<std::mutex> L(FLock);
     return FHasRecords || FNeedHeader || FLegacy;
   }
-  // The highest change number on disk.
+  // Every change up to this number is on disk, or failed and taken back.
   uint64_t Synced() const { return FSynced.load(); }
   // Kept changes wait for a write that failed.
   bool Stalled() const { return FStalled.load(); }
+  // Answers of undone changes that their appenders have still to ask for.
+  size_t UndoneKept() {
+    std::lock_guard<std::mutex> L(FLock);
+    return FUndone.size();
+  }
 
   // Called without any lock after a write failed: takes the change lock exclusively and
   // calls RunUndos.
@@ -128,15 +141,19 @@ private:
   void RunDone(TDoneList& Finished);
   void WriterLoop();
   bool Repair(std::string& Error);
+  // Writes zeros over the bytes From to To, which may hold records, and makes them durable.
+  bool ZeroOut(uint64_t From, uint64_t To, std::string& Error);
   // Writes zeros from the file's end so that it holds End bytes.
   bool Grow(uint64_t End, std::string& Error);
-  bool IsUndone(uint64_t Seq) const;
+  bool WaitFor(uint64_t Seq, std::string& Error, bool Forget);
+  std::string FreeSetAsideName() const;
 
   TStoreFiles& FFiles;
   std::string FPath;
   std::unique_ptr<TJournalFile> FFile;
-  std::string FOpenError;
-  std::string FUnreadable;
+  std::string FUnusable;
+  bool FUnwritable = false;
+  std::string FSetAsideName;
   std::atomic<uint64_t> FID{0};
 
   std::mutex FLock;
@@ -145,6 +162,9 @@ private:
   uint64_t FLastSeq = 0;
   uint64_t FTriedSeq = 0;            // the newest change of the last failed write
   std::atomic<uint64_t> FSynced{0};
+  // Written, but behind a failed change whose undo has not run yet: FSynced goes up to it
+  // once the undo has run, so that no change below FSynced is still to be taken back.
+  uint64_t FWrittenTo = 0;
   bool FWriting = false;
   // A write failed and changes of it wait for RunUndos.
   bool FFailing = false;
@@ -153,7 +173,7 @@ private:
   // How long the writer waits before it tries a stalled write again.
   static constexpr std::chrono::milliseconds FRetryInterval{1000};
   std::vector<TPending> FToUndo;
-  std::vector<uint64_t> FUndone;     // failed and undone
+  std::unordered_set<uint64_t> FUndone;  // failed and undone, until its appender has asked
   std::string FError;
   uint64_t FPos = 0;                 // the end of the whole records: the next one goes here
   uint64_t FAllocated = 0;           // the file's size: bytes written (zeros ahead of FPos)

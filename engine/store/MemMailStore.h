@@ -116,9 +116,10 @@ private:
   void LoadIndex(const std::string& FileName, TListKind Kind, std::unordered_set<std::string>& Seen);
   // Restored: the mails whose message is written again from the journal.
   void Replay(const std::vector<TJournalEntry>& Entries, bool Touched[3], std::unordered_set<std::string>& Restored);
-  // One red line for damage the journal's reader skipped, with the message files that
-  // belong to no mail (kept where they are).
-  void ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages);
+  // One red line for damage the journal's reader skipped, or for records it lost that the
+  // message files tell of, with the message files that belong to no mail (kept where they
+  // are); true when it said so.
+  bool ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages);
   bool WriteIndex(TListKind Kind);
   // The save itself; the caller holds FFileMutex.
   void Checkpoint();

@@ -80,7 +80,7 @@ bool TMemoryMailStore::HasMailToSend() {
 bool TMemoryMailStore::GetNextMail(TMailData& Mail) {
   if (SenderPauseAfterSent && FPauseCountdown > 0) return false;
   // While the disk cannot take what delivery files, nothing more goes out.
-  if (FJournal->Stalled() || !FJournal->Unreadable().empty()) return false;
+  if (FJournal->Stalled() || !FJournal->Unusable().empty()) return false;
   std::lock_guard<std::mutex> L(FQueue.Lock);
   for (auto& R : FQueue.Items) {
     if (R->Rec.State != msWaiting && R->Rec.State != msRequeued) continue;

@@ -100,16 +100,21 @@ void TMemoryMailStore::Load() {
     if (Touched[K]) ChangedFlagOf(K) = true;
   }
   FNextID = int32_t(Largest + 1);
-  if (!FJournal->Unreadable().empty()) {
+  if (!FJournal->Unusable().empty()) {
     // Its changes are still to come: nothing is written, and no mail taken, until then.
     FTrouble[trJournal] = true;
-    DoLog(3, "The mail journal " + FDataDir + "MailJour.jnl cannot be read (" + FJournal->Unreadable() +
-                 "): no mail is taken or delivered until a start can read it.");
+    const bool Read = !FJournal->Unwritable();
+    DoLog(3, "The mail journal " + FDataDir + "MailJour.jnl cannot be " + (Read ? "read" : "written") + " (" +
+                 FJournal->Unusable() + "): no mail is taken or delivered until a start can " +
+                 (Read ? "read" : "write") + " it.");
     return;
   }
-  ReportDamage(Journal, Messages);
-  if (Journal.Clean()) return;
-  // What the journal held goes into the index files now, and the journal starts again.
+  const bool Reported = ReportDamage(Journal, Messages);
+  if (Journal.Clean() && !Reported) return;
+  // What the journal held goes into the index files now, and the journal starts again. The
+  // files said to belong to no mail are then older than the index files: they are not said
+  // again.
+  if (Reported) FQueueChanged = true;
   FFiles->SyncDirectory(FDataDir);
   Checkpoint();
 }
@@ -234,14 +239,22 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
   FFileWake.notify_one();
 }
 
-void TMemoryMailStore::ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages) {
+bool TMemoryMailStore::ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages) {
   std::vector<TJournalDamage> Damage = Journal.Damage;
-  // A record that the last write left unfinished was never acknowledged, and an empty
-  // journal held nothing, unless message files of mails it does not name are there: then
-  // records of acknowledged mails were lost with it.
-  if (Damage.empty() && !Messages.empty() && (Journal.TornTail || Journal.Fresh))
+  if (Damage.empty()) {
+    // A journal may also end cleanly where it was cut, or be empty; the files tell. A message
+    // file that belongs to no mail and was written since the last save (the newest index
+    // file) was a mail of the journal: records of an acknowledged mail were lost with it. One
+    // from before was there at that save already. A record that the last write left
+    // unfinished was never acknowledged, unless such files are there.
+    int64_t LastSave = -1;
+    for (const std::string* F : {&FQueueFile, &FSentFile, &FFailedFile})
+      LastSave = std::max(LastSave, FFiles->ModifiedTime(*F));
+    const bool Lost = std::any_of(Messages.begin(), Messages.end(),
+                                  [&](const std::string& ID) { return FFiles->ModifiedTime(MailFileName(ID)) >= LastSave; });
+    if (!Lost) return false;
     Damage.push_back(TJournalDamage{Journal.End, Journal.TornTail ? 1 : 0});
-  if (Damage.empty()) return;
+  }
   int Records = 0;
   for (auto& D : Damage) Records += D.Records;
   std::string Text = "Mail journal damaged: " + FDataDir + "MailJour.jnl at offset " +
@@ -249,7 +262,8 @@ void TMemoryMailStore::ReportDamage(const TJournalRead& Journal, const std::unor
                      " damaged record(s) skipped; " + std::to_string(Messages.size()) +
                      " message file(s) belong to no mail and are kept in " + FDataDir + "mail/.";
   DoLog(3, Text);
-  if (Journal.SetAside) DoLog(1, "The damaged mail journal is kept as " + FDataDir + "MailJour.jnl.damaged.");
+  if (Journal.SetAside) DoLog(1, "The damaged mail journal is kept as " + FJournal->SetAsideName() + ".");
+  return true;
 }
 
 // Caller holds FFileMutex and FChangeLock exclusively.
@@ -286,7 +300,7 @@ void TMemoryMailStore::SaveIndexes() {
 void TMemoryMailStore::Checkpoint() {
   // A journal that cannot be read holds changes that the index files lack: nothing is
   // written over either until a start has read it.
-  if (!FJournal->Unreadable().empty()) return;
+  if (!FJournal->Unusable().empty()) return;
   if (!FQueueChanged && !FSentChanged && !FFailedChanged && !FJournal->HasRecords()) return;
   const std::string SyncFailed = "Cannot sync the mail files in " + FDataDir;
   // The index files may name a mail only once its files are on disk. Most of them get

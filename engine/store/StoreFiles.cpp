@@ -24,6 +24,12 @@ bool TStoreFiles::ReadFile(const std::string& Path, std::string& Data, std::stri
   return false;
 }
 
+int64_t TStoreFiles::ModifiedTime(const std::string& Path) {
+  struct stat St;
+  if (::stat(Path.c_str(), &St) != 0) return -1;
+  return int64_t(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec;
+}
+
 bool TStoreFiles::RenameFile(const std::string& From, const std::string& To, std::string& Error) {
   (void)From, (void)To;
   Error = std::strerror(ENOSYS);

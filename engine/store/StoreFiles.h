@@ -28,6 +28,8 @@ public:
   // The names of the entries of Dir (one scan of the folder).
   virtual bool ListFiles(const std::string& Dir, std::vector<std::string>& Names) = 0;
   virtual bool ReadFile(const std::string& Path, std::string& Data) = 0;
+  // When the file was last written, in nanoseconds of the system's clock; -1 when unknown.
+  virtual int64_t ModifiedTime(const std::string& Path);
   // The same, with the reason when it fails (strerror's text; ENOENT's for a missing file).
   virtual bool ReadFile(const std::string& Path, std::string& Data, std::string& Error);
   // Writes Data as the file Path; with Sync the data is on disk on return. A file already

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -102,15 +104,21 @@ public:
   bool DeleteFile(const std::string& Path) override { return !Frozen && TDiskStoreFiles::DeleteFile(Path); }
 
   std::unique_ptr<TJournalFile> OpenJournalFile(const std::string& Path, std::string& Error) override {
+    if (FailJournalOpen) {
+      Error = "Permission denied";
+      return nullptr;
+    }
     auto Real = TDiskStoreFiles::OpenJournalFile(Path, Error);
     if (!Real) return nullptr;
     return std::make_unique<TJournal>(*this, std::move(Real), Path);
   }
 
   // The machine stops: the journal keeps what was synced and the first KeepUnsynced bytes
-  // of what was written after (a torn write), files written since their last sync are
-  // empty, and nothing reaches the disk any more until Thaw.
-  void Crash(size_t KeepUnsynced = 0) {
+  // of what was written after (a torn write), and of those writes also every byte from
+  // offset KeepFrom on (the page cache wrote those pages out, not the ones before); files
+  // written since their last sync are empty, and nothing reaches the disk any more until
+  // Thaw.
+  void Crash(size_t KeepUnsynced = 0, size_t KeepFrom = SIZE_MAX) {
     std::lock_guard<std::mutex> L(Lock);
     Frozen = true;
     for (auto& P : Unsynced) ::truncate(P.c_str(), 0);
@@ -122,6 +130,11 @@ public:
         KeepUnsynced -= Take;
         if (Disk.size() < Offset + Take) Disk.resize(Offset + Take, '\0');
         Disk.replace(Offset, Take, Data, 0, Take);
+        if (Offset + Data.size() > KeepFrom) {
+          const size_t From = std::max(Offset, KeepFrom);
+          if (Disk.size() < Offset + Data.size()) Disk.resize(Offset + Data.size(), '\0');
+          Disk.replace(From, Offset + Data.size() - From, Data, From - Offset, std::string::npos);
+        }
       }
       std::string Ignored;
       TDiskStoreFiles::WriteFile(J->Path, Disk, true, Ignored);
@@ -132,6 +145,13 @@ public:
   void Kill() { Frozen = true; }
   void Thaw() { Frozen = false; }
   std::atomic<bool> FailJournalSync{false};
+  // Journal syncs that still succeed before every later one fails (-1: no limit).
+  std::atomic<int> JournalSyncsLeft{-1};
+  // The journal cannot be opened for writing (Permission denied).
+  std::atomic<bool> FailJournalOpen{false};
+  // Called with the data of every write to the journal before it is made (set it while no
+  // store runs).
+  std::function<void(const std::string&)> OnJournalWrite;
 
 private:
   // The journal with a copy of what a crash would leave of it: the synced content, and the
@@ -155,6 +175,7 @@ private:
       Owner.Journals.erase(this);
     }
     bool WriteAt(uint64_t Offset, const std::string& Data, std::string& Error) override {
+      if (Owner.OnJournalWrite) Owner.OnJournalWrite(Data);
       if (Owner.Frozen) return Fail(Error);
       std::string Part = Data;
       bool Full = false;
@@ -175,7 +196,8 @@ private:
       return Full ? Fail(Error) : true;
     }
     bool Sync(std::string& Error) override {
-      if (Owner.Frozen || Owner.FailJournalSync) return Fail(Error);
+      if (Owner.Frozen || Owner.FailJournalSync || Owner.JournalSyncsLeft == 0) return Fail(Error);
+      if (Owner.JournalSyncsLeft > 0) --Owner.JournalSyncsLeft;
       ++Owner.Syncs;
       if (!Real->Sync(Error)) return false;
       std::lock_guard<std::mutex> L(Owner.Lock);

@@ -9,6 +9,9 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <thread>
+#include <chrono>
+#include <atomic>
 
 #include "engine/store/JournalFormat.h"
 #include "engine/store/JournalReader.h"
@@ -240,35 +243,108 @@ TEST_F(JournalDamage, ALostLastRecordIsReportedAndItsFilesKept) {
     EXPECT_EQ(Env.ReadFile(DataPath(std::string("mail/") + ID + ".qn")), "Subject: three\r\n\r\nthe lost mail\r\n") << ID;
 }
 
-TEST_F(JournalDamage, AJournalThatCannotBeReadIsNeverWritten) {
-  for (int I = 0; I < 3; ++I) Add("r" + std::to_string(I) + "@x.example");
-  Store->Start();
-  Kill();
-  const std::string Before = Journal();
-  Files.FailReads.insert("MailJour.jnl");
-  Open();
-  Store->Start();
-  // One red line; no mail is taken or handed out, and saving or stopping writes nothing.
-  EXPECT_EQ(Red(), std::vector<std::string>{"3 The mail journal " + DataPath("MailJour.jnl") +
-                                            " cannot be read (Input/output error): no mail is taken or delivered "
-                                            "until a start can read it."});
-  for (int I = 0; I < 3; ++I) {
-    TMailData M = MakeMail({"x@x.example"});
-    EXPECT_THROW(Store->AddMail(M), EVexaMailJournalWriteError);
+TEST_F(JournalDamage, AJournalThatCannotBeReadOrWrittenIsNeverWritten) {
+  struct {
+    const char* What;
+    std::atomic<bool>* CannotOpen;  // else it cannot be read
+    std::string Line;
+  } Cases[] = {
+      {"cannot be read", nullptr,
+       "3 The mail journal " + DataPath("MailJour.jnl") +
+           " cannot be read (Input/output error): no mail is taken or delivered until a start can read it."},
+      {"can be read, not written", &Files.FailJournalOpen,
+       "3 The mail journal " + DataPath("MailJour.jnl") +
+           " cannot be written (Permission denied): no mail is taken or delivered until a start can write it."},
+  };
+  for (auto& C : Cases) {
+    Store.reset();
+    std::filesystem::remove_all(DataDir.get());
+    Open();
+    for (int I = 0; I < 3; ++I) Add("r" + std::to_string(I) + "@x.example");
+    Store->Start();
+    Kill();
+    const std::string Before = Journal();
+    if (C.CannotOpen)
+      *C.CannotOpen = true;
+    else
+      Files.FailReads.insert("MailJour.jnl");
+    Open();
+    Store->Start();
+    // One red line; no mail is taken or handed out, and saving or stopping writes nothing.
+    EXPECT_EQ(Red(), std::vector<std::string>{C.Line}) << C.What;
+    for (int I = 0; I < 3; ++I) {
+      TMailData M = MakeMail({"x@x.example"});
+      EXPECT_THROW(Store->AddMail(M), EVexaMailJournalWriteError) << C.What;
+    }
+    TMailData Next;
+    EXPECT_FALSE(Store->GetNextMail(Next)) << C.What;
+    Ticks(30);
+    EXPECT_FALSE(Store->GetNextMail(Next)) << C.What;
+    Store->Stop();
+    Store.reset();
+    EXPECT_EQ(Red().size(), 1u) << C.What;
+    EXPECT_EQ(Journal(), Before) << C.What;
+    // Usable again: its mails are back, none of them handed out before.
+    Files.FailReads.clear();
+    Files.FailJournalOpen = false;
+    Logs.clear();
+    Open();
+    EXPECT_EQ(States(), Waiting(1, 3)) << C.What;
+    EXPECT_EQ(Red(), std::vector<std::string>{}) << C.What;
   }
-  TMailData Next;
-  EXPECT_FALSE(Store->GetNextMail(Next));
-  Ticks(30);
-  Store->Stop();
-  Store.reset();
-  EXPECT_EQ(Red().size(), 1u);
-  EXPECT_EQ(Journal(), Before);
-  // Readable again: its mails are back.
-  Files.FailReads.clear();
-  Logs.clear();
-  Open();
-  EXPECT_EQ(States(), Waiting(1, 3));
-  EXPECT_EQ(Red(), std::vector<std::string>{});
+}
+
+TEST_F(JournalDamage, EveryJournalSetAsideIsKept) {
+  std::vector<std::string> Damaged;
+  for (int Round = 0; Round < 3; ++Round) {
+    Add("r" + std::to_string(Round) + "@x.example");
+    Kill();
+    std::string J = Journal();
+    J[9] ^= 1, J[HeaderCopySize + 9] ^= 1, J[HeaderSize + 6] ^= 1;
+    SetJournal(J);
+    Damaged.push_back(J);
+    Open();
+    const std::string Name = DataPath(Round == 0 ? "MailJour.jnl.damaged" : "MailJour.jnl.damaged." + std::to_string(Round));
+    EXPECT_TRUE(LogHas("1 The damaged mail journal is kept as " + Name + ".")) << Round;
+  }
+  EXPECT_EQ(Env.ReadFile(DataPath("MailJour.jnl.damaged")), Damaged[0]);
+  EXPECT_EQ(Env.ReadFile(DataPath("MailJour.jnl.damaged.1")), Damaged[1]);
+  EXPECT_EQ(Env.ReadFile(DataPath("MailJour.jnl.damaged.2")), Damaged[2]);
+}
+
+TEST_F(JournalDamage, AJournalCutBetweenRecordsIsReported) {
+  // Twelve mails in the journal alone, then the file ends right after its header, or right
+  // after the fifth mail's record: the message files tell what was lost.
+  for (int Kept : {0, 5}) {
+    Store.reset();
+    std::filesystem::remove_all(DataDir.get());
+    Open();
+    for (int I = 1; I <= 12; ++I) Add("r" + std::to_string(I) + "@x.example");
+    Kill();
+    std::string J = Journal();
+    size_t Cut = HeaderSize;
+    if (Kept > 0) {
+      const auto [At, Size] = RecordOf(J, std::to_string(Kept));
+      Cut = At + Size;
+    }
+    J.resize(Cut);
+    SetJournal(J);
+    // File times are coarse: what the save after the report writes is later than the files.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Open();
+    EXPECT_EQ(States(), Kept ? Waiting(1, Kept) : (std::map<std::string, int>{})) << Kept;
+    EXPECT_EQ(Red(), std::vector<std::string>{DamageLine(Cut, 0, 12 - Kept)}) << Kept;
+    for (int I = Kept + 1; I <= 12; ++I) EXPECT_TRUE(Exists("mail/" + std::to_string(I) + ".qn")) << I;
+    EXPECT_EQ(Add("s@x.example"), "13") << Kept;
+    // Said once: the next start knows these files from before its last save.
+    Logs.clear();
+    Reopen();
+    EXPECT_EQ(Red(), std::vector<std::string>{}) << Kept;
+    Kill();
+    Open();
+    EXPECT_EQ(Red(), std::vector<std::string>{}) << Kept;
+    EXPECT_EQ(States().count("13"), 1u) << Kept;
+  }
 }
 
 TEST_F(JournalDamage, AJournalThatIsAFolderIsLeftAlone) {
@@ -306,5 +382,31 @@ TEST_F(JournalDamage, AJournalOfTheEarlierLayoutIsReadOnce) {
   Kill();
   Open();
   EXPECT_EQ(States(), Waiting(1, 2));
+  EXPECT_EQ(Red(), std::vector<std::string>{});
+}
+
+TEST_F(JournalDamage, DamageInAJournalOfTheEarlierLayoutIsReportedAndKept) {
+  // [mail 1][50 bytes of damage][mail 2], and mail 2's message file was written: nothing of it
+  // can be trusted past the damage, so mail 2 is lost, said, and its file kept, and the
+  // journal is kept as it was.
+  Store.reset();
+  std::string J(LegacyMagic, 8);
+  PutU32(J, 7);
+  PutU32(J, Crc32(J.data(), J.size()));
+  const size_t At = LegacyHeaderSize + ForgedLegacy(7, joNew, "1").size();
+  J += ForgedLegacy(7, joNew, "1") + std::string(50, 'd') + ForgedLegacy(7, joNew, "2") + std::string(4096, '\0');
+  SetJournal(J);
+  Env.WriteFile(DataPath("mail/2.qn"), "Subject: forged\r\n\r\nhello\r\n");
+  Open();
+  EXPECT_EQ(States(), Waiting(1, 1));
+  EXPECT_EQ(Red(), std::vector<std::string>{DamageLine(At, 2, 1)});
+  EXPECT_TRUE(LogHas("1 The damaged mail journal is kept as " + DataPath("MailJour.jnl.damaged") + "."));
+  EXPECT_EQ(Env.ReadFile(DataPath("MailJour.jnl.damaged")), J);
+  EXPECT_EQ(Journal().compare(0, 8, std::string(Magic, 8)), 0);
+  EXPECT_TRUE(Exists("mail/2.qn"));
+  EXPECT_EQ(Add("b@x.example"), "3");
+  Kill();
+  Open();
+  EXPECT_EQ(States(), (std::map<std::string, int>{{"1", msWaiting}, {"3", msWaiting}}));
   EXPECT_EQ(Red(), std::vector<std::string>{});
 }
