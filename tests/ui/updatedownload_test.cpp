@@ -1,14 +1,16 @@
 // The download window against a loopback HTTP server of the test: a complete download
-// handed to the desktop and the program ended, a package nothing on the desktop opens, a
-// cut or refused transfer, Cancel during the transfer and before it, a server that stalls,
-// a quit during the transfer, the "qvu" names beside an old file that cannot go, and an
-// update folder that is not ours.
+// handed to the desktop and the program ended, a package nothing on the desktop opens (the
+// system's own opener missing, failing, crashing or never returning), a cut or refused
+// transfer, Cancel during the transfer and before it, a server that stalls, a quit during
+// the transfer, the "qvu" names beside an old file that cannot go, and an update folder
+// that is not ours.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
@@ -111,6 +113,7 @@ private slots:
   }
   void cleanup() {
     HttpTimeouts() = THttpTimeouts();
+    OpenerTimeLimitMs() = DefaultOpenerTimeLimitMs;
     Host.reset();
     Desktop.reset();
     Boxes.reset();
@@ -400,6 +403,75 @@ private slots:
     QVERIFY(Main.ServerRunning());
     QVERIFY(!Main.Quitting());
     QCOMPARE(Boxes->Boxes.size(), size_t(1));
+  }
+
+  // The system's own desktop with a stand-in opener first on PATH (none for "not on PATH"):
+  // only an opener that ran and handed the package on ends the program; any other leaves it
+  // running with its server, the file kept and named.
+  void MainWindowWithTheDesktopsOpener_data() {
+    QTest::addColumn<QString>("Opener");
+    QTest::addColumn<int>("LimitMs");
+    QTest::addColumn<bool>("Installs");
+    QTest::newRow("hands the file on") << "exit 0" << 0 << true;
+    QTest::newRow("fails") << "echo 'xdg-open: Unable to detect a launcher' >&2; exit 3" << 0 << false;
+    QTest::newRow("crashes") << "kill -KILL $$" << 0 << false;
+    QTest::newRow("never returns") << "exec /bin/sleep 30" << 1000 << false;
+    QTest::newRow("not on PATH") << "" << 0 << false;
+  }
+  void MainWindowWithTheDesktopsOpener() {
+    QFETCH(QString, Opener);
+    QFETCH(int, LimitMs);
+    QFETCH(bool, Installs);
+    Desktop.reset();
+    if (LimitMs) OpenerTimeLimitMs() = LimitMs;
+    const std::string Bin = Env->Root() + "bin/", Args = Bin + "xdg-open.args";
+    std::filesystem::create_directories(Bin);
+    if (!Opener.isEmpty()) {
+      Env->WriteFile(Bin + "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n" + Opener.toStdString() + "\n");
+      std::filesystem::permissions(Bin + "xdg-open", std::filesystem::perms::owner_all);
+    }
+    // Without a stand-in nothing else on PATH may open the user's real desktop.
+    const QByteArray OldPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(Bin) + (Opener.isEmpty() ? "" : ":" + OldPath));
+    auto RestorePath = qScopeGuard([&] { qputenv("PATH", OldPath); });
+
+    auto MainWindow = StartMainWindow();
+    TFormMain& Main = *MainWindow;
+    Server->Answer(Path, THttpAnswer{200, "OK", Package(100)});
+    TFormUpdate F(&Main, TAvailableRelease{"9.0.0.1", Server->URL(Path)});
+    // The window is still up, its Cancel idle, while the opener runs. (The check may outlive
+    // this test: it holds nothing of its own.)
+    auto ShownWhileOpening = std::make_shared<bool>(false);
+    if (LimitMs)
+      WhenReady([Args] { return std::filesystem::exists(Args); }, [Shown = ShownWhileOpening, W = QPointer(&F)] {
+        *Shown = W && W->isVisible() && !W->findChild<QPushButton*>("BtnCancel")->isEnabled();
+      });
+    F.StartUpdate();
+    // A quit ended every event loop of the thread; one of the application's own lets the
+    // tests after this one run theirs.
+    auto EndQuit = qScopeGuard([&Main] {
+      if (!Main.Quitting()) return;
+      QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+      QCoreApplication::exec();
+    });
+
+    const std::string File = Folder() + FileName;
+    QVERIFY(!F.isVisible());
+    if (Installs) {
+      QVERIFY(Boxes->Boxes.empty());
+      QVERIFY(Main.Quitting());
+      QVERIFY(!Main.ServerRunning());
+    } else {
+      QCOMPARE(Boxes->Boxes.size(), size_t(1));
+      QCOMPARE(Boxes->Boxes[0].Kind, TBoxKind::Error);
+      QCOMPARE(Boxes->Boxes[0].Text, QString::fromStdString("Can not open the downloaded update file " + File +
+                                                            ". Please install it by hand."));
+      QVERIFY(!Main.Quitting());
+      QVERIFY(Main.ServerRunning());
+    }
+    QCOMPARE(Env->ReadFile(File), Package(100));
+    if (!Opener.isEmpty()) QCOMPARE(Env->ReadFile(Args), File + "\n");
+    if (LimitMs) QVERIFY(*ShownWhileOpening);
   }
 
   void OneDecimal() {

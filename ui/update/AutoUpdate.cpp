@@ -230,9 +230,13 @@ void TFormUpdate::Download() {
     return;
   }
 
-  // Nothing on the desktop opens the package: ending now would leave no server and nothing
-  // installed. The file stays for the user to install.
-  if (!Desktop().OpenUrl(QUrl::fromLocalFile(QString::fromStdString(Path)))) {
+  // The opener may take a while to hand the package on; it cannot be called back meanwhile.
+  BtnCancel->setEnabled(false);
+  const bool Opened = Desktop().OpenFile(QString::fromStdString(Path));
+  if (Quitting()) return;
+  // Nothing on the desktop opens the package, or its opener failed: ending now would leave
+  // no server and nothing installed. The file stays for the user to install.
+  if (!Opened) {
     GiveUp(LangFmt(108, Path));
     return;
   }
@@ -241,6 +245,8 @@ void TFormUpdate::Download() {
 }
 
 void TFormUpdate::BtnCancelClick() {
+  // Escape and the close button too, while the package is with the opener.
+  if (!BtnCancel->isEnabled()) return;
   if (FDownloading) {
     if (!YesNoBox(LangStrings[95])) return;
   }
