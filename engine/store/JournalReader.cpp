@@ -128,16 +128,21 @@ TJournalRead ReadLegacy(const uint8_t* P, size_t End) {
   const bool Torn = Last > Pos && End - Pos >= LegacyHeadSize && GetU32(P + Pos + 4) == Epoch &&
                     uint64_t(Pos) + GetU32(P + Pos) >= Last;
   if (Last > Pos && !Torn) {
-    // The whole records behind it, as far as they can be told, were lost with it.
+    // The whole records behind it, as far as they can be told, were lost with it. Bytes of a
+    // message may look like heads too: the checksums this count takes are held to a few
+    // passes over the file.
     int Lost = 1;
-    for (size_t At = Pos + 1; At + LegacyHeadSize + 4 <= Last;) {
-      const size_t Size = ValidLegacyRecord(P + At, End - At, Epoch);
-      if (Size == 0) {
-        ++At;
+    uint64_t Budget = 4 * uint64_t(End);
+    for (size_t At = Pos + 1; At + LegacyHeadSize + 4 <= Last; ++At) {
+      const uint32_t Size = GetU32(P + At);
+      if (GetU32(P + At + 4) != Epoch || Size < LegacyHeadSize + 4 || Size > End - At ||
+          !LayoutFits(P + At, Size, P[At + 8], P[At + 9], LegacyHeadSize))
         continue;
-      }
+      if (Budget < Size) break;
+      Budget -= Size;
+      if (!CheckedEnd(P + At, Size)) continue;
       ++Lost;
-      At += Size;
+      At += Size - 1;
     }
     J.Damage.push_back(TJournalDamage{Pos, Lost});
     J.SetAside = true;
