@@ -7,8 +7,9 @@
 
 class TAtomicFile {
 public:
-  // Mode: the permissions of the new file (before the umask).
-  explicit TAtomicFile(std::string Path, unsigned Mode = 0644);
+  // Mode: the permissions of the new file (before the umask); the program's own files are
+  // its user's alone.
+  explicit TAtomicFile(std::string Path, unsigned Mode = 0600);
   TAtomicFile(const TAtomicFile&) = delete;
   TAtomicFile& operator=(const TAtomicFile&) = delete;
   ~TAtomicFile();
@@ -30,7 +31,7 @@ private:
 };
 
 // Writes Data to Path through a TAtomicFile.
-bool WriteFileAtomically(const std::string& Path, const std::string& Data, unsigned Mode = 0644);
+bool WriteFileAtomically(const std::string& Path, const std::string& Data, unsigned Mode = 0600);
 // fsync of a folder, so that a rename or a new file in it survives a crash.
 bool SyncDirectory(const std::string& Dir);
 // Removes from Dir what a TAtomicFile of an ended process left there (a crash between

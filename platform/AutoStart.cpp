@@ -9,7 +9,9 @@
 std::string AutostartEntryPath() { return ConfigHome() + "autostart/quillon.desktop"; }
 
 void WriteAutostartEntry(const std::string& ProgramPath) {
-  ForceDirectories(ConfigHome() + "autostart/");
+  // The desktop's folder, not ours: made as the desktop makes its own folders.
+  std::error_code Ec;
+  std::filesystem::create_directories(ConfigHome() + "autostart/", Ec);
   // Exec takes the path quoted, with the characters the desktop entry format reserves
   // escaped and "%" doubled; then the whole value is escaped as every text value is, so
   // each backslash of the quoting is written twice.
@@ -34,7 +36,7 @@ void WriteAutostartEntry(const std::string& ProgramPath) {
       "Name=Quillon\n"
       "Exec=" + Quoted + "\n"
       "X-GNOME-Autostart-enabled=true\n";
-  if (!WriteFileAtomically(AutostartEntryPath(), Entry))
+  if (!WriteFileAtomically(AutostartEntryPath(), Entry, 0644))
     throw std::runtime_error("Cannot write " + AutostartEntryPath());
 }
 

@@ -12,7 +12,9 @@ std::string TInstanceLock::LockFilePath(const std::string& Name) { return Runtim
 
 bool TInstanceLock::Acquire(const std::string& Name) {
   Release();
-  ForceDirectories(RuntimeDir());
+  // $XDG_RUNTIME_DIR is the session's and there already; our settings folder, the fallback,
+  // may still have to be made.
+  if (RuntimeDir() == ConfigDir()) ForceDirectories(ConfigDir());
   return AcquireFile(LockFilePath(Name));
 }
 

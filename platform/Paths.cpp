@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/PrivateFiles.h"
 #include "platform/SharedString.h"
 
 namespace {
@@ -50,7 +51,9 @@ std::string ConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config/"); }
 
 std::string ConfigDir() { return ConfigHome() + "quillon/"; }
 
-std::string DataFolder() { return XdgDir("XDG_DATA_HOME", ".local/share/") + "quillon/data/"; }
+std::string AppDataDir() { return XdgDir("XDG_DATA_HOME", ".local/share/") + "quillon/"; }
+
+std::string DataFolder() { return AppDataDir() + "data/"; }
 
 std::string RuntimeDir() {
   const char* V = std::getenv("XDG_RUNTIME_DIR");
@@ -59,18 +62,18 @@ std::string RuntimeDir() {
 }
 
 bool ForceDirectories(const std::string& Dir) {
+  MakePrivateFolder(Dir);  // a link to a folder elsewhere is used as it is
   std::error_code Ec;
-  std::filesystem::create_directories(Dir, Ec);
   return std::filesystem::is_directory(Dir, Ec);
 }
 
 void RequireFolder(const std::string& Dir) {
-  std::error_code Ec;
-  std::filesystem::create_directories(Dir, Ec);
+  errno = 0;
+  const int MakeError = MakePrivateFolder(Dir) ? 0 : errno;
   std::string Bare = Dir;  // "x/" of a file x fails with ENOTDIR before it can be told apart
   while (Bare.size() > 1 && Bare.back() == '/') Bare.pop_back();
   struct stat St;
-  if (::stat(Bare.c_str(), &St) != 0) throw EFolderError(Dir, Ec ? Ec.message() : std::strerror(errno));
+  if (::stat(Bare.c_str(), &St) != 0) throw EFolderError(Dir, std::strerror(MakeError ? MakeError : errno));
   if (!S_ISDIR(St.st_mode)) throw EFolderError(Dir, std::strerror(ENOTDIR));
   if (::access(Dir.c_str(), W_OK | X_OK) != 0) throw EFolderError(Dir, std::strerror(errno));
 }

@@ -13,7 +13,7 @@ public:
     return stat(Path.c_str(), &St) == 0 ? static_cast<int64_t>(St.st_size) : -1;
   }
   bool CreateFile(const std::string& Path, const void* Data, size_t Size) override {
-    const int Fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int Fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (Fd < 0) return false;
     const bool Ok = WriteAt(Fd, Data, Size, 0);
     close(Fd);

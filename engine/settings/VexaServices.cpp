@@ -80,6 +80,10 @@ void SetLanguageList(std::vector<std::string> List) {
 
 void CheckSingleInstance() {
   if (!InstanceLock().Acquire("VexaRunInstance")) std::_Exit(0);
+  // Our folders hold passwords, mail and logs: where an earlier run (or a wider umask) left
+  // one open to others, closing it keeps every file in it out of their reach as well.
+  ForceDirectories(ConfigDir());
+  ForceDirectories(AppDataDir());
   // A copy started with another runtime folder (or none) takes another lock above; the
   // data folder's own lock keeps it off this copy's mail numbers and files.
   const std::string Data = DataFolder();

@@ -83,7 +83,7 @@ bool WriteAll(int Fd, std::string_view Data) {
 
 // Writes Data to a file that Flags create; false with errno kept, and the file gone.
 bool WriteNew(const std::string& Path, int Flags, std::string_view Data, bool Sync) {
-  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | Flags, 0644);
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | Flags, 0600);
   if (Fd < 0) return false;
   bool Ok = WriteAll(Fd, Data) && (!Sync || ::fdatasync(Fd) == 0);
   const int Err = errno;
@@ -183,7 +183,7 @@ bool TDiskStoreFiles::ListFiles(const std::string& Dir, std::vector<std::string>
 }
 
 std::unique_ptr<TJournalFile> TDiskStoreFiles::OpenJournalFile(const std::string& Path, std::string& Error) {
-  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (Fd < 0) {
     Error = std::strerror(errno);
     return nullptr;

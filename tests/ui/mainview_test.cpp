@@ -14,6 +14,7 @@
 
 #include "UiMailFixture.h"
 #include "platform/Registry.h"
+#include "support/FileModes.h"
 #include "support/LoopbackDNS.h"
 #include "support/ScriptedSmtpPeer.h"
 #include "ui/common/AppImages.h"
@@ -158,8 +159,9 @@ private slots:
   }
 
   // Column widths, sort column and direction, pane sizes and the window's place survive a
-  // restart through vexa2.ini in the data folder.
+  // restart through vexa2.ini in the data folder, which only its user can read.
   void LayoutSurvivesARestart() {
+    TScopedUmask Mask(022);
     W->Start(true);
     W->Form->setGeometry(40, 50, 700, 420);
     QHeaderView* H = W->List()->header();
@@ -179,6 +181,9 @@ private slots:
 
     const QString File = QString::fromStdString(DataDir.get()) + "vexa2.ini";
     QVERIFY(QFile::exists(File));
+    // The user's alone under umask 022, and again when an earlier run left it open.
+    QCOMPARE(QString::fromStdString(ModeOf(File.toStdString())), QString("0600"));
+    ::chmod(File.toLocal8Bit().constData(), 0644);
     QSettings Ini(File, QSettings::IniFormat);
     QCOMPARE(Ini.value("FormMain/SortColumn").toInt(), 3);
     QCOMPARE(Ini.value("FormMain/SortDirection").toInt(), 1);
@@ -203,6 +208,8 @@ private slots:
     QCOMPARE(W->Form->geometry().size(), QSize(700, 420));
     QCOMPARE(Log()->height(), LogHeight);
     QCOMPARE(W->Tree()->width(), TreeWidth);
+    W->Form.reset();
+    QCOMPARE(QString::fromStdString(ModeOf(File.toStdString())), QString("0600"));
   }
 
   // The second language file comes from the tests' own data; a line without a component

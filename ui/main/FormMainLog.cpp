@@ -18,6 +18,7 @@
 #include "engine/settings/LangFormat.h"
 #include "engine/settings/VexaBase.h"
 #include "platform/IniFile.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Registry.h"
 #include "ui/common/AppImages.h"
 #include "ui/common/MultiLang.h"
@@ -252,6 +253,8 @@ std::string TFormMain::PlacementFile() {
 }
 
 void TFormMain::FPMainSavePlacement() {
+  // QSettings gives a file it rewrites the mode it finds, and a new one the umask's.
+  MakePrivateFile(PlacementFile());
   QSettings Ini(QString::fromStdString(PlacementFile()), QSettings::IniFormat);
   Ini.beginGroup(QStringLiteral("FormMain"));
   const QRect R = normalGeometry().isValid() ? normalGeometry() : geometry();

@@ -18,6 +18,7 @@
 #include "engine/settings/LangDefs.h"
 #include "engine/settings/LangFormat.h"
 #include "engine/settings/VexaBase.h"
+#include "platform/PrivateFiles.h"
 #include "ui/common/Desktop.h"
 #include "ui/common/MultiLang.h"
 #include "ui/common/WindowMessages.h"
@@ -31,19 +32,6 @@ namespace {
 bool Exists(const std::string& Path) {
   struct stat St;
   return ::lstat(Path.c_str(), &St) == 0;
-}
-
-// The update folder and the missing folders above it, each created private. The folder
-// itself must be a real folder of ours that nobody else may write to.
-bool MakePrivateFolder(const std::string& Folder) {
-  for (size_t Slash = Folder.find('/', 1); Slash != std::string::npos; Slash = Folder.find('/', Slash + 1)) {
-    const std::string Part = Folder.substr(0, Slash);
-    if (::mkdir(Part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  struct stat St;
-  const std::string Dir = Folder.substr(0, Folder.size() - 1);
-  if (::lstat(Dir.c_str(), &St) != 0 || !S_ISDIR(St.st_mode) || St.st_uid != ::geteuid()) return false;
-  return (St.st_mode & 0777) == 0700 || ::chmod(Dir.c_str(), 0700) == 0;
 }
 
 QLabel* NewLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W, int H,
