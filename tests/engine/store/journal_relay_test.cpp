@@ -1,103 +1,18 @@
 // The mail journal from outside: quillon-relay as its own process, fed by a mail client
 // over loopback, killed, its journal damaged or made unreadable by hand, and started again.
 // Its exchanger takes connections and never answers, so every mail stays listed.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/store/JournalFormat.h"
-#include "engine/store/MailData.h"
-#include "support/ChildProcess.h"
-#include "support/LineClient.h"
-#include "support/LoopbackDNS.h"
-#include "support/LoopbackSockets.h"
-#include "support/RelayHarness.h"
-#include "support/ScriptedSmtpPeer.h"
-#include "support/TestEnv.h"
+#include "support/JournalRelay.h"
 
 using namespace JournalFormat;
 
 namespace {
-
-class JournalRelay : public ::testing::Test {
-protected:
-  TTestEnv Env;
-  TLoopbackDNS Dns;
-  TScriptedSmtpPeer Mx{"", 25};
-  const int Port = FreeLoopbackPort();
-  const std::string Harness = std::string(QUILLON_BIN_DIR) + "/quillon-relay";
-  const std::string Data = Env.DataHome() + "quillon/data/";
-  TChildProcess Relay;
-  int Runs = 0;
-  std::string Out;
-
-  JournalRelay() {
-    Mx.SetReply("GREETING", "");  // takes the connection and never answers
-    Dns.SetMX("dest.test", {{10, Mx.IP()}});
-    WriteHarnessRegistry(Env, Port, Dns.Address(), RegistryDword("SenderConntecTimeout", 600));
-  }
-  void Start(const std::vector<std::string>& Prefix = {}) {
-    Out = Env.Root() + "relay" + std::to_string(++Runs) + ".out";
-    std::vector<std::string> Argv = Prefix;
-    Argv.push_back(Harness);
-    ASSERT_TRUE(Relay.Start(Argv, Out));
-    ASSERT_TRUE(WaitForOutput(Env, Out, "log 0 Built-in SMTP server started. Listening on port " + std::to_string(Port)))
-        << Env.ReadFile(Out);
-  }
-  void Kill() {
-    ::kill(Relay.Pid(), SIGKILL);
-    Relay.Wait();
-  }
-  void Stop() { EXPECT_EQ(Relay.Stop(15000), 0) << Env.ReadFile(Out); }
-  // The whole dialogue of one mail; the reply to its end.
-  std::string Send(const std::string& From, const std::string& To, const std::vector<std::string>& Body) {
-    TLineClient C(Port);
-    C.Read();
-    C.Cmd("HELO client.test");
-    C.Cmd("MAIL FROM:<" + From + ">");
-    C.Cmd("RCPT TO:<" + To + ">");
-    C.Cmd("DATA");
-    for (auto& L : Body) C.Send(L);
-    return C.Cmd(".");
-  }
-  // Every mail the index files list, as ID and sender (read after a clean stop).
-  std::map<std::string, std::string> Listed() {
-    std::map<std::string, std::string> Out;
-    for (const char* F : {"MailQueu.idx", "MailSucc.idx", "MailFail.idx"}) {
-      const std::string I = Env.ReadFile(Data + F);
-      for (size_t At = 22; At + MailRecordSize <= I.size(); At += MailRecordSize) {
-        TMailRecord R;
-        ReadMailRecord(reinterpret_cast<const uint8_t*>(I.data() + At), R);
-        Out[R.ID.str()] = "<" + R.MailFrom.str() + ">";
-      }
-    }
-    return Out;
-  }
-  std::map<std::string, std::string> From(int First, int Last, const std::string& Sender = "<a@origin.test>") {
-    std::map<std::string, std::string> Out;
-    for (int I = First; I <= Last; ++I) Out[std::to_string(I)] = Sender;
-    return Out;
-  }
-  std::string Output() { return Env.ReadFile(Out); }
-  void Flip(const std::string& File, std::vector<size_t> At) {
-    std::string J = Env.ReadFile(File);
-    for (size_t A : At) J[A] = char(J[A] ^ 0x10);
-    Env.WriteFile(File, J);
-  }
-};
 
 // Records as anyone who knows the layout would forge them, for a guessed identifier or an
 // epoch of the earlier layout: a deletion of mail 1 and a mail of the forger's own.
@@ -218,8 +133,6 @@ TEST_F(JournalRelay, WhatIsLostIsReportedAndItsFilesAreNeverWrittenOver) {
 
 TEST_F(JournalRelay, AJournalThatCannotBeReadIsLeftAsItIs) {
   // As a user who may not read it (root reads every file), and with a folder in its place.
-  const bool Root = ::geteuid() == 0;
-  const bool Setpriv = ::access("/usr/bin/setpriv", X_OK) == 0;
   struct {
     const char* What;
     bool Folder;
@@ -229,19 +142,14 @@ TEST_F(JournalRelay, AJournalThatCannotBeReadIsLeftAsItIs) {
                {"mode 0200", false, 0200, "Permission denied"},
                {"mode 0000", false, 0000, "Permission denied"}};
   for (auto& C : Cases) {
-    const bool AsNobody = !C.Folder;
-    if (AsNobody && !(Root && Setpriv)) {
+    const bool AsOther = !C.Folder;
+    if (AsOther && !CanRunAsNobody()) {
       std::printf("skipped %s: needs root and setpriv to run as another user\n", C.What);
       continue;
     }
     std::filesystem::remove_all(Data);
-    const std::vector<std::string> As =
-        AsNobody ? std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
-                 : std::vector<std::string>{};
-    if (AsNobody)
-      for (auto& P : std::filesystem::recursive_directory_iterator(Env.Root()))
-        ::chown(P.path().c_str(), 65534, 65534);
-    if (AsNobody) ::chown(Env.Root().c_str(), 65534, 65534);
+    const std::vector<std::string> As = AsOther ? AsNobody() : std::vector<std::string>{};
+    if (AsOther) GiveToNobody();
     Start(As);
     for (int I = 0; I < 3; ++I)
       ASSERT_EQ(Send("a@origin.test", "r" + std::to_string(I) + "@dest.test", {"Subject: m", "", "x"}).substr(0, 3),
@@ -282,23 +190,12 @@ TEST_F(JournalRelay, AJournalThatCannotBeReadIsLeftAsItIs) {
 
 TEST_F(JournalRelay, AStopOnAFullDiskSendsNoMailTwice) {
   // The data folder on a small disk of its own, full but for a little room.
-  std::filesystem::create_directories(Data);
-  if (::mount("tmpfs", Data.c_str(), "tmpfs", 0, "size=2m") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
-  struct TUnmount {
-    std::string Dir;
-    ~TUnmount() { ::umount2(Dir.c_str(), MNT_DETACH); }
-  } Unmount{Data};
+  TSmallDisk Disk(Data, "2m");
+  if (!Disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << Disk.Error();
   TScriptedSmtpPeer Taker("", 25);  // takes every mail
   Dns.SetMX("dest.test", {{10, Taker.IP()}});
   Start();
-  {
-    std::ofstream F(Data + "filler", std::ios::binary);
-    const std::string Block(4096, 'f');
-    while (F.write(Block.data(), std::streamsize(Block.size())) && F.flush()) {
-    }
-  }
-  std::filesystem::resize_file(Data + "filler", std::filesystem::file_size(Data + "filler") - (160 << 10));
+  Disk.Fill(160 << 10);
   int Taken = 0;
   for (int I = 0; I < 200; ++I) {
     const std::string Reply =
@@ -313,14 +210,10 @@ TEST_F(JournalRelay, AStopOnAFullDiskSendsNoMailTwice) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Stop();
   // Room again: nothing goes out a second time.
-  std::filesystem::remove(Data + "filler");
+  Disk.Empty();
   Start();
   std::this_thread::sleep_for(std::chrono::seconds(3));
   Stop();
   EXPECT_EQ(Taker.SessionCount(), size_t(Taken));
-  std::map<std::string, int> Subjects;
-  for (auto& S : Taker.Sessions())
-    for (auto& L : S.Data)
-      if (L.rfind("Subject: ", 0) == 0) ++Subjects[L];
-  for (auto& [Subject, N] : Subjects) EXPECT_EQ(N, 1) << Subject;
+  for (auto& [Subject, N] : Subjects(Taker)) EXPECT_EQ(N, 1) << Subject;
 }
