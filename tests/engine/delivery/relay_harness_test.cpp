@@ -182,8 +182,10 @@ TEST_P(StalledProxy, FailsTheAttemptAfterTheSenderTimeout) {
                             4 * TimeoutSeconds * 1000))
       << Env.ReadFile(Out);
   EXPECT_TRUE(WaitForOutput(Env, Out, "notice 0 1 6", 2000)) << Env.ReadFile(Out);  // added to the failed list
-  // The mail's own log: a failed connection.
-  const std::string Log = Env.ReadFile(Env.DataHome() + "quillon/data/log/1.log");
+  // The mail's own log: a failed connection. Its file is written once the filing is on disk.
+  const std::string LogFile = Env.DataHome() + "quillon/data/log/1.log";
+  EXPECT_TRUE(WaitForOutput(Env, LogFile, "Mail delivered Failed.\r", 5000)) << Env.ReadFile(LogFile);
+  const std::string Log = Env.ReadFile(LogFile);
   for (const std::string& Lines : {"\r\nConnect " + Mx.IP() + " failed\r\nError: Connection timed out after ",
                                    std::string("\r\nError: Can not connect host.\r\nMail delivered Failed.\r\n")})
     EXPECT_NE(Log.find(Lines), std::string::npos) << Lines << "\n" << Log;
