@@ -298,8 +298,8 @@ void TMemoryMailStore::SaveIndexes() {
 }
 
 void TMemoryMailStore::Checkpoint() {
-  // A journal that cannot be read holds changes that the index files lack: nothing is
-  // written over either until a start has read it.
+  // A journal that cannot be read or written holds changes that the index files lack:
+  // nothing is written over either until a start can use it.
   if (!FJournal->Unusable().empty()) return;
   if (!FQueueChanged && !FSentChanged && !FFailedChanged && !FJournal->HasRecords()) return;
   const std::string SyncFailed = "Cannot sync the mail files in " + FDataDir;
