@@ -44,11 +44,17 @@ size_t ValidRecord(const uint8_t* R, size_t Avail, uint64_t ID) {
   return CheckedEnd(R, Size) ? Size : 0;
 }
 
-size_t ValidLegacyRecord(const uint8_t* R, size_t Avail, uint32_t Epoch) {
+// Budget, when given, is what checksums may still cost; a record it cannot pay for is not
+// checked (0), and Budget then stays as it is.
+size_t ValidLegacyRecord(const uint8_t* R, size_t Avail, uint32_t Epoch, uint64_t* Budget = nullptr) {
   if (Avail < LegacyHeadSize + 4) return 0;
   const uint32_t Size = GetU32(R);
   if (Size < LegacyHeadSize + 4 || Size > Avail || GetU32(R + 4) != Epoch) return 0;
   if (!LayoutFits(R, Size, R[8], R[9], LegacyHeadSize)) return 0;
+  if (Budget) {
+    if (*Budget < Size) return 0;
+    *Budget -= Size;
+  }
   return CheckedEnd(R, Size) ? Size : 0;
 }
 
@@ -134,15 +140,10 @@ TJournalRead ReadLegacy(const uint8_t* P, size_t End) {
     int Lost = 1;
     uint64_t Budget = 4 * uint64_t(End);
     for (size_t At = Pos + 1; At + LegacyHeadSize + 4 <= Last; ++At) {
-      const uint32_t Size = GetU32(P + At);
-      if (GetU32(P + At + 4) != Epoch || Size < LegacyHeadSize + 4 || Size > End - At ||
-          !LayoutFits(P + At, Size, P[At + 8], P[At + 9], LegacyHeadSize))
-        continue;
-      if (Budget < Size) break;
-      Budget -= Size;
-      if (!CheckedEnd(P + At, Size)) continue;
-      ++Lost;
-      At += Size - 1;
+      if (const size_t Size = ValidLegacyRecord(P + At, End - At, Epoch, &Budget)) {
+        ++Lost;
+        At += Size - 1;
+      }
     }
     J.Damage.push_back(TJournalDamage{Pos, Lost});
     J.SetAside = true;

@@ -242,6 +242,7 @@ void TMemoryMailStore::Replay(const std::vector<TJournalEntry>& Entries, bool To
 bool TMemoryMailStore::ReportDamage(const TJournalRead& Journal, const std::unordered_set<std::string>& Messages) {
   std::vector<TJournalDamage> Damage = Journal.Damage;
   if (Damage.empty()) {
+    if (Messages.empty()) return false;
     // A journal may also end cleanly where it was cut, or be empty; the files tell. A message
     // file that belongs to no mail and was written since the last save (the newest index
     // file) was a mail of the journal: records of an acknowledged mail were lost with it. One
