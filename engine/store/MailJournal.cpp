@@ -448,6 +448,12 @@ void TMailJournal::RunUndos() {
     std::unique_lock<std::mutex> L(FLock);
     while (FWriting) FDone.wait(L);
     if (!FFailing) return;
+    if (FUndoing) {
+      // Another caller runs them: the failure is over only once they are done and recorded.
+      FDone.wait(L, [this] { return !FFailing; });
+      return;
+    }
+    FUndoing = true;
     Undos.swap(FToUndo);
   }
   for (auto It = Undos.rbegin(); It != Undos.rend(); ++It) It->Undo();
@@ -458,6 +464,7 @@ void TMailJournal::RunUndos() {
     std::lock_guard<std::mutex> L(FLock);
     for (auto& U : Undos) FUndone.insert(U.Seq);
     if (!Finished.empty()) ++FDoneRunning;
+    FUndoing = false;
     FFailing = false;
     FSynced = std::max(FSynced.load(), FWrittenTo);
     FDone.notify_all();

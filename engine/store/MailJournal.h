@@ -168,6 +168,7 @@ private:
   bool FWriting = false;
   // A write failed and changes of it wait for RunUndos.
   bool FFailing = false;
+  bool FUndoing = false;             // RunUndos is running the undos of that write
   std::atomic<bool> FStalled{false};
   int FStallCalls = 0;               // +1: OnStall due, -1: OnResume due
   // How long the writer waits before it tries a stalled write again.
